@@ -1,0 +1,156 @@
+#include "app/program.hpp"
+
+#include <memory>
+#include <string_view>
+#include <thread>
+
+#include "app/fitting_analysis.hpp"
+#include "report/example_files.hpp"
+#include "report/help_screens.hpp"
+#include "util/console.hpp"
+#include "util/fields.hpp"
+#include "util/orderly_stop.hpp"
+
+namespace kelvora {
+
+namespace {
+
+// The banner body; every line is printed free form.
+constexpr std::string_view banner_text[] = {
+    " KELVORA v2.0 - Ligand Receptor Binding Curve Fitting",
+    " KELVORA performs the non-linear least square curve fit",
+    " of experimental receptor binding data using estimates of",
+    " KA, Rmax and Nonspecific. The Bound ligand vs Total ligand",
+    " coordinate system is used in the analysis of one or two",
+    " binding sites for saturation or competition assays.",
+    "",
+    " The fitting method of KELVORA derives from an earlier",
+    " public-domain program for the analysis of ligand binding",
+    " data, long used in receptor pharmacology. That program",
+    " fitted the exact mass-action model of several ligands",
+    " and receptor classes to bound versus total ligand data",
+    " by weighted nonlinear least squares. Its binding model",
+    " and its computational method are described in these",
+    " papers:",
+    "   1. Anal. Biochem. 107, 220-239 (1980)",
+    "      (the method: weighted least-squares fitting of the",
+    "      exact binding model to experimental data)",
+    "   2. Anal. Biochem. 48, 317-338 (1972)",
+    "      (the general binding model)",
+    "",
+    " KELVORA:",
+    "  o Follows the methodology of the earlier public-domain",
+    "    program",
+    "  o Uses the general binding model of the 1972 paper as",
+    "    implemented in the 1980 paper; written in C++20",
+    "  o Adapted for 64-bit Microsoft Windows/Console",
+    "  o Uses Nelder-Mead Simplex, Conjugate Gradient, and",
+    "    Levenberg-Marquardt optimization routines",
+    "  o Uses weighted nonlinear least squares with numerical derivatives",
+    "  o Implements Saturation and Competition displacement binding",
+    "  o Reorders data files, Saturation (1st), Competition (next)",
+    "  o Fits data to models containing one or two binding sites",
+    "  o All data must be in Molar [M] units",
+    "  o Varying hot ligand [M] must not be less than 1.0E-14 M",
+    "  o Applies automatic initial parameter estimates (K, R, N)",
+    "  o Allows refitting data using last fitted parameter values",
+    "  o Implements bootstrap parameter standard errors",
+    "  o Performs Runs test of curve-fit residual patterns",
+    "  o Creates plots of Log(Total Ligand) versus Bound/Total Ligand",
+    "",
+    " KELVORA v2.0 by the KELVORA developers, released December 2026",
+    " Documentation: README.md of the KELVORA source distribution",
+    "",
+    "  \"This program is provided as is, without warranty of any kind.",
+    "   Check every fitted result against your data before you use it;",
+    "   the conclusions drawn from it remain the user's responsibility.\"",
+};
+
+void print_main_menu(Console& console) {
+  console.free_form("MAIN MENU:");
+  console.free_form("  1. Enter data file and run curve fitting analysis");
+  console.free_form("  2. Display help for main menu");
+  console.free_form("  3. Display help for data.crv file format");
+  console.free_form("  4. Create example data.crv files");
+  console.free_form("  5. Exit program");
+  console.empty_line();
+  console.prompt("CHOOSE OPTION (1-5): ");
+}
+
+void reset_parameter_values(Fit_parameters& params) {
+  params.accepted.fill(1.0);
+  params.value.fill(1.0);
+}
+
+// The menu loop; returns when the user exits or the input ends.
+void main_menu(Console& console, Analysis_state& state) {
+  for (;;) {
+    print_main_menu(console);
+    int choice = 0;
+    for (;;) {
+      reset_parameter_values(state.fit_params);
+      const auto answer = console.read_integer();
+      if (answer.status == Answer_status::end_of_input) {
+        console.end_line();
+        return;
+      }
+      if (answer.status == Answer_status::not_a_number) {
+        console.exact("ENTER A NUMBER [1, 2, 3, 4 or 5]");
+      } else if (answer.value < 1 || answer.value > 5) {
+        console.free_form("Invalid choice. Please enter 1, 2, 3, 4 or 5.");
+      } else {
+        choice = answer.value;
+        break;
+      }
+    }
+    switch (choice) {
+      case 1:
+        run_fitting_analysis(console, state.curves, state.fit_params, state.opt_data,
+                             state.results);
+        break;
+      case 2:
+        print_main_menu_help(console);
+        break;
+      case 3:
+        print_crv_file_format_help(console);
+        break;
+      case 4:
+        create_tutorial_files(console);
+        break;
+      default:
+        console.free_form("Exiting program!");
+        return;
+    }
+  }
+}
+
+}  // namespace
+
+void print_banner(Console& console) {
+  const std::string banner_rule = rule('=', 56);
+  console.empty_line();
+  console.free_form(banner_rule);
+  for (const auto line : banner_text) {
+    if (line.empty()) {
+      console.empty_line();
+    } else {
+      console.free_form(line);
+    }
+  }
+  console.free_form(banner_rule);
+}
+
+int run_program(Console& console, std::chrono::milliseconds stop_pause) {
+  auto state = std::make_unique<Analysis_state>();
+  try {
+    print_banner(console);
+    main_menu(console, *state);
+    return 0;
+  } catch (const Orderly_stop&) {
+    console.out().flush();
+    std::this_thread::sleep_for(stop_pause);
+    return stop_exit_status;
+  }
+}
+
+}  // namespace kelvora

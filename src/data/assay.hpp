@@ -1,0 +1,33 @@
+#pragma once
+// Telling competition curves from the others, putting saturation curves
+// first, and describing the model of each curve.
+
+#include <vector>
+
+#include "data/records.hpp"
+
+namespace kelvora {
+
+class Console;
+
+// True for a competition curve: two ligands in the analysis, different
+// varying and labelled ligands, and a labelled concentration that is present
+// (>= 1e-30) and the same at every point (to 1e-12 relative).
+bool is_competition_assay(const Curve_data& curve, const Fit_parameters& params);
+
+// True when no saturation flag follows a non-saturation flag.
+bool is_already_sorted(const std::vector<bool>& is_saturation);
+
+// Moves the saturation curves (varying = labelled ligand) before all others,
+// keeping the read order within each kind, and says what it does.
+void reorder_curves_saturation_first(Console& console, Curve_table& curves,
+                                     const Fit_parameters& params);
+
+// Prints the model description of every curve; changes nothing.
+void print_binding_model_info(Console& console, const Curve_table& curves,
+                              const Fit_parameters& params);
+
+// True when every curve of the analysis is a saturation curve.
+bool all_saturation_curves(const Curve_table& curves, const Fit_parameters& params);
+
+}  // namespace kelvora

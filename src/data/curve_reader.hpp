@@ -1,0 +1,35 @@
+#pragma once
+// The curve file reader. A curve file is plain text:
+//   line 1   title (normally in double quotes), echoed only
+//   line 2   five weighting coefficients a0..a4, w = 1/(a0 + a1 Y + a2 Y^2 + a3 |Y|^a4)
+//   line 3   varying ligand number, labelled ligand number (1 to 4)
+//   line 4   total labelled ligand [M] when it is held fixed, 0.0 for saturation
+//   line 5+  one point per line: total varying ligand [M], bound [M], replicates
+// The data end at the end of the file or at the first item that is not a
+// number, so comment text may follow them.
+
+#include <filesystem>
+#include <string>
+
+#include "data/records.hpp"
+
+namespace kelvora {
+
+class Console;
+
+// Asks for up to 50 curve file names, reads every file into the table, echoes
+// what it read and sets n_curves, n_points and n_ligands of `params`. Ends the
+// program with an orderly stop when no data can be read.
+void read_input_files(Console& console, Curve_table& curves, Fit_parameters& params);
+
+// Reads one curve file (already known to exist) into `curve`, echoing it.
+// `normalise` allows a single saturation curve of ligand 2..4 to be renamed
+// to ligand 1. Ends the program with an orderly stop on an unreadable header.
+void read_curve_file(Console& console, const std::filesystem::path& path, Curve_data& curve,
+                     bool normalise);
+
+// The file of a curve: the entered name + ".CRV", or + ".crv" when only that
+// exists; empty when neither is a regular file.
+std::filesystem::path find_curve_file(const std::string& name);
+
+}  // namespace kelvora

@@ -1,0 +1,101 @@
+#pragma once
+// The shared records of one analysis and the capacities that follow from them.
+// Indices the user sees (curve, point, ligand, site, parameter, variable) are
+// 1-based; in code, curves, points, parameter slots and variables are 0-based
+// and ligand and site numbers keep their 1-based domain meaning.
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace kelvora {
+
+constexpr int max_curves = 50;
+constexpr int max_points = 1000;
+constexpr int max_ligands = 4;
+constexpr int max_sites = 3;  // working storage of the point model
+constexpr int max_params = 72;
+constexpr int max_var = 25;
+constexpr int name_length = 10;
+constexpr int file_name_length = 80;
+constexpr int n_weight_coefs = 5;
+
+// One curve as read from its curve file.
+struct Curve_data {
+  std::string file_name;  // as entered, without extension and trailing blanks
+  int n_points = 0;
+  int varying_ligand = 0;
+  int labelled_ligand = 0;
+  std::array<double, n_weight_coefs> weight_coef{};
+  // Per-point arrays: absent (empty) until the curve is read, then
+  // max_points entries each, zero-filled beyond n_points.
+  std::vector<std::array<double, max_ligands>> total;  // [point][ligand - 1]
+  std::vector<double> bound;
+  std::vector<double> predicted;
+  std::vector<double> residual;
+  std::vector<double> weight;
+  std::vector<double> replicates;
+
+  bool arrays_present() const { return !bound.empty(); }
+  // Total concentration of ligand `ligand` (1-based) at point `point` (0-based).
+  double total_of(int point, int ligand) const { return total[point][ligand - 1]; }
+  double& total_of(int point, int ligand) { return total[point][ligand - 1]; }
+  bool is_saturation_curve() const { return varying_ligand == labelled_ligand; }
+};
+
+using Curve_table = std::array<Curve_data, max_curves>;
+
+// Creates the six per-point arrays of a curve, zero-filled, at full size.
+void allocate_curve_data(Curve_data& curve);
+// Releases the per-point arrays of a curve (nothing happens when absent).
+void deallocate_curve_data(Curve_data& curve);
+// Releases the arrays of the first `count` curves of the table.
+void deallocate_all_curves(Curve_table& curves, int count);
+
+// The model's dimensions and the parameter vector.
+struct Fit_parameters {
+  int n_ligands = 0;
+  int n_sites = 0;
+  int n_curves = 0;
+  int n_points = 0;
+  int n_params = 0;
+  int n_var = 0;
+  int n_params_check = 0;
+  int prev_n_sites = 0;
+  std::array<double, max_params> accepted{};
+  std::array<double, max_params> backup{};
+  std::array<double, max_params> value{};
+  std::array<double, max_params> saved_value{};
+  std::array<bool, max_params> is_constant{};
+  std::array<int, max_params> shared_link{};
+  std::array<int, max_params> saved_link{};
+  std::array<int, max_var> var_map{};          // variable -> parameter slot
+  std::array<int, max_params> var_of_param{};  // slot -> variable, -1 when constant
+  std::array<std::string, max_params> name;    // at most name_length characters
+  std::array<std::string, max_params> saved_name;
+};
+
+// The optimisers' shared working record.
+struct Optimization_data {
+  std::array<double, max_var> beta{};
+  std::array<double, max_var> delta{};
+  std::array<double, max_var> scale{};
+  std::array<double, max_var> se{};
+  std::array<std::array<double, max_var>, max_var> alpha{};
+  std::array<std::array<double, max_var>, max_var> work{};
+  double lambda = 0.0;
+  double ss_prev = 0.0;
+  double ss = 0.0;
+  double lambda_start = 0.0;
+  int lm_mode = 0;
+};
+
+// Output bookkeeping shared by the graphics and competition writers.
+struct Fit_results {
+  int n_blocks = 0;
+};
+
+// n = L*S + S + L + M + S parameter slots in use.
+int get_total_npar(const Fit_parameters& params);
+
+}  // namespace kelvora

@@ -1,0 +1,63 @@
+#include "util/console.hpp"
+
+#include <istream>
+#include <ostream>
+
+#include "util/text.hpp"
+
+namespace kelvora {
+
+void Console::exact(std::string_view line) {
+  out_ << line << '\n';
+}
+
+void Console::free_form(std::string_view text) {
+  out_ << ' ' << text << '\n';
+}
+
+void Console::empty_line() {
+  out_ << '\n';
+}
+
+void Console::prompt(std::string_view text) {
+  out_ << text << std::flush;
+}
+
+void Console::end_line() {
+  out_ << '\n';
+}
+
+std::optional<std::string> Console::read_line(std::size_t max_chars) {
+  out_ << std::flush;
+  std::string line;
+  if (!std::getline(in_, line)) return std::nullopt;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  if (echo_input_) out_ << line << '\n';
+  if (line.size() > max_chars) line.resize(max_chars);
+  return line;
+}
+
+std::optional<std::string> Console::next_non_blank_line() {
+  for (;;) {
+    auto line = read_line();
+    if (!line || !is_blank(*line)) return line;
+  }
+}
+
+Number_answer<int> Console::read_integer() {
+  const auto line = next_non_blank_line();
+  if (!line) return {Answer_status::end_of_input, 0};
+  const auto value = parse_integer(split_items(*line).front());
+  if (!value) return {Answer_status::not_a_number, 0};
+  return {Answer_status::ok, *value};
+}
+
+Number_answer<double> Console::read_real() {
+  const auto line = next_non_blank_line();
+  if (!line) return {Answer_status::end_of_input, 0.0};
+  const auto value = parse_real(split_items(*line).front());
+  if (!value) return {Answer_status::not_a_number, 0.0};
+  return {Answer_status::ok, *value};
+}
+
+}  // namespace kelvora

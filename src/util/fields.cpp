@@ -1,0 +1,76 @@
+#include "util/fields.hpp"
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+namespace kelvora {
+
+namespace {
+
+std::string right_justify(const std::string& text, int width) {
+  if (width < 0) width = 0;
+  const auto w = static_cast<std::size_t>(width);
+  if (text.size() > w) return std::string(w, '*');
+  return std::string(w - text.size(), ' ') + text;
+}
+
+// The text of a value that is not finite, fitted to the field.
+std::string non_finite(double value, int width) {
+  if (std::isnan(value)) return right_justify("NaN", width);
+  const bool negative = value < 0;
+  const std::string long_form = negative ? "-Infinity" : "Infinity";
+  if (static_cast<int>(long_form.size()) <= width) return right_justify(long_form, width);
+  return right_justify(negative ? "-Inf" : "Inf", width);
+}
+
+}  // namespace
+
+std::string fmt_i(long long value, int width) {
+  return right_justify(std::to_string(value), width);
+}
+
+std::string fmt_i0(long long value) {
+  return std::to_string(value);
+}
+
+std::string fmt_f(double value, int width, int decimals) {
+  if (!std::isfinite(value)) return non_finite(value, width);
+  char buffer[512];
+  std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
+  std::string text = buffer;
+  if (decimals == 0) text += '.';  // Fw.0 still shows its decimal point
+  return right_justify(text, width);
+}
+
+std::string fmt_es(double value, int width, int decimals) {
+  if (!std::isfinite(value)) return non_finite(value, width);
+  char buffer[64];
+  // %E gives one digit before the point and at least two exponent digits.
+  std::snprintf(buffer, sizeof buffer, "%.*E", decimals, value);
+  return right_justify(buffer, width);
+}
+
+std::string fmt_a(std::string_view text, int width) {
+  if (width < 0) width = 0;
+  const auto w = static_cast<std::size_t>(width);
+  if (text.size() >= w) return std::string(text.substr(0, w));
+  return std::string(w - text.size(), ' ') + std::string(text);
+}
+
+std::string fmt_left(std::string_view text, int width) {
+  if (width < 0) width = 0;
+  const auto w = static_cast<std::size_t>(width);
+  if (text.size() >= w) return std::string(text.substr(0, w));
+  return std::string(text) + std::string(w - text.size(), ' ');
+}
+
+std::string blanks(int count) {
+  return std::string(count > 0 ? count : 0, ' ');
+}
+
+std::string rule(char c, int count) {
+  return std::string(count > 0 ? count : 0, c);
+}
+
+}  // namespace kelvora

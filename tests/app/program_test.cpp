@@ -1,0 +1,179 @@
+#include "app/program.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "report/example_files.hpp"
+#include "support/dialogue.hpp"
+#include "support/scratch_folder.hpp"
+
+namespace kelvora {
+namespace {
+
+using testing::Dialogue;
+using testing::Scratch_folder;
+namespace fs = std::filesystem;
+
+struct Session {
+  explicit Session(const std::string& answers) : dialogue(answers) {
+    status = run_program(dialogue.console(), std::chrono::milliseconds(0));
+  }
+  int count(const std::string& line) const {
+    int n = 0;
+    for (const auto& l : dialogue.lines()) n += l == line;
+    return n;
+  }
+  Dialogue dialogue;
+  int status = -1;
+};
+
+const std::string menu_prompt = "CHOOSE OPTION (1-5): ";
+
+TEST(MainMenu, ShowsTheBannerAndEndsWithStatusZero) {
+  Session run("5\n");
+  EXPECT_EQ(run.status, 0);
+  const auto lines = run.dialogue.lines();
+  const std::string banner_rule = " " + std::string(56, '=');
+  ASSERT_EQ(run.count(banner_rule), 2);
+  const int last_rule = run.dialogue.find_line(banner_rule, 2);
+  EXPECT_EQ(lines[0], "");
+  EXPECT_EQ(lines[1], banner_rule);
+  EXPECT_EQ(lines[2], "  KELVORA v2.0 - Ligand Receptor Binding Curve Fitting");
+  EXPECT_EQ(lines[last_rule + 1], " MAIN MENU:");
+  // Every banner line but the empty ones is free form; the feature list has 18 lines.
+  const int features = run.dialogue.find_line("  KELVORA:");
+  ASSERT_GT(features, 0);
+  for (int i = 1; i < last_rule; ++i)
+    EXPECT_TRUE(lines[i].empty() || lines[i][0] == ' ') << lines[i];
+  for (int i = features + 1; i <= features + 18; ++i)
+    EXPECT_TRUE(lines[i].rfind("   o ", 0) == 0 || lines[i].rfind("     ", 0) == 0) << lines[i];
+  EXPECT_EQ(lines[features + 19], "");
+  EXPECT_EQ(lines[features + 5], "   o Adapted for 64-bit Microsoft Windows/Console");
+  EXPECT_EQ(lines[last_rule - 3].substr(0, 4), "   \"");
+  EXPECT_EQ(lines[last_rule - 1].back(), '"');
+  EXPECT_EQ(run.count("   5. Exit program"), 1);
+  EXPECT_EQ(lines.back(), " Exiting program!");
+}
+
+TEST(MainMenu, BadAnswersAreAskedAgainWithoutTheMenu) {
+  Session run("7\nx\n\n   \n5\n");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.count(" MAIN MENU:"), 1);
+  EXPECT_TRUE(run.dialogue.has_line(menu_prompt + "7"));
+  EXPECT_TRUE(run.dialogue.has_line(" Invalid choice. Please enter 1, 2, 3, 4 or 5."));
+  EXPECT_TRUE(run.dialogue.has_line("x"));
+  EXPECT_TRUE(run.dialogue.has_line("ENTER A NUMBER [1, 2, 3, 4 or 5]"));
+  EXPECT_TRUE(run.dialogue.has_line(" Exiting program!"));
+}
+
+TEST(MainMenu, FirstItemCountsAndTheMenuReturnsAfterAChoice) {
+  Session run("2, 5\n3\n5\n");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.count("               KELVORA MENU GUIDE"), 1);
+  EXPECT_EQ(run.count("               KELVORA FILE GUIDE"), 1);
+  EXPECT_EQ(run.count(" MAIN MENU:"), 3);
+}
+
+TEST(MainMenu, EndOfInputEndsTheProgramWithStatusZero) {
+  Session run("7\n");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.count(" Invalid choice. Please enter 1, 2, 3, 4 or 5."), 1);
+}
+
+TEST(MainMenu, ExampleFilesChoiceWritesTheThreeFiles) {
+  Scratch_folder folder;
+  Session run("4\n4\n5\n");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(testing::read_text("EX1_SAT.CRV"), simple_saturation_text());
+  EXPECT_EQ(testing::read_text("EX2_COMP.CRV"), competition_text());
+  EXPECT_EQ(testing::read_text("EX3_TWOSITE.CRV"), twosite_text());
+  EXPECT_EQ(run.count(" MAIN MENU:"), 3);
+}
+
+TEST(Analysis, ReadsReordersAndClosesACompetitionFirstPair) {
+  Scratch_folder folder;
+  ASSERT_TRUE(create_simple_saturation_file());
+  ASSERT_TRUE(create_competition_file());
+  Session run("1\nrun1\nEX2_COMP\nEX1_SAT\n\n5\n");
+  EXPECT_EQ(run.status, 0);
+  const auto& d = run.dialogue;
+  EXPECT_TRUE(d.has_line("CURVE FILE: EX2_COMP.CRV"));
+  EXPECT_TRUE(d.has_line("TITLE: Example 2: 1-site Hot-cold competition binding"));
+  EXPECT_TRUE(d.has_line("VARYING LIGAND:   1 LABELLED LIGAND:   2"));
+  EXPECT_TRUE(d.has_line("TOTAL HOT LIGAND:   1.0000E-09 [M] (Line 4 constant)"));
+  EXPECT_TRUE(d.has_line("Read    7 data points"));
+  EXPECT_TRUE(d.has_line("CURVE FILE: EX1_SAT.CRV"));
+  EXPECT_TRUE(d.has_line("Read   12 data points"));
+  EXPECT_TRUE(d.has_line("Total:   19 points from    2 curves"));
+  EXPECT_TRUE(d.has_line("   AUTOMATIC CURVE REORDERING"));
+  EXPECT_TRUE(d.has_line("   Position 2: EX2_COMP (Competition)"));
+  EXPECT_TRUE(d.has_line("   Position 1: EX1_SAT (Saturation)"));
+  const int done = d.find_line(" Receptor binding analysis complete.");
+  ASSERT_GE(done, 0);
+  const auto lines = d.lines();
+  EXPECT_EQ(lines[done + 1], " Results saved to: run1.out");
+  EXPECT_EQ(lines[done + 2], " Plotting data saved to: run1_Plot.out");
+  EXPECT_EQ(lines[done + 3], " Competition data saved to: run1_Competition.out");
+  EXPECT_EQ(run.count(" MAIN MENU:"), 2);
+  for (const char* file :
+       {"run1.out", "run1_Plot.out", "run1_Scatchard.out", "run1_Competition.out"})
+    EXPECT_TRUE(fs::is_regular_file(file)) << file;
+  const std::string rule45 = " " + std::string(45, '=');
+  EXPECT_EQ(testing::read_text("run1.out"),
+            rule45 + "\n     KELVORA Analysis Results\n" + rule45 + "\n \n");
+}
+
+TEST(Analysis, BlankStemAndSaturationCurvesOnly) {
+  Scratch_folder folder;
+  ASSERT_TRUE(create_simple_saturation_file());
+  Session run("1\n\nEX1_SAT\n\n5\n");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(run.dialogue.has_line(" Graphing data saved to: My_results_Scatchard.out"));
+  EXPECT_TRUE(fs::is_regular_file("My_results.out"));
+  EXPECT_TRUE(fs::is_regular_file("My_results_Plot.out"));
+  EXPECT_TRUE(fs::is_regular_file("My_results_Scatchard.out"));
+  EXPECT_FALSE(fs::exists("My_results_Competition.out"));
+}
+
+TEST(Analysis, OutputFileThatCannotBeCreatedReturnsToTheMenu) {
+  Scratch_folder folder;
+  ASSERT_TRUE(create_simple_saturation_file());
+  fs::create_directory("taken.out");  // the results file's name is a folder
+  Session run("1\nmissing_folder/x\n1\ntaken\n5\n");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(run.dialogue.has_line("ERROR: Cannot create file missing_folder/x_Plot.out"));
+  EXPECT_TRUE(run.dialogue.has_line("ERROR: Cannot create file taken.out"));
+  EXPECT_FALSE(fs::exists("taken_Plot.out"));  // nothing half-made is left
+  EXPECT_EQ(run.count(" MAIN MENU:"), 3);
+}
+
+TEST(Analysis, OrderlyStopEndsTheProgramWithNonZeroStatus) {
+  Scratch_folder folder;
+  Session run("1\nstem\n\n5\n");
+  EXPECT_NE(run.status, 0);
+  EXPECT_EQ(run.dialogue.lines().back(), "***NO DATA FILES ENTERED, PROGRAM ENDED! ***");
+  EXPECT_TRUE(fs::is_regular_file("stem.out"));  // written and closed on the way out
+}
+
+TEST(Analysis, EndOfInputAtTheStemPromptReturnsToTheMenu) {
+  Scratch_folder folder;
+  Session run("1\n");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_FALSE(fs::exists("My_results.out"));
+}
+
+#ifdef KELVORA_BINARY
+TEST(Program, RunsAsAProcessFromAFileOfAnswers) {
+  Scratch_folder folder;
+  testing::write_text("answers.txt", "4\n4\n5\n");
+  const std::string command = std::string(KELVORA_BINARY) + " < answers.txt > transcript.txt";
+  EXPECT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(testing::read_text("EX3_TWOSITE.CRV"), twosite_text());
+  const std::string transcript = testing::read_text("transcript.txt");
+  EXPECT_NE(transcript.find("CHOOSE OPTION (1-5): 4\n"), std::string::npos);
+}
+#endif
+
+}  // namespace
+}  // namespace kelvora

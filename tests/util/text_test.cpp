@@ -1,0 +1,68 @@
+#include "util/text.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace kelvora {
+namespace {
+
+TEST(Uppercase, FoldsLettersOutsideQuotedStretches) {
+  EXPECT_EQ(uppercase("k11 'k12' r1"), "K11 'k12' R1");
+  EXPECT_EQ(uppercase("n1 \"c1\" b1   "), "N1 \"c1\" B1");
+  EXPECT_EQ(uppercase("k11 'r1 n1"), "K11 'r1 n1");  // unclosed stretch runs to the end
+  EXPECT_EQ(uppercase("a\"b'c\"d"), "A\"b'c\"D");    // only the opening quote closes
+  EXPECT_EQ(uppercase("\xe9t\xe9"), "\xe9T\xe9");    // bytes above 127 are copied
+  EXPECT_EQ(uppercase("   "), "");
+}
+
+TEST(SplitItems, SeparatesByBlanksOrOneComma) {
+  using V = std::vector<std::string_view>;
+  EXPECT_EQ(split_items("2, 5"), (V{"2", "5"}));
+  EXPECT_EQ(split_items("  1.0E-08,2.5E-10   3.0  "), (V{"1.0E-08", "2.5E-10", "3.0"}));
+  EXPECT_EQ(split_items("1,,3"), (V{"1", "", "3"}));
+  EXPECT_EQ(split_items(",5"), (V{"", "5"}));
+  EXPECT_EQ(split_items("1\t2"), (V{"1", "2"}));
+  EXPECT_EQ(split_items("1, 2,"), (V{"1", "2"}));
+  EXPECT_TRUE(split_items("   ").empty());
+}
+
+TEST(ParseReal, AcceptsFortranStyleNumbers) {
+  EXPECT_DOUBLE_EQ(*parse_real("1.0E-09"), 1.0e-9);
+  EXPECT_DOUBLE_EQ(*parse_real("2.5d-10"), 2.5e-10);
+  EXPECT_DOUBLE_EQ(*parse_real("3D2"), 300.0);
+  EXPECT_DOUBLE_EQ(*parse_real("-1e+3"), -1000.0);
+  EXPECT_DOUBLE_EQ(*parse_real("0.001"), 0.001);
+  EXPECT_DOUBLE_EQ(*parse_real("3"), 3.0);
+  EXPECT_DOUBLE_EQ(*parse_real("5."), 5.0);
+  EXPECT_DOUBLE_EQ(*parse_real(".5"), 0.5);
+  EXPECT_DOUBLE_EQ(*parse_real("+.5E1"), 5.0);
+  EXPECT_TRUE(std::isinf(*parse_real("1e400")));
+  EXPECT_EQ(*parse_real("1e-400"), 0.0);
+  EXPECT_TRUE(std::isnan(*parse_real("NaN")));
+  EXPECT_TRUE(std::isinf(*parse_real("-Infinity")));
+  EXPECT_LT(*parse_real("-inf"), 0.0);
+}
+
+TEST(ParseReal, RefusesTextThatIsNotANumber) {
+  for (const char* item : {"", "x", "!", "1.0E", "E5", ".", "-", "1.0.0", "1e5x", "0x10", "1,0"})
+    EXPECT_FALSE(parse_real(item).has_value()) << item;
+}
+
+TEST(ParseInteger, AcceptsDigitsWithinRangeOnly) {
+  EXPECT_EQ(*parse_integer("2"), 2);
+  EXPECT_EQ(*parse_integer("+7"), 7);
+  EXPECT_EQ(*parse_integer("-3"), -3);
+  for (const char* item : {"", "x", "2.5", "1e3", "+", "-", "+-1", "99999999999"})
+    EXPECT_FALSE(parse_integer(item).has_value()) << item;
+}
+
+TEST(Trim, RemovesBlanksAndTabs) {
+  EXPECT_EQ(trim_right("K11  \t"), "K11");
+  EXPECT_EQ(trim("  My results  "), "My results");
+  EXPECT_TRUE(is_blank(" \t "));
+  EXPECT_FALSE(is_blank(" , "));
+}
+
+}  // namespace
+}  // namespace kelvora
