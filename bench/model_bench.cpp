@@ -1,0 +1,138 @@
+// Speed of the point model and of one objective evaluation (Release build):
+//   tools/bench.sh
+#include <benchmark/benchmark.h>
+
+#include "data/parameter_layout.hpp"
+#include "fit/objective.hpp"
+#include "model/binding_model.hpp"
+#include "params/parameter_vector.hpp"
+
+namespace kelvora {
+namespace {
+
+constexpr double ex1_total[12] = {1e-11, 2.5e-11, 5e-11, 1e-10, 2.5e-10, 5e-10,
+                                  1e-9,  2.5e-9,  5e-9,  1e-8,  1.5e-8,  2e-8};
+constexpr double ex2_cold[12] = {0.0,  1e-11, 3e-11, 1e-10, 3e-10, 1e-9,
+                                 3e-9, 1e-8,  3e-8,  1e-7,  1e-6,  1e-5};
+
+Binding_constants one_site_constants() {
+  Binding_constants k;
+  k.K[0][0] = 1e9;
+  k.K[1][0] = 2e9;
+  k.R[0] = 1e-10;
+  k.N[0] = 1e-3;
+  k.N[1] = 2e-3;
+  k.B[0] = 1.0;
+  return k;
+}
+
+void BM_GeneralOneLigandOneSite(benchmark::State& state) {
+  const Binding_constants k = one_site_constants();
+  Point_binding out;
+  int i = 0;
+  for (auto _ : state) {
+    double totals[max_ligands] = {ex1_total[i], 0.0};
+    calculate_bound_ligand_general(1, 1, totals, k, 1.0, out);
+    benchmark::DoNotOptimize(out);
+    i = (i + 1) % 12;
+  }
+}
+BENCHMARK(BM_GeneralOneLigandOneSite);
+
+void BM_GeneralTwoLigandsTwoSites(benchmark::State& state) {
+  Binding_constants k;
+  k.K[0][0] = 1e9;
+  k.K[0][1] = 1e7;
+  k.K[1][0] = 3e8;
+  k.K[1][1] = 2e8;
+  k.R[0] = 1e-10;
+  k.R[1] = 1e-9;
+  k.N[0] = 1e-3;
+  k.N[1] = 2e-3;
+  k.B[0] = k.B[1] = 1.0;
+  Point_binding out;
+  int i = 0;
+  for (auto _ : state) {
+    double totals[max_ligands] = {ex1_total[i], 2e-9};
+    calculate_bound_ligand_general(2, 2, totals, k, 1.0, out);
+    benchmark::DoNotOptimize(out);
+    i = (i + 1) % 12;
+  }
+}
+BENCHMARK(BM_GeneralTwoLigandsTwoSites);
+
+void BM_CompetitionOneSite(benchmark::State& state) {
+  const Binding_constants k = one_site_constants();
+  Point_binding out;
+  int i = 1;
+  for (auto _ : state) {
+    double totals[max_ligands] = {ex2_cold[i], 1e-9};
+    calculate_bound_competition_multisite(totals, k, 1.0, 1, 2, 1, out);
+    benchmark::DoNotOptimize(out);
+    i = i % 11 + 1;  // every point with competitor present
+  }
+}
+BENCHMARK(BM_CompetitionOneSite);
+
+struct Analysis {
+  Curve_table curves;
+  Fit_parameters params;
+  Optimization_data opt;
+};
+
+void add_curve(Analysis& a, int c, int varying, int labelled, const double* x) {
+  Curve_data& curve = a.curves[c];
+  curve.varying_ligand = varying;
+  curve.labelled_ligand = labelled;
+  curve.weight_coef = {0.0, 0.0, 0.001, 0.0, 0.0};
+  allocate_curve_data(curve);
+  curve.n_points = 12;
+  for (int j = 0; j < 12; ++j) {
+    curve.total_of(j, varying) = x[j];
+    if (varying != labelled) curve.total_of(j, labelled) = 1e-9;
+    curve.bound[j] = 1e-11;
+    curve.replicates[j] = 3.0;
+  }
+}
+
+void setup(Analysis& a, int n_ligands, int n_curves) {
+  auto& p = a.params;
+  p.n_ligands = n_ligands;
+  p.n_sites = 1;
+  p.n_curves = n_curves;
+  setup_parameter_names(p);
+  for (int l = 1; l <= n_ligands; ++l) {
+    p.value[k_slot(p, l, 1)] = 1e9;
+    p.value[n_slot(p, l)] = 1e-3;
+  }
+  p.value[r_slot(p, 1)] = 1e-10;
+  setup_variable_map(p, a.opt);
+}
+
+void BM_EvaluateModelSaturation12(benchmark::State& state) {
+  Analysis a;
+  add_curve(a, 0, 1, 1, ex1_total);
+  setup(a, 1, 1);
+  for (auto _ : state) {
+    evaluate_model(a.curves, a.params, a.opt);
+    benchmark::DoNotOptimize(a.opt.ss);
+  }
+}
+BENCHMARK(BM_EvaluateModelSaturation12);
+
+void BM_EvaluateModelSaturationCompetitionPair(benchmark::State& state) {
+  Analysis a;
+  add_curve(a, 0, 1, 1, ex1_total);
+  add_curve(a, 1, 1, 2, ex2_cold);
+  setup(a, 2, 2);
+  for (auto _ : state) {
+    evaluate_model(a.curves, a.params, a.opt);
+    benchmark::DoNotOptimize(a.opt.ss);
+  }
+}
+BENCHMARK(BM_EvaluateModelSaturationCompetitionPair);
+
+}  // namespace
+}  // namespace kelvora
+
+BENCHMARK_MAIN();

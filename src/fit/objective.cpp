@@ -1,0 +1,105 @@
+#include "fit/objective.hpp"
+
+#include <cmath>
+#include <string_view>
+
+#include "data/assay.hpp"
+#include "data/parameter_layout.hpp"
+#include "model/binding_model.hpp"
+
+namespace kelvora {
+
+double compute_weight(double predicted, const std::array<double, n_weight_coefs>& a,
+                      double replicates) {
+  const double y = predicted;
+  double denominator = a[0] + a[1] * y + a[2] * y * y;
+  if (a[3] != 0.0) denominator += a[3] * (a[4] == 2.0 ? y * y : std::pow(std::abs(y), a[4]));
+  if (!(denominator >= 1e-30)) denominator = 1e-30;
+  const double w = 1.0 / denominator;
+  return replicates > 0.0 ? w * replicates : w;
+}
+
+double calculate_constraint_penalty(Fit_parameters& params, const Optimization_data& opt) {
+  int negative = 0;
+  for (const double v : params.value) negative |= v < 0.0;
+  if (negative == 0) return 0.0;
+  for (double& v : params.value) v = std::abs(v);
+  return 1.0e6 * opt.ss;
+}
+
+void enforce_parameter_bounds(Fit_parameters& params, int slot) {
+  double lower = 0.0;
+  double upper = 0.0;
+  switch (params.name[slot].empty() ? ' ' : params.name[slot][0]) {
+    case 'K':
+      lower = 1e5, upper = 1e14;
+      break;
+    case 'R':
+      lower = 1e-14, upper = 1e-5;
+      break;
+    case 'N':
+      lower = 0.0, upper = 0.5;
+      break;
+    case 'C':
+      lower = 0.1, upper = 10.0;
+      break;
+    case 'B':
+      lower = 0.25, upper = 4.0;
+      break;
+    default:
+      return;
+  }
+  double& v = params.value[slot];
+  if (v < lower) {
+    v = lower;
+  } else if (v > upper) {
+    v = upper;
+  }
+}
+
+void apply_k_constraints_barrier(Fit_parameters& params) {
+  int k11 = -1, k12 = -1, k21 = -1, k22 = -1;
+  for (int slot = 0; slot < params.n_params; ++slot) {
+    const std::string_view name = params.name[slot];
+    if (name == "K11") k11 = slot;
+    if (name == "K12") k12 = slot;
+    if (name == "K21") k21 = slot;
+    if (name == "K22") k22 = slot;
+  }
+  if (k22 != 3) return;
+  auto& v = params.value;
+  auto push_below = [&v](int first, int second) {
+    const double rho = v[second] / v[first];
+    v[second] = v[first] * rho * (1.0 + std::tanh(2.0 * (1.0 - rho))) / 2.0;
+  };
+  if (k11 >= 0 && k12 >= 0 && v[k11] > 0.0) push_below(k11, k12);
+  if (k21 >= 0 && v[k21] > 0.0) push_below(k21, k22);
+}
+
+void evaluate_model(Curve_table& curves, Fit_parameters& params, Optimization_data& opt) {
+  const Binding_constants k = binding_constants(params);
+  double ss = 0.0;
+  Point_binding point;
+  for (int c = 0; c < params.n_curves; ++c) {
+    Curve_data& curve = curves[c];
+    const double C = params.value[c_slot(params, c + 1)];
+    const bool competition = is_competition_assay(curve, params);
+    const int labelled = curve.labelled_ligand - 1;
+    for (int j = 0; j < curve.n_points; ++j) {
+      calculate_binding_unified(curve, params, j, k, C, competition, point);
+      const double predicted = point.bound[labelled];
+      const double residual = curve.bound[j] - predicted;
+      const double weight = compute_weight(predicted, curve.weight_coef, curve.replicates[j]);
+      curve.predicted[j] = predicted;
+      curve.residual[j] = residual;
+      curve.weight[j] = weight;
+      ss += residual * residual * weight;
+    }
+  }
+  opt.ss = ss;
+  opt.ss += calculate_constraint_penalty(params, opt);
+  enforce_affinity_ordering(curves, params);
+  for (int i = 0; i < params.n_var; ++i) enforce_parameter_bounds(params, params.var_map[i]);
+}
+
+}  // namespace kelvora

@@ -1,0 +1,38 @@
+#pragma once
+// The one objective function of every minimiser: the weighted sum of squared
+// residuals of all curves at the current parameter vector,
+//   SS = sum_c sum_j w(j) (Y(j) - Yhat(j))^2  (+ a penalty for negative values),
+// with the side effects the reports rely on: each curve's predicted values,
+// residuals and weights are filled, and the vector is repaired afterwards
+// (negative values reflected, affinity order, per-kind bounds).
+
+#include <array>
+
+#include "data/records.hpp"
+
+namespace kelvora {
+
+// Evaluates the model at the current values, stores SS in opt.ss, then
+// repairs the vector for the next evaluation.
+void evaluate_model(Curve_table& curves, Fit_parameters& params, Optimization_data& opt);
+
+// w = r / (a0 + a1 Y + a2 Y^2 + a3 |Y|^a4) at predicted value Y, times the
+// replicate count r when it is positive. The denominator is floored at 1e-30
+// (also when it is negative or not a number), so every weight is finite.
+double compute_weight(double predicted, const std::array<double, n_weight_coefs>& a,
+                      double replicates);
+
+// 1e6 * opt.ss when any of the 72 values is negative (all of them are then
+// replaced by their absolute values), else 0.
+double calculate_constraint_penalty(Fit_parameters& params, const Optimization_data& opt);
+
+// Clamps the value of `slot` to the bounds of its kind:
+//   K [1e5, 1e14], R [1e-14, 1e-5], N [0, 0.5], C [0.1, 10], B [0.25, 4].
+void enforce_parameter_bounds(Fit_parameters& params, int slot);
+
+// With two ligands and two sites, pushes each ligand's second-site affinity
+// below its first: K(l,2) <- K(l,1) rho (1 + tanh(2 (1 - rho))) / 2 with
+// rho = K(l,2) / K(l,1). Nothing happens in any other configuration.
+void apply_k_constraints_barrier(Fit_parameters& params);
+
+}  // namespace kelvora

@@ -1,0 +1,72 @@
+#pragma once
+// The point model: free and bound concentration of every ligand at one data
+// point, for L ligands competing for S classes of receptor sites.
+//
+// For free concentrations F(l) the occupancy sum of site s is
+//   A(s) = sum_l K(l,s) F(l)
+// and the site term, with cooperativity B(s) and correction factor C, is
+//   Q(s) = C R(s) (1 + B(s) A(s)) / max(1e-30, 1 + 2 A(s) + B(s) A(s)^2),
+// which for B = 1 is C R(s) / (1 + A(s)), ordinary binding to independent
+// sites. Ligand l is bound nonspecifically (C N(l) F(l)) and to each site
+// (F(l) K(l,s) Q(s)); the free concentrations solve the conservation
+// equations
+//   G(l) = T(l) - F(l) (1 + C N(l) + sum_s K(l,s) Q(s)) = 0.
+// Bound ligand is computed from the solution as F(l)(C N(l) + sum_s K Q),
+// not as T - F, so that it keeps its full relative accuracy when it is a tiny
+// fraction of the total.
+
+#include "data/records.hpp"
+
+namespace kelvora {
+
+// The model constants of one evaluation, taken from the parameter vector.
+struct Binding_constants {
+  double K[max_ligands][max_sites] = {};  // K[l-1][s-1], association constants [1/M]
+  double R[max_sites] = {};               // receptor concentrations [M]
+  double N[max_ligands] = {};             // nonspecific binding ratios
+  double B[max_sites] = {};               // cooperativity factors
+};
+
+// Free and bound concentration of each ligand at one point, [l-1].
+struct Point_binding {
+  double free[max_ligands] = {};
+  double bound[max_ligands] = {};
+};
+
+// K, R, N and B of the current values of the parameter vector.
+Binding_constants binding_constants(const Fit_parameters& params);
+
+// The point model of one data point (0-based `point`) of a curve: competition
+// curves go to the competition solver, all others to the general solver.
+// The prediction of a curve's measurement is bound[labelled_ligand - 1].
+void calculate_binding_unified(const Curve_data& curve, const Fit_parameters& params, int point,
+                               const Binding_constants& k, double C, Point_binding& out);
+// The same with the curve's kind already known (the objective decides it once
+// per curve rather than once per point).
+void calculate_binding_unified(const Curve_data& curve, const Fit_parameters& params, int point,
+                               const Binding_constants& k, double C, bool competition,
+                               Point_binding& out);
+
+// General mass-action solver for L ligands (totals T[0..L-1]) and S sites.
+void calculate_bound_ligand_general(int n_ligands, int n_sites, const double* total,
+                                    const Binding_constants& k, double C, Point_binding& out);
+
+// Competition solver: ligand `varying` (the competitor) varies, ligand
+// `labelled` is held at a fixed total; entries varying-1 and labelled-1 of
+// `out` are written.
+void calculate_bound_competition_multisite(const double* total, const Binding_constants& k,
+                                           double C, int varying, int labelled, int n_sites,
+                                           Point_binding& out);
+
+// Inverse of an n x n matrix (n <= 4, row-major in m[4][4]) by Gauss-Jordan
+// elimination with partial pivoting; false when a pivot is below 1e-20 in
+// magnitude or not finite (the matrix is then treated as singular).
+bool invert_matrix_pivot(int n, const double (&m)[4][4], double (&inverse)[4][4]);
+
+// Keeps the affinity constants of a saturation analysis in order: with two
+// ligands and one site K21 <= K11 (value and accepted), with two ligands and
+// two sites K12 <= K11 and K22 <= K21 (values only). Nothing happens when
+// the first curve is a competition curve or for other L, S.
+void enforce_affinity_ordering(const Curve_table& curves, Fit_parameters& params);
+
+}  // namespace kelvora

@@ -1,0 +1,88 @@
+#include "params/parameter_vector.hpp"
+
+#include <cassert>
+#include <string>
+
+#include "data/parameter_layout.hpp"
+
+namespace kelvora {
+
+namespace {
+
+std::string one_index_name(char letter, int i) {
+  return letter + std::to_string(i);
+}
+
+std::string k_name(int ligand, int site) {
+  return "K" + std::to_string(ligand) + std::to_string(site);
+}
+
+}  // namespace
+
+void considered_parameter_names(Fit_parameters& p) {
+  for (int l = 1; l <= p.n_ligands; ++l)
+    for (int s = 1; s <= p.n_sites; ++s) p.name[k_slot(p, l, s)] = k_name(l, s);
+  for (int s = 1; s <= p.n_sites; ++s) p.name[r_slot(p, s)] = one_index_name('R', s);
+  for (int l = 1; l <= p.n_ligands; ++l) p.name[n_slot(p, l)] = one_index_name('N', l);
+  for (int c = 1; c <= p.n_curves; ++c) p.name[c_slot(p, c)] = one_index_name('C', c);
+  for (int s = 1; s <= p.n_sites; ++s) p.name[b_slot(p, s)] = one_index_name('B', s);
+}
+
+void setup_parameter_names(Fit_parameters& p) {
+  const int n = get_total_npar(p);
+  p.n_params = n;
+  considered_parameter_names(p);
+  for (int i = 0; i < n; ++i) {
+    p.shared_link[i] = 0;
+    p.is_constant[i] = false;
+    p.value[i] = 0.0;
+  }
+  for (int c = 1; c <= p.n_curves; ++c) {
+    const int slot = c_slot(p, c);
+    p.value[slot] = p.accepted[slot] = 1.0;
+    p.is_constant[slot] = c == 1;
+  }
+  for (int s = 1; s <= p.n_sites; ++s) {
+    const int slot = b_slot(p, s);
+    p.value[slot] = p.accepted[slot] = 1.0;
+    p.is_constant[slot] = true;
+  }
+}
+
+int count_variable_parameters(const Fit_parameters& p) {
+  int m = 0;
+  for (int slot = 0; slot < p.n_params; ++slot) m += p.is_constant[slot] ? 0 : 1;
+  return m;
+}
+
+void setup_variable_map(Fit_parameters& p, Optimization_data& opt) {
+  assert(count_variable_parameters(p) <= max_var);
+  p.var_of_param.fill(-1);
+  int m = 0;
+  for (int slot = 0; slot < p.n_params; ++slot) {
+    if (p.is_constant[slot]) continue;
+    p.var_map[m] = slot;
+    p.var_of_param[slot] = m;
+    ++m;
+  }
+  p.n_var = m;
+  opt.lambda = 0.0;
+}
+
+void update_parameters(Fit_parameters& p, const Optimization_data&) {
+  for (int i = 0; i < p.n_var; ++i) p.accepted[p.var_map[i]] = p.value[p.var_map[i]];
+}
+
+void load_variables(Fit_parameters& p, const double* x) {
+  for (int i = 0; i < p.n_var; ++i) p.value[p.var_map[i]] = x[i];
+}
+
+void read_variables(const Fit_parameters& p, double* x) {
+  for (int i = 0; i < p.n_var; ++i) x[i] = p.value[p.var_map[i]];
+}
+
+char parameter_kind(const Fit_parameters& p, int slot) {
+  return p.name[slot].empty() ? ' ' : p.name[slot][0];
+}
+
+}  // namespace kelvora
