@@ -19,12 +19,12 @@ double compute_weight(double predicted, const std::array<double, n_weight_coefs>
   return replicates > 0.0 ? w * replicates : w;
 }
 
-double calculate_constraint_penalty(Fit_parameters& params, const Optimization_data& opt) {
+bool reflect_negative_values(Fit_parameters& params) {
   int negative = 0;
   for (const double v : params.value) negative |= v < 0.0;
-  if (negative == 0) return 0.0;
+  if (negative == 0) return false;
   for (double& v : params.value) v = std::abs(v);
-  return 1.0e6 * opt.ss;
+  return true;
 }
 
 void enforce_parameter_bounds(Fit_parameters& params, int slot) {
@@ -77,6 +77,13 @@ void apply_k_constraints_barrier(Fit_parameters& params) {
 }
 
 void evaluate_model(Curve_table& curves, Fit_parameters& params, Optimization_data& opt) {
+  // The vector is repaired before the model is evaluated, so that the sum of
+  // squares always belongs to the values the vector holds afterwards: a
+  // minimiser cannot find a low sum outside the admissible region that the
+  // reported (repaired) parameters do not have.
+  const bool had_negative = reflect_negative_values(params);
+  for (int i = 0; i < params.n_var; ++i) enforce_parameter_bounds(params, params.var_map[i]);
+
   const Binding_constants k = binding_constants(params);
   double ss = 0.0;
   Point_binding point;
@@ -96,10 +103,9 @@ void evaluate_model(Curve_table& curves, Fit_parameters& params, Optimization_da
       ss += residual * residual * weight;
     }
   }
-  opt.ss = ss;
-  opt.ss += calculate_constraint_penalty(params, opt);
+  // A vector that held a negative value scores (1 + 1e6) times its sum.
+  opt.ss = had_negative ? ss + 1.0e6 * ss : ss;
   enforce_affinity_ordering(curves, params);
-  for (int i = 0; i < params.n_var; ++i) enforce_parameter_bounds(params, params.var_map[i]);
 }
 
 }  // namespace kelvora

@@ -3,8 +3,8 @@
 // residuals of all curves at the current parameter vector,
 //   SS = sum_c sum_j w(j) (Y(j) - Yhat(j))^2  (+ a penalty for negative values),
 // with the side effects the reports rely on: each curve's predicted values,
-// residuals and weights are filled, and the vector is repaired afterwards
-// (negative values reflected, affinity order, per-kind bounds).
+// residuals and weights are filled. The vector is repaired first (negative
+// values reflected, per-kind bounds) and SS belongs to the repaired vector.
 
 #include <array>
 
@@ -12,8 +12,9 @@
 
 namespace kelvora {
 
-// Evaluates the model at the current values, stores SS in opt.ss, then
-// repairs the vector for the next evaluation.
+// Repairs the current values, evaluates the model there and stores SS in
+// opt.ss; a vector that held a negative value scores (1 + 1e6) SS. Then the
+// sites are kept in order (a relabelling that leaves SS unchanged).
 void evaluate_model(Curve_table& curves, Fit_parameters& params, Optimization_data& opt);
 
 // w = r / (a0 + a1 Y + a2 Y^2 + a3 |Y|^a4) at predicted value Y, times the
@@ -22,9 +23,9 @@ void evaluate_model(Curve_table& curves, Fit_parameters& params, Optimization_da
 double compute_weight(double predicted, const std::array<double, n_weight_coefs>& a,
                       double replicates);
 
-// 1e6 * opt.ss when any of the 72 values is negative (all of them are then
-// replaced by their absolute values), else 0.
-double calculate_constraint_penalty(Fit_parameters& params, const Optimization_data& opt);
+// True when any of the 72 values is negative; all of them are then replaced
+// by their absolute values.
+bool reflect_negative_values(Fit_parameters& params);
 
 // Clamps the value of `slot` to the bounds of its kind:
 //   K [1e5, 1e14], R [1e-14, 1e-5], N [0, 0.5], C [0.1, 10], B [0.25, 4].

@@ -63,10 +63,11 @@ void calculate_bound_competition_multisite(const double* total, const Binding_co
 // magnitude or not finite (the matrix is then treated as singular).
 bool invert_matrix_pivot(int n, const double (&m)[4][4], double (&inverse)[4][4]);
 
-// Keeps the affinity constants of a saturation analysis in order: with two
-// ligands and one site K21 <= K11 (value and accepted), with two ligands and
-// two sites K12 <= K11 and K22 <= K21 (values only). Nothing happens when
-// the first curve is a competition curve or for other L, S.
+// Keeps the sites of a two-ligand, two-site saturation analysis in order
+// (site 1 the high-affinity site of ligand 1) by exchanging the two sites'
+// K, R and B as a whole, in value and accepted. Nothing happens when the
+// first curve is a competition curve, for other L and S, or when the
+// exchange would change a constant parameter.
 void enforce_affinity_ordering(const Curve_table& curves, Fit_parameters& params);
 
 }  // namespace kelvora

@@ -37,22 +37,31 @@ void calculate_binding_unified(const Curve_data& curve, const Fit_parameters& pa
 }
 
 void enforce_affinity_ordering(const Curve_table& curves, Fit_parameters& p) {
+  // Only a relabelling of the two site classes leaves the model unchanged:
+  // exchanging the affinities of two ligands, or one ligand's two site
+  // affinities without the receptor concentrations, would replace the fitted
+  // model by another one. So with two ligands and two sites, when site 2
+  // binds ligand 1 more strongly than site 1, the sites exchange all their
+  // parameters; with one site there is nothing to order.
   if (p.n_curves < 1 || is_competition_assay(curves[0], p)) return;
-  if (p.n_ligands != 2) return;
-  auto& v = p.value;
-  if (p.n_sites == 1) {
-    const int k11 = k_slot(p, 1, 1);
-    const int k21 = k_slot(p, 2, 1);
-    if (v[k21] > v[k11]) {
-      std::swap(v[k11], v[k21]);
-      std::swap(p.accepted[k11], p.accepted[k21]);
-    }
-  } else if (p.n_sites == 2) {
-    for (int ligand = 1; ligand <= 2; ++ligand) {
-      const int first = k_slot(p, ligand, 1);
-      const int second = k_slot(p, ligand, 2);
-      if (v[second] > v[first]) std::swap(v[first], v[second]);
-    }
+  if (p.n_ligands != 2 || p.n_sites != 2) return;
+  if (!(p.value[k_slot(p, 1, 2)] > p.value[k_slot(p, 1, 1)])) return;
+  const int pairs[4][2] = {{k_slot(p, 1, 1), k_slot(p, 1, 2)},
+                           {k_slot(p, 2, 1), k_slot(p, 2, 2)},
+                           {r_slot(p, 1), r_slot(p, 2)},
+                           {b_slot(p, 1), b_slot(p, 2)}};
+  // A constant parameter keeps its value: the exchange must not move a
+  // fitted value into it (equal constants may change places).
+  for (const auto& pair : pairs) {
+    const bool constant_1 = p.is_constant[pair[0]];
+    const bool constant_2 = p.is_constant[pair[1]];
+    if ((constant_1 || constant_2) &&
+        !(constant_1 && constant_2 && p.value[pair[0]] == p.value[pair[1]]))
+      return;
+  }
+  for (const auto& pair : pairs) {
+    std::swap(p.value[pair[0]], p.value[pair[1]]);
+    std::swap(p.accepted[pair[0]], p.accepted[pair[1]]);
   }
 }
 

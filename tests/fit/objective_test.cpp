@@ -63,11 +63,8 @@ TEST(EvaluateModel, NegativeValuesArePenalisedAndReflected) {
   const double unpenalised = a.opt.ss;
   a.params.value[r_slot(a.params, 1)] = -1e-10;
   evaluate_model(a.curves, a.params, a.opt);
-  // The model itself sees R = -1e-10 (a different prediction), so compare
-  // with the sum the solver gives for that vector: the penalty is 1e6 times it.
   EXPECT_EQ(a.params.value[r_slot(a.params, 1)], 1e-10);
-  EXPECT_GT(a.opt.ss, 1e5 * unpenalised);
-  EXPECT_TRUE(std::isfinite(a.opt.ss));
+  EXPECT_DOUBLE_EQ(a.opt.ss, 1000001.0 * unpenalised);
 
   a.params.value[n_slot(a.params, 1)] = -0.1;
   evaluate_model(a.curves, a.params, a.opt);
@@ -76,28 +73,23 @@ TEST(EvaluateModel, NegativeValuesArePenalisedAndReflected) {
 
 TEST(EvaluateModel, VariableParametersAreKeptInsideTheirBounds) {
   One_curve_analysis a;
+  a.params.value[k_slot(a.params, 1, 1)] = 1e14;
+  a.params.value[r_slot(a.params, 1)] = 1e-5;
+  evaluate_model(a.curves, a.params, a.opt);
+  const double at_bounds = a.opt.ss;
   a.params.value[k_slot(a.params, 1, 1)] = 1e15;
   a.params.value[r_slot(a.params, 1)] = 1e-3;
   evaluate_model(a.curves, a.params, a.opt);
   EXPECT_EQ(a.params.value[k_slot(a.params, 1, 1)], 1e14);
   EXPECT_EQ(a.params.value[r_slot(a.params, 1)], 1e-5);
+  // The sum belongs to the repaired vector.
+  EXPECT_EQ(a.opt.ss, at_bounds);
 
   a.params.is_constant[k_slot(a.params, 1, 1)] = true;
   setup_variable_map(a.params, a.opt);
   a.params.value[k_slot(a.params, 1, 1)] = 1e15;
   evaluate_model(a.curves, a.params, a.opt);
   EXPECT_EQ(a.params.value[k_slot(a.params, 1, 1)], 1e15);
-}
-
-TEST(ConstraintPenalty, IsAMillionTimesTheSumWhenAnyValueIsNegative) {
-  Fit_parameters p;
-  p.value.fill(1.0);
-  Optimization_data opt;
-  opt.ss = 2.5;
-  EXPECT_EQ(calculate_constraint_penalty(p, opt), 0.0);
-  p.value[71] = -3.0;
-  EXPECT_EQ(calculate_constraint_penalty(p, opt), 2.5e6);
-  EXPECT_EQ(p.value[71], 3.0);
 }
 
 TEST(ParameterBounds, ClampByTheFirstLetterOfTheName) {

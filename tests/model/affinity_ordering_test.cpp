@@ -17,51 +17,64 @@ struct Analysis {
     c.varying_ligand = 1;
     c.labelled_ligand = first_is_competition ? 2 : 1;
     c.total_of(0, c.labelled_ligand) = c.total_of(1, c.labelled_ligand) = 1e-9;
+    c.total_of(0, 1) = 1e-10;
+    c.total_of(1, 1) = 1e-8;
   }
   Curve_table curves;
   Fit_parameters params;
 };
 
-TEST(AffinityOrdering, TwoLigandsOneSiteExchangesValuesAndAcceptedValues) {
-  Analysis a(2, 1, false);
-  auto& p = a.params;
-  p.value[k_slot(p, 1, 1)] = 1e8;
-  p.value[k_slot(p, 2, 1)] = 1e9;
-  p.accepted[k_slot(p, 1, 1)] = 3.0;
-  p.accepted[k_slot(p, 2, 1)] = 4.0;
-  enforce_affinity_ordering(a.curves, p);
-  EXPECT_EQ(p.value[k_slot(p, 1, 1)], 1e9);
-  EXPECT_EQ(p.value[k_slot(p, 2, 1)], 1e8);
-  EXPECT_EQ(p.accepted[k_slot(p, 1, 1)], 4.0);
-  EXPECT_EQ(p.accepted[k_slot(p, 2, 1)], 3.0);
+// K11 K12 K21 K22 R1 R2 N1 N2 C1 B1 B2 with site 2 binding ligand 1 more
+// strongly than site 1.
+void two_site_values(Fit_parameters& p) {
+  p.n_params = 11;
+  p.value = {1e8, 1e9, 2e9, 5e8, 1e-10, 2e-10, 1e-3, 2e-3, 1.0, 1.0, 1.0};
+  p.accepted = p.value;
 }
 
-TEST(AffinityOrdering, TwoSitesOrderEachLigandButNotTheReceptors) {
+TEST(AffinityOrdering, ExchangesWholeSitesSoThatTheModelIsUnchanged) {
   Analysis a(2, 2, false);
-  auto& v = a.params.value;
-  v = {1e8, 1e9, 2e9, 5e8, 1e-10, 2e-10};  // K11 K12 K21 K22 R1 R2
-  enforce_affinity_ordering(a.curves, a.params);
-  EXPECT_EQ(v[0], 1e9);
-  EXPECT_EQ(v[1], 1e8);
-  EXPECT_EQ(v[2], 2e9);  // already in order
-  EXPECT_EQ(v[3], 5e8);
-  EXPECT_EQ(v[4], 1e-10);
-  EXPECT_EQ(v[5], 2e-10);
-  EXPECT_EQ(a.params.accepted[0], 0.0);  // only values change with two sites
+  auto& p = a.params;
+  two_site_values(p);
+  const Binding_constants before = binding_constants(p);
+  enforce_affinity_ordering(a.curves, p);
+  const std::array<double, 8> expected = {1e9, 1e8, 5e8, 2e9, 2e-10, 1e-10, 1e-3, 2e-3};
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(p.value[i], expected[i]) << i;
+  EXPECT_EQ(p.accepted[0], 1e9);
+  // Every point is predicted as before.
+  const Binding_constants after = binding_constants(p);
+  for (int j = 0; j < 2; ++j) {
+    Point_binding x, y;
+    calculate_binding_unified(a.curves[0], p, j, before, 1.0, x);
+    calculate_binding_unified(a.curves[0], p, j, after, 1.0, y);
+    EXPECT_DOUBLE_EQ(x.bound[0], y.bound[0]);
+  }
 }
 
-TEST(AffinityOrdering, LeavesOneLigandAndCompetitionAnalysesAlone) {
+TEST(AffinityOrdering, NeverChangesAConstantOrAOneSiteModel) {
+  Analysis fixed(2, 2, false);
+  two_site_values(fixed.params);
+  fixed.params.is_constant[4] = true;  // R1 constant
+  enforce_affinity_ordering(fixed.curves, fixed.params);
+  EXPECT_EQ(fixed.params.value[0], 1e8);
+
+  // Two ligands on one site: K11 and K21 belong to different ligands.
+  Analysis one_site(2, 1, false);
+  one_site.params.value[0] = 1e8;
+  one_site.params.value[1] = 1e9;
+  enforce_affinity_ordering(one_site.curves, one_site.params);
+  EXPECT_EQ(one_site.params.value[1], 1e9);
+
   Analysis one_ligand(1, 2, false);
   one_ligand.params.value[0] = 1e8;
   one_ligand.params.value[1] = 1e9;
   enforce_affinity_ordering(one_ligand.curves, one_ligand.params);
   EXPECT_EQ(one_ligand.params.value[1], 1e9);
 
-  Analysis competition(2, 1, true);
-  competition.params.value[0] = 1e8;
-  competition.params.value[1] = 1e9;
+  Analysis competition(2, 2, true);
+  two_site_values(competition.params);
   enforce_affinity_ordering(competition.curves, competition.params);
-  EXPECT_EQ(competition.params.value[1], 1e9);
+  EXPECT_EQ(competition.params.value[0], 1e8);
 }
 
 }  // namespace
