@@ -1,12 +1,26 @@
+// One analysis of main-menu choice 1: output files, curves, then set-up
+// passes (sites, parameter vector, constants, starting values, estimates),
+// each followed by the fixed sequence of minimisers and the reports, until
+// the user wants no further fit of the same data; then the closing.
+
 #include "app/fitting_analysis.hpp"
 
+#include <cmath>
 #include <string>
 
 #include "app/output_file.hpp"
 #include "data/assay.hpp"
 #include "data/curve_reader.hpp"
+#include "data/parameter_layout.hpp"
+#include "fit/minimisers.hpp"
+#include "fit/objective.hpp"
+#include "params/dialogues.hpp"
+#include "params/parameter_vector.hpp"
+#include "report/results.hpp"
+#include "stats/runs_test.hpp"
 #include "util/console.hpp"
 #include "util/fields.hpp"
+#include "util/orderly_stop.hpp"
 #include "util/text.hpp"
 
 namespace kelvora {
@@ -15,6 +29,8 @@ namespace {
 
 // The state of one analysis, from its first prompt to its closing.
 struct Analysis {
+  Analysis(Console& c, Curve_table& t, Fit_parameters& p, Optimization_data& o, Fit_results& r)
+      : console(c), curves(t), params(p), opt(o), results(r) {}
   Console& console;
   Curve_table& curves;
   Fit_parameters& params;
@@ -26,6 +42,8 @@ struct Analysis {
   Output_file scatchard;  // stem + "_Scatchard.out"
   bool all_saturation = true;
   int pass = 0;
+  double ss_initial = 0.0;  // the reference sum of squares of the pass
+  double ss0 = 0.0;         // the sum of squares at the pass's starting values
 };
 
 void report_file_error(Console& console, const std::string& name) {
@@ -33,8 +51,8 @@ void report_file_error(Console& console, const std::string& name) {
   console.exact("       (check that the folder exists and is writable); analysis ended.");
 }
 
-// Steps 1-2: the stem and the two files every analysis writes. False when the
-// input ended at the prompt or a file cannot be created (nothing is left).
+// The stem and the two files every analysis writes. False when the input
+// ended at the prompt or a file cannot be created (nothing is then left).
 bool open_output_files(Analysis& a) {
   a.console.empty_line();
   a.console.prompt("ENTER OUTPUT DATA FILE NAME, E.G., MY_RESULTS (NO EXTENSION): ");
@@ -63,7 +81,7 @@ bool open_output_files(Analysis& a) {
   return true;
 }
 
-// Steps 3-7: read and order the curves. False when a file cannot be created.
+// Read and order the curves. False when a file cannot be created.
 bool read_curves(Analysis& a) {
   a.params.name.fill("*");
   a.params.n_points = 0;
@@ -87,8 +105,282 @@ bool read_curves(Analysis& a) {
   return true;
 }
 
-// Steps 44-47: close the files, name them, run the competition analysis when
-// some curve is not a saturation curve, release the curves.
+// A yes/no answer read from the first two characters of a line; a blank
+// answer is "Y". Echoed as "You selected ...".
+std::string two_letter_answer(Console& console, const std::string& question) {
+  console.prompt(question);
+  std::string answer(trim_right(console.answer().substr(0, 2)));
+  if (is_blank(answer)) answer = "Y";
+  console.exact("You selected " + answer);
+  return answer;
+}
+
+bool is_one_letter_yes(const std::string& answer) {
+  return answer == "Y" || answer == "y";
+}
+
+int ask_number_of_sites(Console& console) {
+  for (;;) {
+    console.empty_line();
+    console.prompt("NUMBER OF BINDING SITES: ");
+    const auto answer = console.read_integer();
+    if (answer.status == Answer_status::end_of_input) {
+      console.end_line();
+      throw Input_ended();
+    }
+    if (answer.status == Answer_status::ok && (answer.value == 1 || answer.value == 2))
+      return answer.value;
+    console.exact("Enter a number [1 or 2]");
+  }
+}
+
+// The constant-parameter question, asked again while more parameters would
+// be fitted than the minimisers can take.
+void choose_constant_parameters(Analysis& a) {
+  for (;;) {
+    setup_constant_parameters(a.console, a.curves, a.params);
+    const int n_variable = count_variable_parameters(a.params);
+    if (n_variable <= max_var) break;
+    a.console.exact("ERROR: " + fmt_i0(n_variable) + " parameters would be fitted, but at most " +
+                    fmt_i0(max_var) + " can be fitted together.");
+    a.console.exact("       Hold more parameters constant (for example the C's).");
+  }
+  setup_variable_map(a.params, a.opt);
+}
+
+// Saturation curves of ligands 1 and 2 fitted together determine the same
+// affinities twice and the nonspecific ratio of ligand 1 not at all: K2s is
+// tied to K1s and N1 fixed at 1e-4.
+void fix_redundant_parameters(Analysis& a) {
+  Fit_parameters& p = a.params;
+  Console& console = a.console;
+  const std::string block_rule = " " + rule('=', 41);
+  console.empty_line();
+  console.exact(block_rule);
+  console.exact("   FIXING REDUNDANT PARAMETERS");
+  console.exact("   (Saturation with ligand 2 detected)");
+  console.exact(block_rule);
+  for (int s = 1; s <= p.n_sites; ++s) {
+    const int second = k_slot(p, 2, s);
+    p.is_constant[second] = true;
+    p.value[second] = p.accepted[second] = p.value[k_slot(p, 1, s)];
+    console.exact("   Fixed K2" + fmt_i(s, 1) + " = K1" + fmt_i(s, 1));
+  }
+  const int n1 = n_slot(p, 1);
+  if (n1 < p.n_params) {
+    p.is_constant[n1] = true;
+    p.value[n1] = p.accepted[n1] = 1.0e-4;
+    console.exact("   Fixed N1 = 1.0E-04");
+  }
+  console.exact(block_rule);
+  setup_variable_map(p, a.opt);
+  console.empty_line();
+  console.exact(" Updated variable parameter count: " + fmt_i(p.n_var, 3));
+  console.empty_line();
+}
+
+void copy_values_to_accepted(Fit_parameters& p, int count) {
+  for (int i = 0; i < count; ++i) p.accepted[i] = p.value[i];
+}
+
+// The set-up of one pass, up to the start of fitting. False when the user
+// cancels the fit.
+bool set_up_pass(Analysis& a) {
+  Fit_parameters& p = a.params;
+  Optimization_data& opt = a.opt;
+  Console& console = a.console;
+  ++a.pass;
+  p.n_sites = ask_number_of_sites(console);
+  print_binding_model_info(console, a.curves, p);
+  for (auto& name : p.name) name.clear();
+  setup_parameter_names(p);
+  considered_parameter_names(p);
+  std::string considered = "Parameters to consider: ";
+  for (const auto& name : p.name)
+    if (name.size() > 1) considered += name + " ";
+  console.exact(considered);
+
+  opt.lm_mode = 0;
+  opt.lambda = 0.0;
+  opt.ss_prev = opt.ss = 1.0e30;
+  opt.lambda_start = 0.0;
+  opt.beta.fill(0.0);
+  for (auto& row : opt.alpha) row.fill(0.0);
+  p.accepted = p.value;
+  p.backup.fill(0.0);
+  p.shared_link.fill(0);
+
+  choose_constant_parameters(a);
+  const bool same_model = a.pass > 1 && p.n_sites == p.prev_n_sites;
+  if (same_model) {
+    for (int i = 0; i < p.n_params; ++i) {
+      p.name[i] = p.saved_name[i];
+      p.value[i] = p.saved_value[i];
+      p.shared_link[i] = p.saved_link[i];
+    }
+  } else {
+    get_initial_parameters(console, p);
+  }
+
+  a.all_saturation = all_saturation_curves(a.curves, p);
+  if (a.all_saturation && p.n_ligands == 2 && p.n_curves >= 2) fix_redundant_parameters(a);
+
+  console.empty_line();
+  console.prompt("PROCEED WITH FITTING (Y/N) [Y]: ");
+  const std::string proceed(trim(console.answer()));
+  if (!proceed.empty() && (proceed[0] == 'N' || proceed[0] == 'n')) {
+    console.free_form("Fit cancelled. Returning to setup...");
+    return false;
+  }
+  p.n_params_check = get_total_npar(p);
+
+  if (same_model && is_one_letter_yes(two_letter_answer(
+                        console, "REFIT THE SAME DATA USING CURRENT PARAMETER VALUES (Y/N) [Y]: ")))
+    return true;  // fit from the values of the previous pass
+  if (!is_one_letter_yes(
+          two_letter_answer(console, "COMPUTE AUTOMATIC PARAMETER ESTIMATES (Y/N) [Y]: "))) {
+    get_initial_parameters(console, p);
+    return true;
+  }
+  console.empty_line();
+  console.exact("Calculating automatic initial parameter estimates.");
+  return true;
+}
+
+// The parameter table and the sources of the model and the minimisers.
+void print_fit_heading(Console& console, const Fit_parameters& p) {
+  console.free_form(rule('=', 41));
+  console.free_form("  PARAMETER SUMMARY BEFORE FITTING");
+  console.free_form(rule('=', 41));
+  print_parameter_summary(console, p);
+  console.empty_line();
+  console.free_form(rule('=', 45));
+  console.free_form("  KELVORA LIGAND BINDING ANALYSIS");
+  console.free_form("  Method of analysis:");
+  console.free_form("    Anal. Biochem. 107, 220-239 (1980)");
+  console.free_form("  General binding model:");
+  console.free_form("    Anal. Biochem. 48, 317-338 (1972)");
+  console.free_form(rule('=', 45));
+  console.empty_line();
+  console.empty_line();
+  console.free_form(rule('=', 57));
+  console.free_form("  SIMPLEX, MARQUARDT & CONJUGATE GRADIENT OPTIMIZATION");
+  console.free_form("  Simplex: Comput. J. 7, 308-313 (1965)");
+  console.free_form("  Damped least squares: J. Soc. Indust. Appl. Math. 11, 431-441 (1963)");
+  console.free_form("  Damped least squares: Q. Appl. Math. 2, 164-168 (1944)");
+  console.free_form("  Conjugate gradients: Comput. J. 7, 149-154 (1964)");
+  console.free_form(rule('=', 58));
+  console.empty_line();
+}
+
+// Starts the fit, runs the minimisers and guards the result.
+void fit(Analysis& a) {
+  Curve_table& curves = a.curves;
+  Fit_parameters& p = a.params;
+  Optimization_data& opt = a.opt;
+  Console& console = a.console;
+
+  opt.lambda = 0.0;
+  opt.lm_mode = 0;
+  apply_k_constraints_barrier(p);
+  copy_values_to_accepted(p, p.n_params);
+  p.backup = p.accepted;
+  opt.ss_prev = opt.ss;
+  evaluate_model(curves, p, opt);
+  a.ss0 = a.ss_initial = opt.ss;
+  update_parameters(p, opt);
+
+  print_fit_heading(console, p);
+  const double divisor = p.n_points - p.n_var + 1;
+  console.exact(" Initial sum of squares: " + fmt_es(a.ss_initial, 12, 5));
+  console.exact(" Residual Variance (MSE) = " + fmt_es(a.ss_initial / divisor, 12, 5));
+
+  // The fixed sequence of minimisers.
+  const bool one_curve = p.n_curves == 1;
+  nelder_mead_simplex(curves, p, opt, 300);
+  optimize_fit_simple(curves, p, opt, 200);
+  if (one_curve) {
+    nelder_mead_simplex(curves, p, opt, 200);
+    nelder_mead_simplex(curves, p, opt, 250);
+  } else {
+    nelder_mead_simplex(curves, p, opt, 200);
+    nelder_mead_simplex(curves, p, opt, 200);
+  }
+  p.accepted = p.value;
+  a.ss_initial = opt.ss;
+  p.backup = p.accepted;
+  optimize_fit_simple(curves, p, opt, 100);
+  optimize_fit_simple(curves, p, opt, 50);
+
+  // A final refinement that made things markedly worse is undone.
+  if (opt.ss > 2.0 * a.ss_initial || (!one_curve && std::isnan(opt.ss))) {
+    p.accepted = p.backup;
+    p.value = p.accepted;
+    opt.ss = a.ss_initial;
+  }
+
+  console.empty_line();
+  console.free_form(rule('=', 41));
+  console.exact(one_curve ? " COMPLETED SINGLE-CURVE OPTIMIZATION"
+                          : " COMPLETED MULT-CURVE OPTIMIZATION");
+  const double improvement = (a.ss0 - opt.ss) * 100.0 / a.ss0;
+  console.exact(" SSQ = " + fmt_es(opt.ss, 12, 5) + " (" + fmt_f(improvement, 6, 1) +
+                "% improvement)");
+  console.exact(" Residual Variance (MSE) = " + fmt_es(opt.ss / divisor, 12, 5));
+  console.free_form(rule('=', 41));
+  console.empty_line();
+
+  opt.lm_mode = 0;
+  opt.lambda = 0.0;
+  a.ss_initial = opt.ss;
+  opt.ss_prev = opt.ss;
+  bool not_a_number = std::isnan(opt.ss);
+  for (int i = 0; i < p.n_params; ++i) not_a_number = not_a_number || std::isnan(p.value[i]);
+  if (not_a_number) orderly_stop(console, "Variable SSQ is NaN");
+}
+
+// The reports of a finished fit.
+void report(Analysis& a) {
+  Fit_parameters& p = a.params;
+  Optimization_data& opt = a.opt;
+  copy_values_to_accepted(p, p.n_params);
+  p.backup = p.accepted;
+  opt.ss_prev = opt.ss;
+  evaluate_model(a.curves, p, opt);
+
+  write_output_summary(a.out.stream(), p, opt);
+  opt.lambda = 0.0;
+  opt.lm_mode = 0;
+  a.console.empty_line();
+  print_detailed_results(a.console, a.curves, p, opt);
+  calculate_runs(a.console, a.curves, p);
+}
+
+// True when the user asks for another fit of the same data. The names,
+// values and links of this pass are kept for it.
+bool another_fit(Analysis& a) {
+  Fit_parameters& p = a.params;
+  a.console.empty_line();
+  a.console.exact("A RERUN OF THE DATA MAY IMPROVE THE FIT.");
+  a.console.prompt("ANOTHER FIT OF SAME DATA (Y/N) [Y]: ");
+  const auto answer = a.console.read_line();
+  p.prev_n_sites = p.n_sites;
+  for (int i = 0; i < p.n_params; ++i) {
+    p.saved_name[i] = p.name[i];
+    p.saved_value[i] = p.value[i];
+    p.saved_link[i] = p.shared_link[i];
+  }
+  if (!answer) {
+    a.console.end_line();
+    return false;
+  }
+  if (is_blank(*answer)) return true;
+  const char first = trim(*answer)[0];
+  return first == 'Y' || first == 'y';
+}
+
+// Close the files, name them, run the competition analysis when some curve
+// is not a saturation curve, release the curves.
 void close_analysis(Analysis& a) {
   a.plot.close();
   a.out.close();
@@ -118,9 +410,19 @@ void close_analysis(Analysis& a) {
 
 void run_fitting_analysis(Console& console, Curve_table& curves, Fit_parameters& fit_params,
                           Optimization_data& opt_data, Fit_results& results) {
-  Analysis a{console, curves, fit_params, opt_data, results, {}, {}, {}, {}, true, 0};
+  Analysis a(console, curves, fit_params, opt_data, results);
   if (!open_output_files(a)) return;
   if (!read_curves(a)) return;
+  try {
+    for (;;) {
+      if (!set_up_pass(a)) break;
+      fit(a);
+      report(a);
+      if (!another_fit(a)) break;
+    }
+  } catch (const Input_ended&) {
+    // The input ended at a prompt: the analysis closes in order.
+  }
   close_analysis(a);
 }
 

@@ -75,14 +75,16 @@ struct Fit_parameters {
   std::array<std::string, max_params> saved_name;
 };
 
+using Variable_matrix = std::array<std::array<double, max_var>, max_var>;
+
 // The optimisers' shared working record.
 struct Optimization_data {
   std::array<double, max_var> beta{};
   std::array<double, max_var> delta{};
   std::array<double, max_var> scale{};
   std::array<double, max_var> se{};
-  std::array<std::array<double, max_var>, max_var> alpha{};
-  std::array<std::array<double, max_var>, max_var> work{};
+  Variable_matrix alpha{};
+  Variable_matrix work{};
   double lambda = 0.0;
   double ss_prev = 0.0;
   double ss = 0.0;

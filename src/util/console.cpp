@@ -37,6 +37,15 @@ std::optional<std::string> Console::read_line(std::size_t max_chars) {
   return line;
 }
 
+std::string Console::answer(std::size_t max_chars) {
+  auto line = read_line(max_chars);
+  if (!line) {
+    end_line();
+    throw Input_ended();
+  }
+  return *line;
+}
+
 std::optional<std::string> Console::next_non_blank_line() {
   for (;;) {
     auto line = read_line();

@@ -10,6 +10,7 @@
 // echo each answer line after its prompt, so that the transcript reads like
 // the session a user would have seen.
 
+#include <exception>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -21,6 +22,13 @@ namespace kelvora {
 constexpr std::size_t answer_length = 80;
 
 enum class Answer_status { ok, not_a_number, end_of_input };
+
+// Raised by the answer reads of a dialogue that cannot go on without an
+// answer; the analysis catches it and closes in order.
+class Input_ended : public std::exception {
+ public:
+  const char* what() const noexcept override { return "the console input ended"; }
+};
 
 template <typename T>
 struct Number_answer {
@@ -45,6 +53,10 @@ class Console {
   // The next line, cut to `max_chars` characters, without its line end;
   // nothing at the end of input.
   std::optional<std::string> read_line(std::size_t max_chars = answer_length);
+
+  // The next line like read_line; at the end of input the open prompt line
+  // is ended and Input_ended is raised.
+  std::string answer(std::size_t max_chars = answer_length);
 
   // The first item of the next line that holds an item (blank lines are
   // skipped), read as an integer or a real number.

@@ -1,0 +1,268 @@
+// Levenberg-Marquardt refinement with numerical derivatives (see
+// minimisers.hpp). With e = Y - Yhat and d = dYhat/dtheta, a step delta from
+// the accepted point solves the damped normal equations
+//   (H + lambda I) delta = g,   H = sum w d d^T,   g = sum w e d,
+// in scaled form (H(i,i) -> 1 + 1e-8), so that lambda is relative to the
+// curvature of each parameter.
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "data/assay.hpp"
+#include "data/parameter_layout.hpp"
+#include "fit/minimisers.hpp"
+#include "fit/objective.hpp"
+#include "model/binding_model.hpp"
+#include "params/parameter_vector.hpp"
+
+namespace kelvora {
+
+namespace {
+
+double predicted_bound(const Curve_data& curve, const Fit_parameters& params, int point,
+                       int curve_number, bool competition) {
+  Point_binding result;
+  calculate_binding_unified(curve, params, point, binding_constants(params),
+                            params.value[c_slot(params, curve_number)], competition, result);
+  return result.bound[curve.labelled_ligand - 1];
+}
+
+// The forward-difference step of slot p: 5 % of |value| at most, and at most
+// the larger of 1 % of |value| and a floor by kind (K 1e4, R 1e-14, N 1e-8,
+// C and B 1e-6); 1 when the value is 0.
+double difference_step(const Fit_parameters& params, int p) {
+  const double x = std::abs(params.value[p]);
+  if (x == 0.0) return 1.0;
+  const int n_k = params.n_ligands * params.n_sites;
+  double floor;
+  if (p < n_k) {
+    floor = 1e4;
+  } else if (p < n_k + params.n_sites) {
+    floor = 1e-14;
+  } else if (p < n_k + params.n_sites + params.n_ligands) {
+    floor = 1e-8;
+  } else {
+    floor = 1e-6;
+  }
+  return std::min(0.05 * x, std::max(floor, 0.01 * x));
+}
+
+// Every derivative is moved a little away from zero, so that a parameter
+// without influence on a point keeps the Hessian positive definite. The
+// shift is relative, 1e-12 of Yhat / value: derivatives range from about
+// 1e-20 (a bound concentration per association constant) to 1, and an
+// absolute shift of a fixed size would swamp the smallest of them.
+void derivatives(const Curve_data& curve, Fit_parameters& params, int point, double* d,
+                 int curve_number, bool competition, double base) {
+  for (int p = 0; p < params.n_params; ++p) {
+    d[p] = 0.0;
+    if (params.is_constant[p]) continue;
+    const double saved = params.value[p];
+    const double h = difference_step(params, p);
+    params.value[p] = saved + h;
+    const double q = (predicted_bound(curve, params, point, curve_number, competition) - base) / h;
+    params.value[p] = saved;
+    const double shift = 1e-12 * std::max(std::abs(base), 1e-30) / std::max(std::abs(saved), h);
+    d[p] = q >= 0.0 ? q + shift : q - shift;
+  }
+}
+
+}  // namespace
+
+void calculate_derivatives2(const Curve_data& curve, Fit_parameters& params, int point, double* d,
+                            int curve_number) {
+  const bool competition = is_competition_assay(curve, params);
+  const double base = predicted_bound(curve, params, point, curve_number, competition);
+  derivatives(curve, params, point, d, curve_number, competition, base);
+}
+
+void calculate_gradient_hessian(Curve_table& curves, Fit_parameters& params,
+                                Optimization_data& opt) {
+  const int m = params.n_var;
+  for (int i = 0; i < m; ++i) {
+    opt.beta[i] = 0.0;
+    for (int k = 0; k < m; ++k) opt.alpha[i][k] = 0.0;
+  }
+  double d[max_params];
+  for (int c = 0; c < params.n_curves; ++c) {
+    const Curve_data& curve = curves[c];
+    const bool competition = is_competition_assay(curve, params);
+    for (int j = 0; j < curve.n_points; ++j) {
+      // Residual and weight at the point the derivatives are taken at (the
+      // base of the forward differences), so that g belongs to that point.
+      const double base = predicted_bound(curve, params, j, c + 1, competition);
+      const double e = curve.bound[j] - base;
+      const double w = compute_weight(base, curve.weight_coef, curve.replicates[j]);
+      derivatives(curve, params, j, d, c + 1, competition, base);
+      for (int i = 0; i < m; ++i) {
+        const double di = d[params.var_map[i]];
+        opt.beta[i] += w * e * di;
+        for (int k = 0; k <= i; ++k) opt.alpha[i][k] += w * di * d[params.var_map[k]];
+      }
+    }
+  }
+  for (int i = 0; i < m; ++i) {
+    const double h = opt.alpha[i][i];
+    opt.scale[i] = h > 0.0 ? std::sqrt(h) : 1.0;
+    opt.alpha[i][i] = h + 1e-8 * std::abs(h);  // relative ridge, before scaling
+  }
+  for (int i = 0; i < m; ++i) {
+    opt.beta[i] /= opt.scale[i];
+    for (int k = 0; k <= i; ++k) opt.alpha[i][k] /= opt.scale[i] * opt.scale[k];
+  }
+}
+
+bool cholesky_decomp(int m, Variable_matrix& a, double& det) {
+  det = 1.0;
+  for (int j = 0; j < m; ++j) {
+    for (int i = j; i < m; ++i) {
+      double v = a[i][j];
+      for (int k = 0; k < j; ++k) v -= a[i][k] * a[j][k];
+      if (i == j) {
+        det *= v;
+        if (!(v > 0.0)) {
+          det = 1e-4;
+          return false;
+        }
+        a[j][j] = std::sqrt(v);
+      } else {
+        a[i][j] = v / a[j][j];
+      }
+    }
+  }
+  return true;
+}
+
+void solve_linear_sys(int m, const Variable_matrix& l, const double* b, double* x) {
+  double y[max_var];
+  for (int i = 0; i < m; ++i) {  // L y = b
+    double v = b[i];
+    for (int k = 0; k < i; ++k) v -= l[i][k] * y[k];
+    y[i] = v / l[i][i];
+  }
+  for (int i = m - 1; i >= 0; --i) {  // L^T x = y
+    double v = y[i];
+    for (int k = i + 1; k < m; ++k) v -= l[k][i] * x[k];
+    x[i] = v / l[i][i];
+  }
+}
+
+bool apply_corrections(Fit_parameters& params, const Optimization_data& opt) {
+  bool ok = true;
+  for (int i = 0; i < params.n_var; ++i) {
+    const int p = params.var_map[i];
+    const double accepted = params.accepted[p];
+    const double updated = accepted + opt.delta[i];
+    double& v = params.value[p];
+    v = updated;
+    switch (parameter_kind(params, p)) {
+      case 'B':
+        if (updated == 0.0) {
+          v = 1.0, ok = false;
+        } else if (updated < 0.25) {
+          v = 1.1 * accepted, ok = false;
+        }
+        break;
+      case 'C':
+        if (updated == 0.0) {
+          v = 1.0, ok = false;
+        } else if (updated < 0.1) {
+          v = 1.1 * accepted, ok = false;
+        }
+        break;
+      case 'K':
+        if (updated == 0.0) {
+          v = 1e9, ok = false;
+        } else if (updated < 0.0) {
+          v = 0.1 * accepted, ok = false;
+        }
+        break;
+      case 'N':
+        if (updated < 0.0) {
+          v = 1e-6, ok = false;
+        } else if (updated > 0.5) {
+          v = 0.25, ok = false;
+        }
+        break;
+      case 'R':
+        if (updated == 0.0) {
+          v = 1e-9, ok = false;
+        } else if (updated < 0.0) {
+          v = 0.1 * accepted, ok = false;
+        }
+        break;
+      default:
+        break;
+    }
+  }
+  for (int i = 0; i < params.n_var; ++i) {
+    double& v = params.value[params.var_map[i]];
+    if (v >= 1e30) {
+      v = 1e30;
+      ok = false;
+    }
+  }
+  return ok;
+}
+
+bool levenberg_marquardt_step(Fit_parameters& params, Optimization_data& opt) {
+  const int m = params.n_var;
+  if (opt.lm_mode == 1 && opt.lambda == 0.0) opt.lambda = 0.001;
+  for (int i = 0; i < m; ++i) {
+    for (int k = 0; k <= i; ++k) opt.work[i][k] = opt.alpha[i][k];
+    if (opt.lambda > 0.0) opt.work[i][i] += opt.lambda;
+  }
+  double det = 0.0;
+  if (!cholesky_decomp(m, opt.work, det)) return false;
+  opt.lambda_start = det;
+  double x[max_var];
+  solve_linear_sys(m, opt.work, opt.beta.data(), x);
+  for (int i = 0; i < m; ++i) opt.delta[i] = x[i] / opt.scale[i];
+  return apply_corrections(params, opt);
+}
+
+void optimize_fit_simple(Curve_table& curves, Fit_parameters& params, Optimization_data& opt,
+                         int max_iter) {
+  auto restore_accepted = [&params] {
+    for (int i = 0; i < params.n_var; ++i)
+      params.value[params.var_map[i]] = params.accepted[params.var_map[i]];
+  };
+  opt.lambda = 0.0;
+  evaluate_model(curves, params, opt);
+  opt.ss_prev = opt.ss;
+  // Whether opt.ss and the residuals belong to the accepted point.
+  bool at_accepted = true;
+  for (int iteration = 1; iteration <= max_iter; ++iteration) {
+    restore_accepted();
+    calculate_gradient_hessian(curves, params, opt);
+    if (levenberg_marquardt_step(params, opt)) {
+      evaluate_model(curves, params, opt);
+      if (opt.ss < opt.ss_prev) {
+        update_parameters(params, opt);
+        at_accepted = true;
+        if (iteration > 10 && (opt.ss_prev - opt.ss) / opt.ss_prev < 1e-6) break;
+        opt.ss_prev = opt.ss;
+        opt.lambda = std::max(opt.lambda / 10.0, 0.0);
+      } else {
+        opt.lambda *= 10.0;
+        restore_accepted();
+        at_accepted = false;
+      }
+    } else {
+      opt.lambda = opt.lambda != 0.0 ? 10.0 * opt.lambda : opt.lambda_start;
+      if (opt.lambda > 1e10) break;
+    }
+  }
+  // Hand the best point on, not a rejected or repaired trial.
+  bool trial_left = false;
+  for (int i = 0; i < params.n_var; ++i)
+    trial_left =
+        trial_left || params.value[params.var_map[i]] != params.accepted[params.var_map[i]];
+  if (trial_left || !at_accepted) {
+    restore_accepted();
+    evaluate_model(curves, params, opt);
+  }
+}
+
+}  // namespace kelvora

@@ -1,0 +1,62 @@
+#pragma once
+// The minimisers of the weighted sum of squares (objective.hpp). Each works
+// on the variable parameters only, in place: the current values, the accepted
+// values (the best point so far) and opt.ss. None prints anything.
+
+#include "data/records.hpp"
+
+namespace kelvora {
+
+// Nelder-Mead simplex (reflection 1, expansion 1.75, contraction and shrink
+// 0.6), with starting steps by parameter kind: K and R doubled, N raised by
+// 0.05 (at most to 0.45), others times 1.5. Stops after max_iter iterations
+// or, from the tenth on, when |f(worst) - f(best)| < 1e-6 |f(best)|. Returns
+// with the best vertex in value and accepted and opt.ss = min(f(best), the
+// opt.ss held at entry).
+//   Nelder-Mead simplex method: Comput. J. 7, 308-313 (1965).
+void nelder_mead_simplex(Curve_table& curves, Fit_parameters& params, Optimization_data& opt,
+                         int max_iter);
+
+// Levenberg-Marquardt refinement with forward-difference derivatives: scaled
+// normal equations with a 1e-8 relative ridge, damping lambda, Cholesky
+// solution, steps from the accepted point repaired by parameter kind and kept
+// only when they lower the objective. Returns with value = accepted = the
+// best point and opt.ss and the curves' residuals belonging to it.
+//   Levenberg-Marquardt method: Q. Appl. Math. 2, 164-168 (1944);
+//   J. Soc. Indust. Appl. Math. 11, 431-441 (1963).
+void optimize_fit_simple(Curve_table& curves, Fit_parameters& params, Optimization_data& opt,
+                         int max_iter);
+
+// The parts of the Levenberg-Marquardt step, shared with the other
+// least-squares strategies.
+
+// Gradient g = sum w e d and Hessian H = sum w d d^T over all points at the
+// current values (d the derivatives of the prediction), scaled by
+// s = sqrt(H(i,i)) (or 1), with H(i,i) raised by 1e-8 |H(i,i)| before scaling.
+void calculate_gradient_hessian(Curve_table& curves, Fit_parameters& params,
+                                Optimization_data& opt);
+
+// d(p) ~ dYhat/dvalue(p) of one point (0-based) for every variable slot p
+// (0 for constant ones), by a forward difference with a step by kind; every
+// entry is moved away from zero by 1e-12 Yhat / value(p).
+void calculate_derivatives2(const Curve_data& curve, Fit_parameters& params, int point, double* d,
+                            int curve_number);
+
+// In-place Cholesky factorisation A = L L^T of the lower triangle of the
+// leading m x m block; det receives the product of the pivots. False when a
+// pivot is not positive (det is then 1e-4).
+bool cholesky_decomp(int m, Variable_matrix& a, double& det);
+
+// Solves L L^T x = b with the factor of cholesky_decomp.
+void solve_linear_sys(int m, const Variable_matrix& l, const double* b, double* x);
+
+// Accepted value + step into the values of the variable parameters, with the
+// repairs by kind; false when a value had to be repaired.
+bool apply_corrections(Fit_parameters& params, const Optimization_data& opt);
+
+// The damped step: A = H + lambda I factorised and solved, the step unscaled
+// and applied to the accepted values; false when the factorisation failed or
+// the step was repaired.
+bool levenberg_marquardt_step(Fit_parameters& params, Optimization_data& opt);
+
+}  // namespace kelvora

@@ -1,0 +1,138 @@
+// Nelder-Mead simplex on the variable parameters (see minimisers.hpp).
+// Vertices are stored as generated: the repairs the objective makes to the
+// parameter vector (absolute values, bounds, affinity order) do not change
+// them.
+
+#include <cmath>
+
+#include "fit/minimisers.hpp"
+#include "fit/objective.hpp"
+#include "params/parameter_vector.hpp"
+
+namespace kelvora {
+
+namespace {
+
+constexpr double expansion = 1.75;
+constexpr double contraction = 0.6;
+constexpr double shrinkage = 0.6;
+
+struct Point {
+  double x[max_var];
+};
+
+double evaluate_at(Curve_table& curves, Fit_parameters& params, Optimization_data& opt,
+                   const Point& point) {
+  load_variables(params, point.x);
+  evaluate_model(curves, params, opt);
+  return opt.ss;
+}
+
+// c + factor (toward - c)
+Point along(const Point& c, const Point& toward, double factor, int m) {
+  Point p;
+  for (int i = 0; i < m; ++i) p.x[i] = c.x[i] + factor * (toward.x[i] - c.x[i]);
+  return p;
+}
+
+}  // namespace
+
+void nelder_mead_simplex(Curve_table& curves, Fit_parameters& params, Optimization_data& opt,
+                         int max_iter) {
+  const int m = params.n_var;
+  const double ss_entry = opt.ss;
+  update_parameters(params, opt);
+  if (m == 0) {
+    evaluate_model(curves, params, opt);
+    if (ss_entry < opt.ss) opt.ss = ss_entry;
+    return;
+  }
+
+  Point vertex[max_var + 1];
+  double f[max_var + 1];
+  read_variables(params, vertex[0].x);
+  for (int k = 0; k < m; ++k) {
+    vertex[k + 1] = vertex[0];
+    double& x = vertex[k + 1].x[k];
+    switch (parameter_kind(params, params.var_map[k])) {
+      case 'K':
+      case 'R':
+        x *= 2.0;
+        break;
+      case 'N':
+        x = std::min(x + 0.05, 0.45);
+        break;
+      default:
+        x *= 1.5;
+        break;
+    }
+    if (std::abs(x) < 1e-12) x = 1e-12;
+  }
+  for (int v = 0; v <= m; ++v) f[v] = evaluate_at(curves, params, opt, vertex[v]);
+
+  for (int iteration = 1; iteration <= max_iter; ++iteration) {
+    // Ranking; strict comparisons keep the lower vertex on ties.
+    int best = 0, worst = 0, second = 0;
+    for (int v = 1; v <= m; ++v) {
+      if (f[v] < f[best]) best = v;
+      if (f[v] > f[worst]) {
+        second = worst;
+        worst = v;
+      } else if (f[v] > f[second]) {
+        second = v;
+      }
+    }
+    if (iteration >= 10 && std::abs(f[worst] - f[best]) < 1e-6 * std::abs(f[best])) break;
+
+    Point centroid;
+    for (int i = 0; i < m; ++i) {
+      double sum = 0.0;
+      for (int v = 0; v <= m; ++v)
+        if (v != worst) sum += vertex[v].x[i];
+      centroid.x[i] = sum / m;
+    }
+    const Point reflected = along(centroid, vertex[worst], -1.0, m);
+    const double f_reflected = evaluate_at(curves, params, opt, reflected);
+
+    if (f_reflected < f[best]) {
+      const Point expanded = along(centroid, reflected, expansion, m);
+      const double f_expanded = evaluate_at(curves, params, opt, expanded);
+      if (f_expanded < f_reflected) {
+        vertex[worst] = expanded;
+        f[worst] = f_expanded;
+      } else {
+        vertex[worst] = reflected;
+        f[worst] = f_reflected;
+      }
+    } else if (f_reflected < f[second]) {
+      vertex[worst] = reflected;
+      f[worst] = f_reflected;
+    } else {
+      const Point contracted = f_reflected < f[worst]
+                                   ? along(centroid, reflected, contraction, m)
+                                   : along(centroid, vertex[worst], contraction, m);
+      const double f_contracted = evaluate_at(curves, params, opt, contracted);
+      if (f_contracted < std::min(f[worst], f_reflected)) {
+        vertex[worst] = contracted;
+        f[worst] = f_contracted;
+      } else {
+        for (int v = 0; v <= m; ++v) {
+          if (v == best) continue;
+          vertex[v] = along(vertex[best], vertex[v], shrinkage, m);
+          f[v] = evaluate_at(curves, params, opt, vertex[v]);
+        }
+      }
+    }
+    for (int v = 0; v <= m; ++v) f[v] = std::abs(f[v]);
+  }
+
+  int best = 0;
+  for (int v = 1; v <= m; ++v)
+    if (f[v] < f[best]) best = v;
+  load_variables(params, vertex[best].x);
+  update_parameters(params, opt);
+  evaluate_model(curves, params, opt);
+  opt.ss = std::min(f[best], ss_entry);
+}
+
+}  // namespace kelvora

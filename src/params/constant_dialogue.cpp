@@ -1,0 +1,83 @@
+#include <string>
+#include <vector>
+
+#include "params/dialogues.hpp"
+#include "util/console.hpp"
+#include "util/fields.hpp"
+#include "util/text.hpp"
+
+namespace kelvora {
+
+namespace {
+
+constexpr std::size_t list_length = 200;
+
+// The tokens of a line separated by one or more blanks (a comma belongs to
+// its token).
+std::vector<std::string> blank_separated(std::string_view line) {
+  std::vector<std::string> tokens;
+  std::size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && line[i] == ' ') ++i;
+    const std::size_t start = i;
+    while (i < line.size() && line[i] != ' ') ++i;
+    if (i > start) tokens.emplace_back(line.substr(start, i - start));
+  }
+  return tokens;
+}
+
+}  // namespace
+
+void setup_constant_parameters(Console& console, const Curve_table&, Fit_parameters& params) {
+  const std::string heading_rule = rule('=', 41);
+  console.empty_line();
+  console.empty_line();
+  console.exact(heading_rule);
+  console.exact("  CONSTANT (FIXED) PARAMETERS");
+  console.exact(heading_rule);
+  console.empty_line();
+  if (params.n_curves > 1) {
+    console.exact("NOTE: Consider setting C's to variables (not constant)");
+    console.exact("when more than one curve is being curve-fit.");
+    console.exact("In this case, reset defaults without C's as constants.");
+    console.exact("(Ci=Correction factor for curve i typically = 1.0)");
+    console.empty_line();
+  }
+  console.exact("Enter constant parameter names separated by a space.");
+  console.exact("Press ENTER to accept default names in brackets [ ].");
+  console.exact("Enter \"NONE\" for no fixed parameters.");
+  console.exact(params.n_sites == 1 ? "Example: K11 R1 N1 C1 B1"
+                                    : "Example: K11 K12 R1 R2 N1 C1 B1 B2");
+  console.empty_line();
+
+  // The default list: every parameter whose value is exactly 1, together
+  // with those already constant; each name preceded by a blank.
+  std::string defaults;
+  for (int slot = 0; slot < params.n_params; ++slot) {
+    if (params.value[slot] == 1.0) params.is_constant[slot] = true;
+    if (params.is_constant[slot]) defaults += " " + params.name[slot];
+  }
+  if (defaults.empty()) defaults = "NONE";
+  console.prompt("LIST OF CONSTANT PARAMETERS [DEFAULT:" + std::string(trim_right(defaults)) +
+                 "]: ");
+
+  std::string line = console.answer(list_length);
+  if (is_blank(line)) line = defaults;
+  line = uppercase(line);
+  params.is_constant.fill(false);
+  if (trim(line) == "NONE") return;
+
+  for (const std::string& token : blank_separated(trim(line))) {
+    bool found = false;
+    for (int slot = 0; slot < params.n_params && !found; ++slot) {
+      if (token == params.name[slot]) {
+        params.is_constant[slot] = true;
+        found = true;
+      }
+    }
+    if (!found) console.exact("WARNING: Parameter \"" + token + "\" not found!");
+  }
+  console.empty_line();
+}
+
+}  // namespace kelvora

@@ -1,0 +1,30 @@
+#pragma once
+// The result reports of a fit: the detailed per-point table on the console
+// and the output summary appended to the main results file.
+
+#include <iosfwd>
+#include <string>
+
+#include "data/records.hpp"
+
+namespace kelvora {
+
+class Console;
+
+// For every curve and point: log10 of the varying ligand's total, observed
+// and predicted bound/total of the labelled ligand, their difference and a
+// text plot of it (one column per 0.01 of bound fraction).
+void print_detailed_results(Console& console, const Curve_table& curves,
+                            const Fit_parameters& params, const Optimization_data& opt);
+
+// A plot line of `width` columns: "|" at the middle column, "*" at the middle
+// plus the difference in hundredths (rounded half away from zero), kept
+// within the line.
+std::string make_residual_plot(double value, int width = 40);
+
+// The final parameter table (value, standard error, coefficient of
+// variation, Kd of affinities) and the goodness-of-fit figures.
+void write_output_summary(std::ostream& out, const Fit_parameters& params,
+                          const Optimization_data& opt);
+
+}  // namespace kelvora

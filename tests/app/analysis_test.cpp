@@ -1,0 +1,139 @@
+// Whole analyses driven by scripted answers over the example curve files.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "app/program.hpp"
+#include "report/example_files.hpp"
+#include "support/dialogue.hpp"
+#include "support/scratch_folder.hpp"
+#include "util/fields.hpp"
+#include "util/text.hpp"
+
+namespace kelvora {
+namespace {
+
+using testing::Dialogue;
+
+struct Analysis_run {
+  explicit Analysis_run(const std::string& answers) : dialogue(answers) {
+    create_tutorial_files(quiet.console());
+    status = run_program(dialogue.console(), std::chrono::milliseconds(0));
+  }
+  // The value of a parameter in the last summary of `stem`.out.
+  double fitted(const std::string& stem, const std::string& name) const {
+    const std::string text = testing::read_text(stem + ".out");
+    const std::string key = "\n" + fmt_left(name, 10) + " = ";
+    const auto at = text.rfind(key);
+    if (at == std::string::npos) return -1.0;
+    return *parse_real(trim(text.substr(at + key.size(), 14)));
+  }
+  int count(const std::string& line) const {
+    int n = 0;
+    for (const auto& l : dialogue.lines()) n += l == line;
+    return n;
+  }
+  testing::Scratch_folder folder;
+  Dialogue quiet{""};
+  Dialogue dialogue;
+  int status = -1;
+};
+
+std::string blanks(int n) {
+  return std::string(n, '\n');
+}
+
+// EX1_SAT, one site, up to the automatic-estimates question.
+const std::string ex1_start = "1\nex1\nEX1_SAT\n\n1\n";
+
+TEST(Analysis, FitsTheSaturationExampleFromItsOwnValues) {
+  // N1 held at 0 (typed twice: the estimates dialogue runs again after "N").
+  Analysis_run run(ex1_start + "N1 C1 B1\n0\n" + blanks(5) + "N\n0\n" + blanks(4) + "N\n5\n");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NEAR(run.fitted("ex1", "K11") / 1e9, 1.0, 1e-5);
+  EXPECT_NEAR(run.fitted("ex1", "R1") / 1e-10, 1.0, 1e-5);
+  const std::string text = testing::read_text("ex1.out");
+  const auto ssq = text.find("SUM OF SQUARED RESIDUALS (SSQ) = ");
+  ASSERT_NE(ssq, std::string::npos);
+  EXPECT_LT(*parse_real(trim(text.substr(ssq + 33, 14))), 1e-6);
+  EXPECT_EQ(run.count(" COMPLETED SINGLE-CURVE OPTIMIZATION"), 1);
+  EXPECT_EQ(run.count("  Result: RANDOM (p > 0.10)"), 1);
+  EXPECT_EQ(run.count("You selected N"), 1);
+  EXPECT_EQ(run.count("A RERUN OF THE DATA MAY IMPROVE THE FIT."), 1);
+  EXPECT_EQ(run.count(" Receptor binding analysis complete."), 1);
+}
+
+TEST(Analysis, DefaultAnswersFitTheExampleAndARefitAppends) {
+  // Every default accepted, then another fit with the same model refitted
+  // from the values of the first pass.
+  Analysis_run run(ex1_start + blanks(8) + "Y\n1\n\n\nY\nN\n5\n");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NEAR(run.fitted("ex1", "K11") / 1e9, 1.0, 0.01);
+  EXPECT_NEAR(run.fitted("ex1", "R1") / 1e-10, 1.0, 0.01);
+  EXPECT_LT(run.fitted("ex1", "N1"), 1e-4);
+  EXPECT_EQ(run.count(" Calculating automatic initial parameter estimates."), 0);
+  EXPECT_EQ(run.count("Calculating automatic initial parameter estimates."), 1);
+  EXPECT_EQ(run.count("REFIT THE SAME DATA USING CURRENT PARAMETER VALUES (Y/N) [Y]: Y"), 1);
+  EXPECT_EQ(run.count("  INITIAL PARAMETER ESTIMATES"), 0);
+  EXPECT_EQ(run.count("   INITIAL PARAMETER ESTIMATES"), 1);  // first pass only
+  const std::string text = testing::read_text("ex1.out");
+  EXPECT_NE(text.find("FINAL PARAMETER ESTIMATES"), text.rfind("FINAL PARAMETER ESTIMATES"));
+}
+
+TEST(Analysis, ChangedNumberOfSitesAsksForEstimatesAgain) {
+  Analysis_run run(ex1_start + blanks(8) + "Y\n2\n" + blanks(2 + 3 + 5) + "N\n" + blanks(8) +
+                   "N\n5\n");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.count("   INITIAL PARAMETER ESTIMATES"), 3);
+  EXPECT_EQ(run.count("REFIT THE SAME DATA USING CURRENT PARAMETER VALUES (Y/N) [Y]: "), 0);
+  EXPECT_GT(run.fitted("ex1", "K12"), 0.0);
+}
+
+TEST(Analysis, TwoSitesAndTwoCurvesReportEveryCurve) {
+  Analysis_run two_sites("1\nt2s\nEX3_TWOSITE\n\n2\n" + blanks(11) + "N\n5\n");
+  EXPECT_EQ(two_sites.status, 0);
+  EXPECT_EQ(two_sites.count(" Curve number:                1"), 1);
+  EXPECT_EQ(two_sites.count("CURVE: EX3_TWOSITE"), 1);
+  EXPECT_GT(two_sites.fitted("t2s", "R2"), 0.0);
+
+  // Saturation and competition together: curve C2 fitted.
+  Analysis_run pair("1\npair\nEX1_SAT\nEX2_COMP\n\n1\nC1 B1\n" + blanks(10) + "N\n5\n");
+  EXPECT_EQ(pair.status, 0);
+  EXPECT_EQ(pair.count(" COMPLETED MULT-CURVE OPTIMIZATION"), 1);
+  EXPECT_EQ(pair.count("CURVE: EX1_SAT"), 1);
+  EXPECT_EQ(pair.count("CURVE: EX2_COMP"), 1);
+  EXPECT_EQ(pair.count(" Curve number:                2"), 1);
+  EXPECT_TRUE(std::filesystem::is_regular_file("pair_Competition.out"));
+}
+
+TEST(Analysis, CancelledFitAndEndOfInputCloseTheAnalysis) {
+  Analysis_run cancelled(ex1_start + blanks(6) + "n\n5\n");
+  EXPECT_EQ(cancelled.status, 0);
+  EXPECT_EQ(cancelled.count(" Fit cancelled. Returning to setup..."), 1);
+  EXPECT_EQ(cancelled.count(" Receptor binding analysis complete."), 1);
+  EXPECT_EQ(cancelled.count(" Exiting program!"), 1);
+
+  // The input ends in the estimates dialogue: the analysis closes, then the
+  // program ends at the menu with status 0.
+  Analysis_run ended(ex1_start + "\n\n");
+  EXPECT_EQ(ended.status, 0);
+  EXPECT_EQ(ended.count(" Receptor binding analysis complete."), 1);
+  EXPECT_EQ(ended.count(" MAIN MENU:"), 2);
+  EXPECT_NE(testing::read_text("ex1.out").find("KELVORA Analysis Results"), std::string::npos);
+}
+
+TEST(Analysis, TooManyFittedParametersAreRefused) {
+  // 22 curves with nothing constant would fit 26 parameters.
+  std::string names;
+  for (int i = 0; i < 22; ++i) names += "EX1_SAT\n";
+  // The second answer takes the defaults (every C and B1): 23 constant and 3
+  // fitted values follow.
+  Analysis_run run("1\nmany\n" + names + "\n1\nNONE\n\n" + blanks(26) + "n\n5\n");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(
+      run.count("ERROR: 26 parameters would be fitted, but at most 25 can be fitted together."), 1);
+  EXPECT_EQ(run.count(" Fit cancelled. Returning to setup..."), 1);
+}
+
+}  // namespace
+}  // namespace kelvora

@@ -1,0 +1,140 @@
+#include "params/dialogues.hpp"
+
+#include <gtest/gtest.h>
+
+#include "params/parameter_vector.hpp"
+#include "support/dialogue.hpp"
+#include "util/console.hpp"
+
+namespace kelvora {
+namespace {
+
+using testing::Dialogue;
+
+Fit_parameters fresh(int n_ligands, int n_sites, int n_curves) {
+  Fit_parameters p;
+  p.n_ligands = n_ligands;
+  p.n_sites = n_sites;
+  p.n_curves = n_curves;
+  setup_parameter_names(p);
+  return p;
+}
+
+std::string constant_names(const Fit_parameters& p) {
+  std::string names;
+  for (int i = 0; i < p.n_params; ++i)
+    if (p.is_constant[i]) names += p.name[i] + " ";
+  return names;
+}
+
+struct Constant_case {
+  const char* answer;
+  const char* constants;
+  const char* warning;  // empty: none expected
+};
+
+class ConstantDialogue : public ::testing::TestWithParam<Constant_case> {};
+
+TEST_P(ConstantDialogue, TypedListReplacesTheDefaults) {
+  const auto& c = GetParam();
+  Curve_table curves;
+  auto p = fresh(1, 1, 1);
+  Dialogue d(std::string(c.answer) + "\n");
+  setup_constant_parameters(d.console(), curves, p);
+  EXPECT_TRUE(d.has_line("LIST OF CONSTANT PARAMETERS [DEFAULT: C1 B1]: " + std::string(c.answer)));
+  EXPECT_EQ(constant_names(p), c.constants);
+  if (*c.warning) {
+    EXPECT_TRUE(d.has_line(c.warning)) << d.transcript();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, ConstantDialogue,
+    ::testing::Values(Constant_case{"", "C1 B1 ", ""}, Constant_case{"  none  ", "", ""},
+                      Constant_case{"NoNe", "", ""}, Constant_case{"k11  r1", "K11 R1 ", ""},
+                      Constant_case{"K11,R1", "", "WARNING: Parameter \"K11,R1\" not found!"},
+                      Constant_case{"K11 X", "K11 ", "WARNING: Parameter \"X\" not found!"},
+                      Constant_case{"NONE K11", "K11 ", "WARNING: Parameter \"NONE\" not found!"},
+                      Constant_case{"'k11' r1", "R1 ", "WARNING: Parameter \"'k11'\" not found!"},
+                      Constant_case{"K11 K11", "K11 ", ""}));
+
+TEST(ConstantDialogueLayout, NotesAndDefaultsFollowTheModel) {
+  Curve_table curves;
+  auto p = fresh(1, 2, 3);
+  Dialogue d("\n");
+  setup_constant_parameters(d.console(), curves, p);
+  EXPECT_TRUE(d.has_line("NOTE: Consider setting C's to variables (not constant)"));
+  EXPECT_TRUE(d.has_line("Example: K11 K12 R1 R2 N1 C1 B1 B2"));
+  EXPECT_TRUE(d.has_line("LIST OF CONSTANT PARAMETERS [DEFAULT: C1 C2 C3 B1 B2]: "));
+  EXPECT_EQ(constant_names(p), "C1 C2 C3 B1 B2 ");
+
+  // A value of exactly 1 puts any parameter in the defaults; none at all
+  // gives NONE.
+  auto q = fresh(1, 1, 1);
+  q.value[0] = 1.0;
+  Dialogue one("\n");
+  setup_constant_parameters(one.console(), curves, q);
+  EXPECT_TRUE(one.has_line("LIST OF CONSTANT PARAMETERS [DEFAULT: K11 C1 B1]: "));
+  auto r = fresh(1, 1, 1);
+  r.value[3] = r.value[4] = 2.0;
+  r.is_constant.fill(false);
+  Dialogue none("\n");
+  setup_constant_parameters(none.console(), curves, r);
+  EXPECT_TRUE(none.has_line("LIST OF CONSTANT PARAMETERS [DEFAULT:NONE]: "));
+  EXPECT_EQ(constant_names(r), "");
+
+  Dialogue ended("");
+  EXPECT_THROW(setup_constant_parameters(ended.console(), curves, r), Input_ended);
+}
+
+TEST(InitialEstimates, OffersTypicalValuesAndFloorsAnswers) {
+  auto p = fresh(1, 1, 1);
+  // C1 and B1 constant: C1 blank, B1 "2"; K11 "-5" (floored), R1 "abc" then
+  // blank (kept), N1 "0".
+  Dialogue d("\n2\n-5\nabc\n\n0\n");
+  get_initial_parameters(d.console(), p);
+  EXPECT_TRUE(d.has_line("C1 = [ 1.00000E+00]: "));
+  EXPECT_TRUE(d.has_line("INITIAL ESTIMATE FOR K11 [ 1.00000E+09]: -5"));
+  EXPECT_TRUE(d.has_line("  (Corresponding Kd =  1.00000E+15 [M])"));
+  EXPECT_EQ(d.find_line("INITIAL ESTIMATE FOR R1 [ 1.00000E-10]: abc") + 2,
+            d.find_line("INITIAL ESTIMATE FOR R1 [ 1.00000E-10]: "));
+  EXPECT_TRUE(d.has_line("INITIAL ESTIMATE FOR N1 [ 1.00000E-03]: 0"));
+  const std::array<double, 5> expected = {1e-15, 1e-10, 1e-15, 1.0, 2.0};
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(p.value[i], expected[i]) << p.name[i];
+    EXPECT_EQ(p.accepted[i], expected[i]) << p.name[i];
+  }
+  EXPECT_EQ(d.find_line(" NOTE: For two-site models, typical ordering is:"), -1);
+}
+
+TEST(InitialEstimates, TwoSitesKeepNonZeroValuesAndResetConstants) {
+  auto p = fresh(1, 2, 1);
+  p.is_constant[0] = true;  // K11 constant at some earlier value
+  p.value[0] = 5e7;
+  p.value[1] = 3e7;  // K12 fitted, already estimated
+  Dialogue d(std::string(9, '\n'));
+  get_initial_parameters(d.console(), p);
+  EXPECT_TRUE(d.has_line("K11 = [ 1.00000E+09]: "));
+  EXPECT_TRUE(d.has_line("INITIAL ESTIMATE FOR K12 [ 3.00000E+07]: "));
+  EXPECT_TRUE(d.has_line("INITIAL ESTIMATE FOR R2 [ 1.00000E-09]: "));
+  const int note = d.find_line(" NOTE: For two-site models, typical ordering is:");
+  EXPECT_GT(note, d.find_line(" VARIABLE PARAMETERS (parameters to be fitted):"));
+  EXPECT_LT(note, d.find_line(" ENTER NEW PARAMETER ESTIMATES OR ACCEPT DEFAULTS:"));
+}
+
+TEST(ParameterSummary, ListsEverySlotWithItsStatus) {
+  auto p = fresh(1, 1, 1);
+  p.value[0] = 1e9;
+  Dialogue d("");
+  print_parameter_summary(d.console(), p);
+  const auto lines = d.lines();
+  EXPECT_EQ(lines[1], " Parameter    Initial Value        Status       Share");
+  EXPECT_EQ(lines[2], std::string(60, '-'));
+  EXPECT_EQ(lines[3], "K11            1.000000E+09      VARIABLE           0");
+  EXPECT_EQ(lines[6], "C1             1.000000E+00         FIXED           0");
+  EXPECT_EQ(lines[9], "Total parameters:    5");
+  EXPECT_EQ(lines[10], "Variable parameters:    3");
+}
+
+}  // namespace
+}  // namespace kelvora

@@ -1,0 +1,82 @@
+#include "report/results.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "support/dialogue.hpp"
+
+namespace kelvora {
+namespace {
+
+TEST(ResidualPlot, OneColumnPerHundredthAroundTheBar) {
+  auto star = [](double v) { return static_cast<int>(make_residual_plot(v).find('*')) + 1; };
+  EXPECT_EQ(star(0.005), 21);  // halves round away from zero
+  EXPECT_EQ(star(-0.005), 19);
+  EXPECT_EQ(star(0.9), 40);
+  EXPECT_EQ(star(-0.9), 1);
+  EXPECT_EQ(star(1e300), 40);
+  EXPECT_EQ(make_residual_plot(-0.9), "*                  |" + std::string(20, ' '));
+  EXPECT_EQ(make_residual_plot(0.0), std::string(19, ' ') + "*" + std::string(20, ' '));
+}
+
+TEST(DetailedResults, PrintsRatiosOfTheLabelledLigand) {
+  Curve_table curves;
+  Curve_data& c = curves[0];
+  c.file_name = "COMP";
+  c.varying_ligand = 1;
+  c.labelled_ligand = 2;
+  allocate_curve_data(c);
+  c.n_points = 2;
+  c.total_of(0, 2) = c.total_of(1, 2) = 1e-9;
+  c.total_of(1, 1) = 1e-8;
+  c.bound[0] = 5e-10;
+  c.predicted[0] = 4.5e-10;
+  c.bound[1] = 1e-10;
+  c.predicted[1] = 1.2e-10;
+  Fit_parameters params;
+  params.n_curves = 1;
+  testing::Dialogue d("");
+  print_detailed_results(d.console(), curves, params, Optimization_data{});
+  EXPECT_TRUE(d.has_line("CURVE: COMP"));
+  EXPECT_TRUE(
+      d.has_line("     # LOG(TOTAL)      B/T     B/T-PRED      DIFF         RESIDUAL PLOT"));
+  // The bar stands in column 20 of the plot, which follows one blank.
+  EXPECT_TRUE(d.has_line("     1    -14.000     0.5000     0.4500     0.0500 " +
+                         std::string(19, ' ') + "|    *"));
+  EXPECT_TRUE(d.has_line("     2     -8.000     0.1000     0.1200    -0.0200 " +
+                         std::string(17, ' ') + "* |"));
+}
+
+TEST(OutputSummary, WritesEveryKindOfParameterLine) {
+  Fit_parameters p;
+  p.n_params = 4;
+  p.n_var = 3;
+  p.n_points = 20;
+  p.name = {"K11", "R1", "N1", "C1"};
+  p.value = {1e9, 1e-10, 0.0, 1.0};
+  p.is_constant[3] = true;
+  p.var_of_param = {0, 1, 2, -1};
+  Optimization_data opt;
+  opt.se = {1e8, 2e-9, 1e-4};
+  opt.ss = 17.0;
+  std::ostringstream out;
+  write_output_summary(out, p, opt);
+  const std::string expected =
+      "\n =========================================\n"
+      "      FINAL PARAMETER ESTIMATES\n"
+      " =========================================\n\n"
+      "K11        =   1.000000E+09 +/-   1.000E+08 (  10.00 %)\n"
+      "          (Kd =   1.000000E-09 +/-   1.000E-10 [M])\n"
+      "R1         =   1.000000E-10 +/-   2.000E-09 (>999 %)\n"
+      "N1         =   0.000000E+00 +/-   1.000E-04 (   0.00 %)\n"
+      "C1         =   1.000000E+00 (FIXED)\n\n"
+      "SUM OF SQUARED RESIDUALS (SSQ) =   1.700000E+01\n"
+      "RESIDUAL VARIANCE (MSE) =   1.000000E+00\n"
+      "AKAIKE INFORMATION CRITERION (AIC) =   1.773818E+00\n"
+      "DEGREES OF FREEDOM =   17\n\n";
+  EXPECT_EQ(out.str(), expected);
+}
+
+}  // namespace
+}  // namespace kelvora
