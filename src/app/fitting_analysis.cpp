@@ -14,6 +14,7 @@
 #include "data/parameter_layout.hpp"
 #include "fit/minimisers.hpp"
 #include "fit/objective.hpp"
+#include "params/auto_estimates.hpp"
 #include "params/dialogues.hpp"
 #include "params/parameter_vector.hpp"
 #include "report/results.hpp"
@@ -44,6 +45,10 @@ struct Analysis {
   int pass = 0;
   double ss_initial = 0.0;  // the reference sum of squares of the pass
   double ss0 = 0.0;         // the sum of squares at the pass's starting values
+  // The Schliebs-Bigl figures, kept from pass to pass when an estimation
+  // leaves them unset (0 at first, so that Scatchard estimation follows).
+  double r_yb = 0.0;
+  double r2 = 0.0;
 };
 
 void report_file_error(Console& console, const std::string& name) {
@@ -183,6 +188,66 @@ void copy_values_to_accepted(Fit_parameters& p, int count) {
   for (int i = 0; i < count; ++i) p.accepted[i] = p.value[i];
 }
 
+// Schliebs-Bigl estimates for saturation data, with Scatchard estimation
+// when the regression is poor, then a short simplex from them.
+void saturation_estimates(Analysis& a) {
+  Console& console = a.console;
+  preadjust_initial_parameters_schliebs_bigl(console, a.curves, a.params, a.r_yb, a.r2);
+  console.exact("   R-squared = " + fmt_f(a.r2, 8, 5));
+  if (a.r2 < 0.5) {
+    console.empty_line();
+    console.exact(" WARNING: Low R-squared suggests data may not fit");
+  }
+  if (a.r2 < 0.5 || a.r_yb > -0.4) {
+    console.empty_line();
+    console.exact(" Preadjusting parameters using Scatchard estimation.");
+    double quality = 0.0;
+    preadjust_initial_parameters_scatchard(console, a.curves, a.params, quality);
+  }
+}
+
+void automatic_estimates(Analysis& a) {
+  Console& console = a.console;
+  Fit_parameters& p = a.params;
+  console.empty_line();
+  console.exact("Calculating automatic initial parameter estimates.");
+  const bool several = p.n_curves > 1;
+  if (several) {
+    const std::string block_rule = " " + rule('=', 41);
+    console.empty_line();
+    for (const std::string& line :
+         {block_rule, std::string("   MULTI-CURVE FIT DETECTED"), block_rule,
+          std::string(" Using pre-adjusted initial estimates."),
+          std::string(" Note: Pre-adjustment of parameter initial"),
+          std::string(" estimates may not always be most reliable"),
+          std::string(" when fitting multiple curve data to receptor"),
+          std::string(" binding models. However, these estimates may"),
+          std::string(" also be used as user supplied initial parameter"),
+          std::string(" estimates for further optimization."), block_rule})
+      console.exact(line);
+    console.empty_line();
+    console.prompt("PRESS <ENTER> TO CONTINUE...");
+    console.answer();
+  }
+  // After the reordering the first curve is a competition curve only when
+  // no curve is a saturation curve.
+  if (is_competition_assay(a.curves[0], p)) {
+    preadjust_initial_parameters_competition(console, a.curves, p);
+    return;
+  }
+  saturation_estimates(a);
+  console.empty_line();
+  if (several) {
+    copy_values_to_accepted(p, p.n_params);
+    p.backup = p.accepted;
+    a.opt.ss_prev = a.opt.ss;
+  } else {
+    update_parameters(p, a.opt);
+  }
+  // A short simplex from the estimates.
+  nelder_mead_simplex(a.curves, p, a.opt, 50);
+}
+
 // The set-up of one pass, up to the start of fitting. False when the user
 // cancels the fit.
 bool set_up_pass(Analysis& a) {
@@ -242,8 +307,7 @@ bool set_up_pass(Analysis& a) {
     get_initial_parameters(console, p);
     return true;
   }
-  console.empty_line();
-  console.exact("Calculating automatic initial parameter estimates.");
+  automatic_estimates(a);
   return true;
 }
 

@@ -71,8 +71,9 @@ TEST(Analysis, DefaultAnswersFitTheExampleAndARefitAppends) {
   EXPECT_NEAR(run.fitted("ex1", "K11") / 1e9, 1.0, 0.01);
   EXPECT_NEAR(run.fitted("ex1", "R1") / 1e-10, 1.0, 0.01);
   EXPECT_LT(run.fitted("ex1", "N1"), 1e-4);
-  EXPECT_EQ(run.count(" Calculating automatic initial parameter estimates."), 0);
   EXPECT_EQ(run.count("Calculating automatic initial parameter estimates."), 1);
+  EXPECT_EQ(run.count("    SCHLIEBS-BIGL PARAMETER ESTIMATION"), 1);
+  EXPECT_EQ(run.count("   R-squared =  1.00000"), 1);
   EXPECT_EQ(run.count("REFIT THE SAME DATA USING CURRENT PARAMETER VALUES (Y/N) [Y]: Y"), 1);
   EXPECT_EQ(run.count("  INITIAL PARAMETER ESTIMATES"), 0);
   EXPECT_EQ(run.count("   INITIAL PARAMETER ESTIMATES"), 1);  // first pass only
@@ -96,14 +97,30 @@ TEST(Analysis, TwoSitesAndTwoCurvesReportEveryCurve) {
   EXPECT_EQ(two_sites.count("CURVE: EX3_TWOSITE"), 1);
   EXPECT_GT(two_sites.fitted("t2s", "R2"), 0.0);
 
-  // Saturation and competition together: curve C2 fitted.
-  Analysis_run pair("1\npair\nEX1_SAT\nEX2_COMP\n\n1\nC1 B1\n" + blanks(10) + "N\n5\n");
+  // Saturation and competition together, C2 fitted: the estimates come with
+  // a notice that waits for ENTER.
+  Analysis_run pair("1\npair\nEX1_SAT\nEX2_COMP\n\n1\nC1 B1\n" + blanks(11) + "N\n5\n");
   EXPECT_EQ(pair.status, 0);
+  EXPECT_EQ(pair.count("   MULTI-CURVE FIT DETECTED"), 1);
+  EXPECT_EQ(pair.count("PRESS <ENTER> TO CONTINUE..."), 1);
+  EXPECT_EQ(pair.count("ANOTHER FIT OF SAME DATA (Y/N) [Y]: N"), 1);
   EXPECT_EQ(pair.count(" COMPLETED MULT-CURVE OPTIMIZATION"), 1);
   EXPECT_EQ(pair.count("CURVE: EX1_SAT"), 1);
   EXPECT_EQ(pair.count("CURVE: EX2_COMP"), 1);
   EXPECT_EQ(pair.count(" Curve number:                2"), 1);
   EXPECT_TRUE(std::filesystem::is_regular_file("pair_Competition.out"));
+}
+
+TEST(Analysis, CompetitionCurveAloneIsPreadjusted) {
+  // EX2_COMP alone: ligand 1 competes with labelled ligand 2; K11 held at 1e9.
+  Analysis_run run("1\ncomp\nEX2_COMP\n\n1\nK11 C1 B1\n" + blanks(9) + "N\n5\n");
+  EXPECT_EQ(run.status, 0);
+  const int block = run.dialogue.find_line("   COMPETITION PRE-ADJUSTMENT");
+  ASSERT_GE(block, 0);
+  EXPECT_EQ(run.count("   K21 (cold) FIXED AT =  1.00000E+09"), 1);
+  EXPECT_EQ(run.count("    SCHLIEBS-BIGL PARAMETER ESTIMATION"), 0);
+  EXPECT_GT(run.dialogue.find_line("   PARAMETER SUMMARY BEFORE FITTING"), block);
+  EXPECT_EQ(run.fitted("comp", "K11"), 1e9);
 }
 
 TEST(Analysis, CancelledFitAndEndOfInputCloseTheAnalysis) {
