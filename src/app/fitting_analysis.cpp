@@ -189,7 +189,7 @@ void copy_values_to_accepted(Fit_parameters& p, int count) {
 }
 
 // Schliebs-Bigl estimates for saturation data, with Scatchard estimation
-// when the regression is poor, then a short simplex from them.
+// when the regression is poor.
 void saturation_estimates(Analysis& a) {
   Console& console = a.console;
   preadjust_initial_parameters_schliebs_bigl(console, a.curves, a.params, a.r_yb, a.r2);
@@ -206,6 +206,8 @@ void saturation_estimates(Analysis& a) {
   }
 }
 
+// The automatic estimates: the competition pre-adjustment when there is no
+// saturation curve, otherwise the saturation estimates and a short simplex.
 void automatic_estimates(Analysis& a) {
   Console& console = a.console;
   Fit_parameters& p = a.params;
