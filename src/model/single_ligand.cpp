@@ -35,13 +35,14 @@ Residual residual(const Single_ligand& p, double f) {
 }  // namespace
 
 bool in_domain(const Single_ligand& p) {
-  if (!(p.total > 0.0) || !finite_non_negative(p.nonspecific)) return false;
+  // Every constant finite and non-negative (a NaN fails every comparison);
+  // combined without short-circuits to keep the check free of branches.
+  bool ok = p.total > 0.0 && finite_non_negative(p.nonspecific);
   for (int s = 0; s < p.n_sites; ++s) {
-    if (!finite_non_negative(p.affinity[s]) || !finite_non_negative(p.capacity[s]) ||
-        !finite_non_negative(p.cooperativity[s]) || !finite_non_negative(p.background[s]))
-      return false;
+    ok &= finite_non_negative(p.affinity[s]) & finite_non_negative(p.capacity[s]) &
+          finite_non_negative(p.cooperativity[s]) & finite_non_negative(p.background[s]);
   }
-  return true;
+  return ok;
 }
 
 double single_bound(const Single_ligand& p, double free) {
