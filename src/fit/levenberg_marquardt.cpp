@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "data/assay.hpp"
@@ -148,6 +149,28 @@ void solve_linear_sys(int m, const Variable_matrix& l, const double* b, double* 
   }
 }
 
+// The repairs of a step that leaves a parameter's admissible range, by kind:
+// a new value of exactly 0 becomes `at_zero` (when given); one below `lower`
+// becomes `below` times the accepted value, or `below_value` when that is
+// given; one above `upper` becomes `above`.
+struct Repair {
+  char kind;
+  double at_zero;  // NaN: no rule for 0
+  double lower;
+  double below;        // factor of the accepted value
+  double below_value;  // NaN: use the factor
+  double upper;
+  double above;
+};
+
+constexpr double none = std::numeric_limits<double>::quiet_NaN();
+constexpr double unbounded = std::numeric_limits<double>::infinity();
+constexpr Repair repairs[] = {
+    {'B', 1.0, 0.25, 1.1, none, unbounded, 0.0}, {'C', 1.0, 0.1, 1.1, none, unbounded, 0.0},
+    {'K', 1e9, 0.0, 0.1, none, unbounded, 0.0},  {'N', none, 0.0, 0.0, 1e-6, 0.5, 0.25},
+    {'R', 1e-9, 0.0, 0.1, none, unbounded, 0.0},
+};
+
 bool apply_corrections(Fit_parameters& params, const Optimization_data& opt) {
   bool ok = true;
   for (int i = 0; i < params.n_var; ++i) {
@@ -156,44 +179,19 @@ bool apply_corrections(Fit_parameters& params, const Optimization_data& opt) {
     const double updated = accepted + opt.delta[i];
     double& v = params.value[p];
     v = updated;
-    switch (parameter_kind(params, p)) {
-      case 'B':
-        if (updated == 0.0) {
-          v = 1.0, ok = false;
-        } else if (updated < 0.25) {
-          v = 1.1 * accepted, ok = false;
-        }
-        break;
-      case 'C':
-        if (updated == 0.0) {
-          v = 1.0, ok = false;
-        } else if (updated < 0.1) {
-          v = 1.1 * accepted, ok = false;
-        }
-        break;
-      case 'K':
-        if (updated == 0.0) {
-          v = 1e9, ok = false;
-        } else if (updated < 0.0) {
-          v = 0.1 * accepted, ok = false;
-        }
-        break;
-      case 'N':
-        if (updated < 0.0) {
-          v = 1e-6, ok = false;
-        } else if (updated > 0.5) {
-          v = 0.25, ok = false;
-        }
-        break;
-      case 'R':
-        if (updated == 0.0) {
-          v = 1e-9, ok = false;
-        } else if (updated < 0.0) {
-          v = 0.1 * accepted, ok = false;
-        }
-        break;
-      default:
-        break;
+    const char kind = parameter_kind(params, p);
+    for (const Repair& r : repairs) {
+      if (r.kind != kind) continue;
+      if (updated == 0.0 && !std::isnan(r.at_zero)) {
+        v = r.at_zero;
+      } else if (updated < r.lower) {
+        v = std::isnan(r.below_value) ? r.below * accepted : r.below_value;
+      } else if (updated > r.upper) {
+        v = r.above;
+      } else {
+        continue;
+      }
+      ok = false;
     }
   }
   for (int i = 0; i < params.n_var; ++i) {

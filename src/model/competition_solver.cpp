@@ -75,7 +75,7 @@ Outer outer_residual(const Competition_problem& p, double fv) {
 }
 
 bool in_domain(const Competition_problem& p) {
-  auto ok = [](double x) { return x >= 0.0 && x <= std::numeric_limits<double>::max(); };
+  const auto ok = detail::finite_non_negative;
   if (!ok(p.C) || !ok(p.Nv) || !ok(p.Nh) || !(p.Tv > 1e-30) || !(p.Th > 1e-30)) return false;
   for (int s = 0; s < p.n_sites; ++s)
     if (!ok(p.Kv[s]) || !ok(p.Kh[s]) || !ok(p.R[s]) || !ok(p.B[s])) return false;

@@ -227,7 +227,7 @@ bool solve_several(const Present& p, int n_sites, const Binding_constants& k, do
 }
 
 bool constants_in_domain(const Present& p, int n_sites, const Binding_constants& k, double C) {
-  auto ok = [](double x) { return x >= 0.0 && x <= std::numeric_limits<double>::max(); };
+  const auto ok = detail::finite_non_negative;
   if (!ok(C)) return false;
   for (int s = 0; s < n_sites; ++s)
     if (!ok(k.R[s]) || !ok(k.B[s])) return false;

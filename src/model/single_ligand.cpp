@@ -9,10 +9,6 @@ namespace {
 
 constexpr double epsilon = std::numeric_limits<double>::epsilon();
 
-bool finite_non_negative(double x) {
-  return x >= 0.0 && x <= std::numeric_limits<double>::max();
-}
-
 struct Residual {
   double g;               // T - F S(F)
   double dg;              // dg/dF

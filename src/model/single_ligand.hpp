@@ -6,6 +6,8 @@
 // root is bracketed by (0, T] and a Newton iteration safeguarded by that
 // bracket always converges.
 
+#include <limits>
+
 #include "data/records.hpp"
 
 namespace kelvora::detail {
@@ -36,6 +38,10 @@ struct Single_ligand {
   double cooperativity[max_sites];
   double background[max_sites];  // A0(s)
 };
+
+inline bool finite_non_negative(double x) {
+  return x >= 0.0 && x <= std::numeric_limits<double>::max();
+}
 
 // True when every constant is finite and non-negative (the domain in which
 // the solvers guarantee convergence).

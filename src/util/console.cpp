@@ -53,20 +53,25 @@ std::optional<std::string> Console::next_non_blank_line() {
   }
 }
 
-Number_answer<int> Console::read_integer() {
-  const auto line = next_non_blank_line();
-  if (!line) return {Answer_status::end_of_input, 0};
-  const auto value = parse_integer(split_items(*line).front());
-  if (!value) return {Answer_status::not_a_number, 0};
+namespace {
+
+// The first item of a line (which holds one) read by `parse`.
+template <typename T, typename Parse>
+Number_answer<T> first_item(const std::optional<std::string>& line, Parse parse) {
+  if (!line) return {Answer_status::end_of_input, T{}};
+  const auto value = parse(split_items(*line).front());
+  if (!value) return {Answer_status::not_a_number, T{}};
   return {Answer_status::ok, *value};
 }
 
+}  // namespace
+
+Number_answer<int> Console::read_integer() {
+  return first_item<int>(next_non_blank_line(), parse_integer);
+}
+
 Number_answer<double> Console::read_real() {
-  const auto line = next_non_blank_line();
-  if (!line) return {Answer_status::end_of_input, 0.0};
-  const auto value = parse_real(split_items(*line).front());
-  if (!value) return {Answer_status::not_a_number, 0.0};
-  return {Answer_status::ok, *value};
+  return first_item<double>(next_non_blank_line(), parse_real);
 }
 
 }  // namespace kelvora
