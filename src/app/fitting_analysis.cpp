@@ -5,6 +5,7 @@
 
 #include "app/fitting_analysis.hpp"
 
+#include <array>
 #include <cmath>
 #include <string>
 
@@ -49,6 +50,9 @@ struct Analysis {
   // leaves them unset (0 at first, so that Scatchard estimation follows).
   double r_yb = 0.0;
   double r2 = 0.0;
+  // Slots held at the values the redundant-parameter step gave them, which
+  // the repeated estimates dialogue must not ask again.
+  std::array<bool, max_params> tied{};
 };
 
 void report_file_error(Console& console, const std::string& name) {
@@ -57,7 +61,8 @@ void report_file_error(Console& console, const std::string& name) {
 }
 
 // The stem and the two files every analysis writes. False when the input
-// ended at the prompt or a file cannot be created (nothing is then left).
+// ended at the prompt or a file cannot be written. The files are only
+// reserved here: older results stay as they are until there are curves to fit.
 bool open_output_files(Analysis& a) {
   a.console.empty_line();
   a.console.prompt("ENTER OUTPUT DATA FILE NAME, E.G., MY_RESULTS (NO EXTENSION): ");
@@ -69,14 +74,25 @@ bool open_output_files(Analysis& a) {
   a.stem = std::string(trim(*answer));
   if (a.stem.empty()) a.stem = "My_results";
 
-  if (!a.plot.create(a.stem + "_Plot.out")) {
-    report_file_error(a.console, a.plot.name());
-    return false;
+  for (Output_file* file : {&a.plot, &a.out}) {
+    const std::string name = a.stem + (file == &a.plot ? "_Plot.out" : ".out");
+    if (!file->reserve(name)) {
+      report_file_error(a.console, name);
+      return false;
+    }
   }
-  if (!a.out.create(a.stem + ".out")) {
-    report_file_error(a.console, a.out.name());
-    a.plot.discard();
-    return false;
+  return true;
+}
+
+// Replaces the older files with the new analysis's and writes the results
+// header. False when a file cannot be written after all.
+bool begin_output_files(Analysis& a) {
+  for (Output_file* file : {&a.plot, &a.out, &a.scatchard}) {
+    if (file->name().empty()) continue;  // no Scatchard file for competition data
+    if (!file->begin()) {
+      report_file_error(a.console, file->name());
+      return false;
+    }
   }
   const std::string header_rule = " " + rule('=', 45);
   a.out.stream() << header_rule << '\n'
@@ -86,7 +102,7 @@ bool open_output_files(Analysis& a) {
   return true;
 }
 
-// Read and order the curves. False when a file cannot be created.
+// Read and order the curves. False when a file cannot be written.
 bool read_curves(Analysis& a) {
   a.params.name.fill("*");
   a.params.n_points = 0;
@@ -96,10 +112,12 @@ bool read_curves(Analysis& a) {
   for (int i = 0; i < a.params.n_curves; ++i) {
     if (!is_competition_assay(a.curves[i], a.params)) any_saturation_like = true;
   }
-  if (any_saturation_like && !a.scatchard.create(a.stem + "_Scatchard.out")) {
+  bool ready = true;
+  if (any_saturation_like && !a.scatchard.reserve(a.stem + "_Scatchard.out")) {
     report_file_error(a.console, a.scatchard.name());
-    a.out.discard();
-    a.plot.discard();
+    ready = false;
+  }
+  if (!ready || !begin_output_files(a)) {
     deallocate_all_curves(a.curves, a.params.n_curves);
     return false;
   }
@@ -140,17 +158,50 @@ int ask_number_of_sites(Console& console) {
 }
 
 // The constant-parameter question, asked again while more parameters would
-// be fitted than the minimisers can take.
+// be fitted than the minimisers can take, or than there are points to
+// determine them.
 void choose_constant_parameters(Analysis& a) {
   for (;;) {
     setup_constant_parameters(a.console, a.curves, a.params);
     const int n_variable = count_variable_parameters(a.params);
-    if (n_variable <= max_var) break;
-    a.console.exact("ERROR: " + fmt_i0(n_variable) + " parameters would be fitted, but at most " +
-                    fmt_i0(max_var) + " can be fitted together.");
-    a.console.exact("       Hold more parameters constant (for example the C's).");
+    if (n_variable > max_var) {
+      a.console.exact("ERROR: " + fmt_i0(n_variable) + " parameters would be fitted, but at most " +
+                      fmt_i0(max_var) + " can be fitted together.");
+      a.console.exact("       Hold more parameters constant (for example the C's).");
+    } else if (n_variable >= a.params.n_points) {
+      a.console.exact("ERROR: " + fmt_i0(n_variable) + " parameters would be fitted to " +
+                      fmt_i0(a.params.n_points) +
+                      " data points; the points must outnumber the fitted parameters.");
+      a.console.exact("       Hold more parameters constant.");
+    } else {
+      break;
+    }
   }
   setup_variable_map(a.params, a.opt);
+}
+
+// True when the analysis holds a saturation curve of ligand 1 and one of
+// ligand 2: only then are the affinities determined twice.
+bool saturation_of_both_ligands(const Analysis& a) {
+  bool first = false;
+  bool second = false;
+  for (int i = 0; i < a.params.n_curves; ++i) {
+    const Curve_data& curve = a.curves[i];
+    if (!curve.is_saturation_curve()) continue;
+    first = first || curve.labelled_ligand == 1;
+    second = second || curve.labelled_ligand == 2;
+  }
+  return first && second;
+}
+
+// The values of the redundant-parameter step: K2s tied to K1s, N1 at 1e-4.
+void apply_redundant_values(Fit_parameters& p, const std::array<bool, max_params>& tied) {
+  for (int s = 1; s <= p.n_sites; ++s) {
+    const int second = k_slot(p, 2, s);
+    if (tied[second]) p.value[second] = p.accepted[second] = p.value[k_slot(p, 1, s)];
+  }
+  const int n1 = n_slot(p, 1);
+  if (n1 < p.n_params && tied[n1]) p.value[n1] = p.accepted[n1] = 1.0e-4;
 }
 
 // Saturation curves of ligands 1 and 2 fitted together determine the same
@@ -168,15 +219,16 @@ void fix_redundant_parameters(Analysis& a) {
   for (int s = 1; s <= p.n_sites; ++s) {
     const int second = k_slot(p, 2, s);
     p.is_constant[second] = true;
-    p.value[second] = p.accepted[second] = p.value[k_slot(p, 1, s)];
+    a.tied[second] = true;
     console.exact("   Fixed K2" + fmt_i(s, 1) + " = K1" + fmt_i(s, 1));
   }
   const int n1 = n_slot(p, 1);
   if (n1 < p.n_params) {
     p.is_constant[n1] = true;
-    p.value[n1] = p.accepted[n1] = 1.0e-4;
+    a.tied[n1] = true;
     console.exact("   Fixed N1 = 1.0E-04");
   }
+  apply_redundant_values(p, a.tied);
   console.exact(block_rule);
   setup_variable_map(p, a.opt);
   console.empty_line();
@@ -290,7 +342,8 @@ bool set_up_pass(Analysis& a) {
   }
 
   a.all_saturation = all_saturation_curves(a.curves, p);
-  if (a.all_saturation && p.n_ligands == 2 && p.n_curves >= 2) fix_redundant_parameters(a);
+  a.tied.fill(false);
+  if (a.all_saturation && saturation_of_both_ligands(a)) fix_redundant_parameters(a);
 
   console.empty_line();
   console.prompt("PROCEED WITH FITTING (Y/N) [Y]: ");
@@ -306,7 +359,8 @@ bool set_up_pass(Analysis& a) {
     return true;  // fit from the values of the previous pass
   if (!is_one_letter_yes(
           two_letter_answer(console, "COMPUTE AUTOMATIC PARAMETER ESTIMATES (Y/N) [Y]: "))) {
-    get_initial_parameters(console, p);
+    get_initial_parameters(console, p, a.tied);
+    apply_redundant_values(p, a.tied);  // K2s follows a newly typed K1s
     return true;
   }
   automatic_estimates(a);
@@ -446,30 +500,39 @@ bool another_fit(Analysis& a) {
 }
 
 // Close the files, name them, run the competition analysis when some curve
-// is not a saturation curve, release the curves.
+// is not a saturation curve, release the curves. A file is said to be saved
+// only when everything written to it reached the disk; the competition file
+// is therefore written before the closing lines name it.
 void close_analysis(Analysis& a) {
-  a.plot.close();
-  a.out.close();
-  a.console.empty_line();
-  a.console.free_form("Receptor binding analysis complete.");
-  a.console.free_form("Results saved to: " + a.stem + ".out");
-  a.console.free_form("Plotting data saved to: " + a.stem + "_Plot.out");
-  if (a.all_saturation) {
-    a.console.free_form("Graphing data saved to: " + a.stem + "_Scatchard.out");
-  } else {
-    a.console.free_form("Competition data saved to: " + a.stem + "_Competition.out");
-  }
-  a.console.empty_line();
+  const bool plot_saved = a.plot.close();
+  const bool out_saved = a.out.close();
+  const bool scatchard_saved = a.scatchard.close();
+  bool competition_saved = false;
+  const std::string competition_name = a.stem + "_Competition.out";
   if (!a.all_saturation) {
     Output_file competition;
-    if (competition.create(a.stem + "_Competition.out")) {
-      competition.close();
-    } else {
-      report_file_error(a.console, competition.name());
-    }
+    competition_saved = competition.create(competition_name) && competition.close();
   }
+
+  Console& console = a.console;
+  const auto saved_line = [&console](bool saved, const std::string& what, const std::string& name) {
+    if (saved) {
+      console.free_form(what + name);
+    } else {
+      console.exact("ERROR: Cannot write file " + name);
+    }
+  };
+  console.empty_line();
+  console.free_form("Receptor binding analysis complete.");
+  saved_line(out_saved, "Results saved to: ", a.stem + ".out");
+  saved_line(plot_saved, "Plotting data saved to: ", a.stem + "_Plot.out");
+  if (a.all_saturation) {
+    saved_line(scatchard_saved, "Graphing data saved to: ", a.stem + "_Scatchard.out");
+  } else {
+    saved_line(competition_saved, "Competition data saved to: ", competition_name);
+  }
+  console.empty_line();
   deallocate_all_curves(a.curves, a.params.n_curves);
-  a.scatchard.close();
 }
 
 }  // namespace

@@ -19,8 +19,11 @@ void setup_constant_parameters(Console& console, const Curve_table& curves, Fit_
 // Asks for the value of every parameter: constant ones first, each offered at
 // its typical value, then the fitted ones, each offered at its current value
 // (or the typical value when that is 0). Values below 1.0E-15 are raised to
-// 1.0E-15; each answer is stored in both value and accepted.
-void get_initial_parameters(Console& console, Fit_parameters& params);
+// 1.0E-15; each answer is stored in both value and accepted. An answer that
+// holds more than one number (such as 2,5E-10 typed with a decimal comma) is
+// asked again. Slots marked in `keep` are not asked and keep their values.
+void get_initial_parameters(Console& console, Fit_parameters& params,
+                            const std::array<bool, max_params>& keep = {});
 
 // The typical value of parameter `slot` by its name: K..1 1e9, K..2 1e8, R1
 // 1e-10, other R 1e-9, N 1e-3, anything else 1.

@@ -21,13 +21,22 @@ void ask_value(Console& console, Fit_parameters& params, int slot, const std::st
     console.prompt(prompt);
     const std::string line = console.answer();
     if (is_blank(line)) break;
-    const auto number = parse_real(split_items(line).front());
-    if (number && std::isfinite(*number)) {
+    const auto items = split_items(line);
+    const auto number = parse_real(items.front());
+    // "2,5E-10" typed with a decimal comma reads as the two numbers 2 and
+    // 5E-10: never take the first of them silently.
+    const bool several = items.size() > 1 && parse_real(items[1]).has_value();
+    if (number && std::isfinite(*number) && !several) {
       result = *number;
       break;
     }
-    console.exact("Please enter a number (for example 2.5E-10), or press ENTER to keep " +
-                  std::string(trim(fmt_es(params.value[slot], 12, 5))));
+    if (several) {
+      console.exact("Please enter one number: \"" + std::string(trim(line)) +
+                    "\" holds several (decimals take a point, e.g. 2.5E-10)");
+    } else {
+      console.exact("Please enter a number (for example 2.5E-10), or press ENTER to keep " +
+                    std::string(trim(fmt_es(params.value[slot], 12, 5))));
+    }
   }
   if (result < smallest_value) result = smallest_value;
   params.value[slot] = result;
@@ -65,7 +74,8 @@ void print_parameter_ordering_hints(Console& console, const Fit_parameters& para
   console.empty_line();
 }
 
-void get_initial_parameters(Console& console, Fit_parameters& params) {
+void get_initial_parameters(Console& console, Fit_parameters& params,
+                            const std::array<bool, max_params>& keep) {
   const std::string heading_rule = rule('=', 41);
   console.empty_line();
   console.free_form(heading_rule);
@@ -90,7 +100,7 @@ void get_initial_parameters(Console& console, Fit_parameters& params) {
   console.empty_line();
 
   for (int slot = 0; slot < params.n_params; ++slot) {
-    if (!params.is_constant[slot]) continue;
+    if (!params.is_constant[slot] || keep[slot]) continue;
     set_smart_default_estimate(params, slot);
     ask_value(console, params, slot,
               params.name[slot] + " = [" + fmt_es(params.value[slot], 12, 5) + "]: ");

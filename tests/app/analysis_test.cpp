@@ -7,6 +7,7 @@
 #include "report/example_files.hpp"
 #include "support/dialogue.hpp"
 #include "support/scratch_folder.hpp"
+#include "util/console.hpp"
 #include "util/fields.hpp"
 #include "util/text.hpp"
 
@@ -137,6 +138,52 @@ TEST(Analysis, CancelledFitAndEndOfInputCloseTheAnalysis) {
   EXPECT_EQ(ended.count(" Receptor binding analysis complete."), 1);
   EXPECT_EQ(ended.count(" MAIN MENU:"), 2);
   EXPECT_NE(testing::read_text("ex1.out").find("KELVORA Analysis Results"), std::string::npos);
+}
+
+// EX1_SAT with the ligand numbers of line 3 replaced.
+std::string saturation_of_ligand(int ligand) {
+  std::string text = simple_saturation_text();
+  const std::string numbers = std::to_string(ligand) + ", " + std::to_string(ligand);
+  text.replace(text.find("1, 1"), 4, numbers);
+  return text;
+}
+
+TEST(Analysis, RedundantParametersAreFixedOnlyForSaturationOfBothLigands) {
+  // Two ligand-2 curves: K21 is the only affinity they determine, so
+  // nothing is tied (the fit is cancelled at the proceed question).
+  testing::Scratch_folder folder;
+  testing::write_text("S2.CRV", saturation_of_ligand(2));
+  Dialogue two("1\nr\nS2\nS2\n\n1\n" + blanks(9) + "n\n5\n");
+  run_program(two.console(), std::chrono::milliseconds(0));
+  EXPECT_FALSE(two.has_line("   FIXING REDUNDANT PARAMETERS"));
+  EXPECT_TRUE(two.has_line(" Fit cancelled. Returning to setup..."));
+
+  // Ligands 1 and 2: K21 = K11 (at its start) and N1 = 1e-4 hold through the repeated
+  // estimates dialogue that follows a "no" to the automatic estimates.
+  testing::write_text("S1.CRV", saturation_of_ligand(1));
+  Dialogue both("1\nb\nS1\nS2\n\n1\n" + blanks(9) + "\nN\n" + blanks(6) + "N\n5\n");
+  run_program(both.console(), std::chrono::milliseconds(0));
+  EXPECT_TRUE(both.has_line("   Fixed N1 = 1.0E-04"));
+  EXPECT_FALSE(both.has_line("N1 = [ 1.00000E-03]: "));
+  const std::string text = testing::read_text("b.out");
+  const auto value = [&text](const std::string& name) {
+    const auto at = text.rfind("\n" + fmt_left(name, 10) + " = ");
+    return at == std::string::npos ? -1.0 : *parse_real(trim(text.substr(at + 14, 14)));
+  };
+  EXPECT_EQ(value("N1"), 1e-4);
+  EXPECT_EQ(value("K21"), 1e9);  // K11's starting value
+  EXPECT_NEAR(value("K11") / 1e9, 1.0, 0.01);
+}
+
+TEST(Analysis, FewerPointsThanFittedParametersAreRefused) {
+  testing::Scratch_folder folder;
+  testing::write_text("ONE.CRV", "\"one point\"\n0,0,0.001,0,0\n1,1\n0\n1e-9,5e-11,1\n");
+  Dialogue d("1\none\nONE\n\n1\n\nK11 R1 N1 C1 B1\n" + blanks(5) + "n\n5\n");
+  run_program(d.console(), std::chrono::milliseconds(0));
+  EXPECT_TRUE(
+      d.has_line("ERROR: 3 parameters would be fitted to 1 data points; the points must "
+                 "outnumber the fitted parameters."));
+  EXPECT_TRUE(d.has_line(" Fit cancelled. Returning to setup..."));
 }
 
 TEST(Analysis, TooManyFittedParametersAreRefused) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "data/parameter_layout.hpp"
 #include "params/parameter_vector.hpp"
 #include "support/dialogue.hpp"
 #include "util/console.hpp"
@@ -89,13 +90,16 @@ TEST(ConstantDialogueLayout, NotesAndDefaultsFollowTheModel) {
 
 TEST(InitialEstimates, OffersTypicalValuesAndFloorsAnswers) {
   auto p = fresh(1, 1, 1);
-  // C1 and B1 constant: C1 blank, B1 "2"; K11 "-5" (floored), R1 "abc" then
-  // blank (kept), N1 "0".
-  Dialogue d("\n2\n-5\nabc\n\n0\n");
+  // C1 and B1 constant: C1 blank, B1 "2"; K11 "-5" (floored), R1 with a
+  // decimal comma, then "abc", then blank (kept); N1 "0".
+  Dialogue d("\n2\n-5\n2,5E-10\nabc\n\n0\n");
   get_initial_parameters(d.console(), p);
   EXPECT_TRUE(d.has_line("C1 = [ 1.00000E+00]: "));
   EXPECT_TRUE(d.has_line("INITIAL ESTIMATE FOR K11 [ 1.00000E+09]: -5"));
   EXPECT_TRUE(d.has_line("  (Corresponding Kd =  1.00000E+15 [M])"));
+  EXPECT_EQ(d.find_line("INITIAL ESTIMATE FOR R1 [ 1.00000E-10]: 2,5E-10") + 1,
+            d.find_line("Please enter one number: \"2,5E-10\" holds several (decimals take a "
+                        "point, e.g. 2.5E-10)"));
   EXPECT_EQ(d.find_line("INITIAL ESTIMATE FOR R1 [ 1.00000E-10]: abc") + 2,
             d.find_line("INITIAL ESTIMATE FOR R1 [ 1.00000E-10]: "));
   EXPECT_TRUE(d.has_line("INITIAL ESTIMATE FOR N1 [ 1.00000E-03]: 0"));
@@ -112,8 +116,15 @@ TEST(InitialEstimates, TwoSitesKeepNonZeroValuesAndResetConstants) {
   p.is_constant[0] = true;  // K11 constant at some earlier value
   p.value[0] = 5e7;
   p.value[1] = 3e7;  // K12 fitted, already estimated
+  const int n1 = n_slot(p, 1);
+  p.is_constant[n1] = true;  // N1 constant and kept: neither asked nor reset
+  p.value[n1] = 1e-4;
+  std::array<bool, max_params> keep{};
+  keep[n1] = true;
   Dialogue d(std::string(9, '\n'));
-  get_initial_parameters(d.console(), p);
+  get_initial_parameters(d.console(), p, keep);
+  EXPECT_EQ(p.value[n1], 1e-4);
+  EXPECT_EQ(d.find_line("N1 = [ 1.00000E-03]: "), -1);
   EXPECT_TRUE(d.has_line("K11 = [ 1.00000E+09]: "));
   EXPECT_TRUE(d.has_line("INITIAL ESTIMATE FOR K12 [ 3.00000E+07]: "));
   EXPECT_TRUE(d.has_line("INITIAL ESTIMATE FOR R2 [ 1.00000E-09]: "));
