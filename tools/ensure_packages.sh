@@ -5,7 +5,9 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config)
 if [[ "${1:-}" == "--tests" ]]; then
-  packages+=(libgtest-dev libgmock-dev libbenchmark-dev)
+  # Clang builds the suite a second time and builds the fuzz target
+  # (libFuzzer comes with Clang's runtime libraries).
+  packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-dev)
 fi
 
 missing=()
