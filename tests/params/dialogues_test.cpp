@@ -64,8 +64,6 @@ TEST(ConstantDialogueLayout, NotesAndDefaultsFollowTheModel) {
   auto p = fresh(1, 2, 3);
   Dialogue d("\n");
   setup_constant_parameters(d.console(), curves, p);
-  EXPECT_TRUE(d.has_line("NOTE: Consider setting C's to variables (not constant)"));
-  EXPECT_TRUE(d.has_line("Example: K11 K12 R1 R2 N1 C1 B1 B2"));
   EXPECT_TRUE(d.has_line("LIST OF CONSTANT PARAMETERS [DEFAULT: C1 C2 C3 B1 B2]: "));
   EXPECT_EQ(constant_names(p), "C1 C2 C3 B1 B2 ");
 

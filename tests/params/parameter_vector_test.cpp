@@ -37,16 +37,8 @@ TEST(ParameterVector, FreshDefaultsAndTheVariableMap) {
   auto p = fresh(1, 1, 1);
   EXPECT_EQ(std::vector<double>(p.value.begin(), p.value.begin() + 5),
             (std::vector<double>{0, 0, 0, 1, 1}));
-  EXPECT_EQ(p.accepted[3], 1.0);
   EXPECT_EQ(p.accepted[0], 7.0);  // only C and B get accepted values
   Optimization_data opt;
-  opt.lambda = 5.0;
-  setup_variable_map(p, opt);
-  EXPECT_EQ(p.n_var, 3);
-  EXPECT_EQ(p.var_map[0], 0);
-  EXPECT_EQ(p.var_map[2], 2);
-  EXPECT_EQ(opt.lambda, 0.0);
-
   p.is_constant[0] = true;  // K11 constant
   setup_variable_map(p, opt);
   EXPECT_EQ(p.n_var, 2);
