@@ -11,85 +11,81 @@
 namespace kelvora {
 namespace {
 
+namespace fs = std::filesystem;
 using testing::read_text;
 using testing::Scratch_folder;
+using testing::write_text;
 
-std::string join(std::initializer_list<const char*> lines) {
-  std::string text;
-  for (const char* line : lines) text += std::string(line) + "\n";
-  return text;
+Curve_data read_back(const char* name) {
+  testing::Dialogue quiet("");
+  Curve_data curve;
+  curve.file_name = name;
+  read_curve_file(quiet.console(), name, curve, true);
+  return curve;
 }
 
-const char* const saturation_comment_lines =
-    "Determine binding affinity (Kd) and receptor density (Bmax)\n"
-    "Scatchard Plot: Bound/Free vs. Bound gives slope = -K\n"
-    "  Type: HOT ligand saturation (Scatchard plot)\n"
-    "  Parameters: Hot ligand (total) varies\n"
-    "              Hot ligand measured (bound)\n";
-
-TEST(ExampleFiles, AreWrittenByteForByte) {
+TEST(ExampleFiles, ReadBackAsTheCurvesTheyDescribe) {
   Scratch_folder folder;
   testing::Dialogue d("");
   create_tutorial_files(d.console());
   create_tutorial_files(d.console());  // a second run replaces, never appends
-
-  const std::string ex1 =
-      join({"Example 1: 1-site saturation binding", "0.0, 0.0, 0.001, 0.0, 0.0", "1, 1", "0.0",
-            "  1.000000E-11,  9.016333E-13,   3.0", "  2.500000E-11,  2.226629E-12,   3.0",
-            "  5.000000E-11,  4.364389E-12,   3.0", "  1.000000E-10,  8.392022E-12,   3.0",
-            "  2.500000E-10,  1.877976E-11,   3.0", "  5.000000E-10,  3.188543E-11,   3.0",
-            "  1.000000E-09,  4.875078E-11,   3.0", "  2.500000E-09,  7.083835E-11,   3.0",
-            "  5.000000E-09,  8.309926E-11,   3.0", "  1.000000E-08,  9.083340E-11,   3.0",
-            "  1.500000E-08,  9.371318E-11,   3.0", "  2.000000E-08  9.521641E-11   3.0", "", "!",
-            "EX1_SAT.CRV: 1-site saturation binding"}) +
-      saturation_comment_lines;
-  const std::string ex2 =
-      join({"Example 2: 1-site Hot-cold competition binding", "0.0, 0.0, 0.001, 0.0, 0.0", "1, 2",
-            "1.0E-09", "0.0E+00, 5.00E-10, 3.0", "1.0E-10, 4.76E-10, 3.0", "1.0E-09, 3.33E-10, 3.0",
-            "1.0E-08, 9.52E-11, 3.0", "1.0E-07, 1.23E-11, 3.0", "1.0E-06, 1.25E-12, 3.0",
-            "1.0E-05, 6.12E-13, 3.0", "", "!",
-            "EXAMPLE2_COMPETITION.CRV: 1-site Hot-cold competition binding",
-            "Determine IC50 and Ki of unlabeled competitor", "  Type: Hot-cold displacement",
-            "  Parameters: Hot ligand fixed at 1nM (Line 4)", "              Cold ligand varies"});
-  const std::string ex3 =
-      join({"Example 3: 2-site saturation binding", "0.0, 0.0, 0.001, 0.0, 0.0", "1, 1", "0.0",
-            "1.0E-11, 9.68E-12, 3.0", "5.0E-11, 4.00E-11, 3.0", "1.0E-10, 6.67E-11, 3.0",
-            "5.0E-10, 2.50E-10, 3.0", "1.0E-09, 4.00E-10, 3.0", "5.0E-09, 8.33E-10, 3.0",
-            "1.0E-08, 1.05E-09, 3.0", "5.0E-08, 1.23E-09, 3.0", "1.0E-07, 1.27E-09, 3.0", "", "!",
-            "Example 3: 2-site saturation binding"}) +
-      saturation_comment_lines;
-  EXPECT_EQ(read_text("EX1_SAT.CRV"), ex1);
-  EXPECT_EQ(read_text("EX2_COMP.CRV"), ex2);
-  EXPECT_EQ(read_text("EX3_TWOSITE.CRV"), ex3);
   EXPECT_TRUE(d.has_line(" Tutorial files created successfully!"));
-}
+  EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 3);
 
-TEST(ExampleFiles, ReadBackAsTheirCurves) {
-  Scratch_folder folder;
-  ASSERT_TRUE(create_simple_saturation_file());
-  testing::Dialogue d("");
-  Curve_data curve;
-  curve.file_name = "EX1_SAT";
-  read_curve_file(d.console(), "EX1_SAT.CRV", curve, true);
-  ASSERT_EQ(curve.n_points, 12);
+  const Curve_data ex1 = read_back("EX1_SAT.CRV");
+  ASSERT_EQ(ex1.n_points, 12);
   for (int j = 0; j < 12; ++j) {
-    EXPECT_DOUBLE_EQ(curve.replicates[j], 3.0);
-    // One site, Kd 1e-9, R 1e-10, no nonspecific binding: free F = T - B
-    // and B = R F / (Kd + F) hold to the 7 printed digits.
-    const double b = curve.bound[j];
-    const double f = curve.total_of(j, 1) - b;
+    EXPECT_DOUBLE_EQ(ex1.replicates[j], 3.0);
+    // One site, Kd 1e-9 M, R 1e-10 M, no nonspecific binding: the free
+    // ligand F = T - B satisfies B = R F / (Kd + F) to the 7 printed digits.
+    const double b = ex1.bound[j];
+    const double f = ex1.total_of(j, 1) - b;
     EXPECT_NEAR(b, 1e-10 * f / (1e-9 + f), 1e-6 * b);
   }
+  const Curve_data ex2 = read_back("EX2_COMP.CRV");
+  EXPECT_EQ(ex2.n_points, 7);
+  EXPECT_EQ(ex2.varying_ligand, 1);
+  EXPECT_EQ(ex2.labelled_ligand, 2);
+  EXPECT_EQ(ex2.total_of(0, 1), 0.0);  // the first point has no competitor
+  EXPECT_DOUBLE_EQ(ex2.total_of(6, 2), 1e-9);
+  EXPECT_EQ(read_back("EX3_TWOSITE.CRV").n_points, 9);
 }
 
-TEST(ExampleFiles, UnwritableFolderIsReported) {
+TEST(ExampleFiles, LeaveWhatTheyCannotReplaceUntouched) {
   Scratch_folder folder;
-  std::filesystem::create_directory("EX2_COMP.CRV");  // a folder where the file should go
+  const std::string own = "the user's own text\n";
+  write_text("EX1_SAT.CRV", own);
+  fs::create_directory("EX1_SAT.CRV.tmp");  // taken: the new text has nowhere to go
+  fs::create_directory("EX2_COMP.CRV");     // a folder where the file should go
   testing::Dialogue d("");
   create_tutorial_files(d.console());
+  EXPECT_TRUE(d.has_line("ERROR: Cannot write file EX1_SAT.CRV"));
   EXPECT_TRUE(d.has_line("ERROR: Cannot write file EX2_COMP.CRV"));
   EXPECT_FALSE(d.has_line(" Tutorial files created successfully!"));
-  EXPECT_TRUE(std::filesystem::is_regular_file("EX3_TWOSITE.CRV"));
+  EXPECT_EQ(read_text("EX1_SAT.CRV"), own);
+  EXPECT_TRUE(fs::is_directory("EX1_SAT.CRV.tmp"));
+  EXPECT_TRUE(fs::is_directory("EX2_COMP.CRV"));
+  EXPECT_FALSE(fs::exists("EX2_COMP.CRV.tmp"));
+  EXPECT_EQ(read_back("EX3_TWOSITE.CRV").n_points, 9);
+}
+
+TEST(ReplaceFile, AFailedWriteKeepsTheOldFileAndLeavesNoTrace) {
+  Scratch_folder folder;
+  // Stands for a full disk: half the text gets out, then the write fails.
+  const Text_writer failing = [](std::FILE* file, std::string_view text) {
+    write_all(file, text.substr(0, text.size() / 2));
+    return false;
+  };
+  write_text("OLD.CRV", "old text\n");
+  EXPECT_FALSE(replace_file("OLD.CRV", "new text\n", failing));
+  EXPECT_FALSE(replace_file("NEW.CRV", "new text\n", failing));
+  EXPECT_FALSE(replace_file("missing/NEW.CRV", "new text\n"));
+  EXPECT_EQ(read_text("OLD.CRV"), "old text\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 1);
+
+  EXPECT_TRUE(replace_file("OLD.CRV", "new text\n"));
+  EXPECT_EQ(read_text("OLD.CRV"), "new text\n");
+  EXPECT_FALSE(fs::exists("OLD.CRV.tmp"));
 }
 
 }  // namespace

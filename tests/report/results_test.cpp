@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <sstream>
 
 #include "support/dialogue.hpp"
@@ -76,6 +77,29 @@ TEST(OutputSummary, WritesEveryKindOfParameterLine) {
       "AKAIKE INFORMATION CRITERION (AIC) =   1.773818E+00\n"
       "DEGREES OF FREEDOM =   17\n\n";
   EXPECT_EQ(out.str(), expected);
+}
+
+TEST(OutputSummary, WithoutDegreesOfFreedomShowsNoInfinityOrNaN) {
+  for (const double ss : {0.0, 2.5}) {
+    Fit_parameters p;
+    p.n_params = p.n_var = p.n_points = 2;
+    p.name = {"K11", "R1"};
+    p.value = {1e9, 1e-10};
+    p.var_of_param = {0, 1};
+    Optimization_data opt;
+    opt.se = {std::nan(""), 0.0};  // no spread to bootstrap from
+    opt.ss = ss;
+    std::ostringstream out;
+    write_output_summary(out, p, opt);
+    const std::string text = out.str();
+    EXPECT_NE(text.find("K11        =   1.000000E+09 +/-         N/A (>999 %)\n"), text.npos);
+    EXPECT_NE(text.find("RESIDUAL VARIANCE (MSE) =            N/A\n"
+                        "AKAIKE INFORMATION CRITERION (AIC) =            N/A\n"
+                        "DEGREES OF FREEDOM =    0\n"),
+              text.npos)
+        << text;
+    for (const char* bad : {"NaN", "Inf"}) EXPECT_EQ(text.find(bad), text.npos) << bad;
+  }
 }
 
 }  // namespace
