@@ -17,7 +17,8 @@
 
 namespace kelvora {
 
-// Centred sums, so that concentrations near 1e-10 lose nothing:
+// Sums of deviations from the means, so that values with a small spread about
+// a large mean (log concentrations near -9) keep their precision:
 //   slope = Sxy / Sxx, intercept = mean(y) - slope mean(x),
 //   r^2 = Sxy^2 / (Sxx Syy)   (S.. sums of products of deviations from the means).
 Straight_line fit_straight_line(const double* x, const double* y, int n) {
