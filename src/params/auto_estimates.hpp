@@ -22,7 +22,7 @@ void preadjust_initial_parameters_schliebs_bigl(Console& console, const Curve_ta
 
 // Saturation data: nonspecific ratios from the smallest B/T, then Scatchard
 // lines (specific bound / free against specific bound) for the affinities;
-// quality receives |r| of the last ligand that reached a regression.
+// quality receives the r^2 of the last ligand that reached a regression.
 void preadjust_initial_parameters_scatchard(Console& console, const Curve_table& curves,
                                             Fit_parameters& params, double& quality);
 
@@ -32,10 +32,22 @@ void preadjust_initial_parameters_scatchard(Console& console, const Curve_table&
 void preadjust_initial_parameters_competition(Console& console, const Curve_table& curves,
                                               Fit_parameters& params);
 
+// Least-squares line y = intercept + slope x through n points, with r^2, the
+// squared correlation of x and y (0 when y has no spread). `formed` is false
+// when the x values have no spread (they agree to rounding) or the slope or
+// intercept is not finite; such a line says nothing and its figures are 0.
+struct Straight_line {
+  double slope = 0.0;
+  double intercept = 0.0;
+  double r2 = 0.0;
+  bool formed = false;
+};
+Straight_line fit_straight_line(const double* x, const double* y, int n);
+
 struct Scatchard_line {
   double K = 0.0;
   double Bmax = 0.0;
-  double quality = 0.0;  // |r| of q = x / y against x
+  double quality = 0.0;  // r^2 of q = x / y against x
 };
 
 // Straight Scatchard line through (x = specific bound, y = free); K = -slope
@@ -61,9 +73,13 @@ struct Logistic_line {
   double hill = 1.0;
 };
 
-// Logistic (Hill) line through a displacement curve y(x) (bound fractions):
-// a regression of log10(B0/y - 1) on log10 x over the points between the
-// floor and B0. Prints nothing.
+// Logistic (Hill) line through a displacement curve y(x) (bound fractions),
+// in any order of x: B0 is y at the lowest concentration, and a regression of
+// log10(B0/y - 1) on log10 x over the points between the floor and B0 gives
+// the slope and the IC50, which is kept between the smallest and the largest
+// positive concentration. With fewer than 3 such points or no line through
+// them (one concentration only), IC50 is the geometric mean of that range and
+// the slope 1. Prints nothing.
 Logistic_line fit_logistic_competition(const std::vector<double>& x, const std::vector<double>& y);
 
 }  // namespace kelvora

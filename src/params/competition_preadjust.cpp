@@ -6,10 +6,11 @@
 //   Ki = IC50 / (1 + L Khot)     (L the labelled ligand's concentration),
 // and the receptor concentration that gives the largest bound value Bmax at
 // L from R = Bmax (1 + L Khot) / (L Khot).
-//   Cheng-Prusoff relation: Biochem. Pharmacol. 22, 3099-3108 (1973).
+//   Cheng Y, Prusoff WH, Biochem. Pharmacol. 22, 3099-3108 (1973).
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 #include "data/assay.hpp"
 #include "data/parameter_layout.hpp"
@@ -20,52 +21,50 @@
 
 namespace kelvora {
 
-namespace {
-
-// The geometric mean of the smallest and the largest positive
-// concentration (a first point without competitor is common), 0 when there
-// is none.
-double geometric_mean_range(const std::vector<double>& x) {
-  double smallest = 0.0, largest = 0.0;
-  for (const double v : x) {
-    if (!(v > 0.0)) continue;
-    if (smallest == 0.0 || v < smallest) smallest = v;
-    largest = std::max(largest, v);
-  }
-  return std::sqrt(smallest * largest);
-}
-
-}  // namespace
-
-Logistic_line fit_logistic_competition(const std::vector<double>& x, const std::vector<double>& y) {
+Logistic_line fit_logistic_competition(const std::vector<double>& x_in,
+                                       const std::vector<double>& y_in) {
   Logistic_line line;
-  const std::size_t n = x.size();
+  const std::size_t n = x_in.size();
   if (n == 0) return line;
+  // The points in order of concentration (file order among replicates), so
+  // that B0 is the bound fraction without or with least competitor whatever
+  // the order of the file.
+  std::vector<std::size_t> order(n);
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return x_in[a] < x_in[b]; });
+  std::vector<double> x(n), y(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    x[i] = x_in[order[i]];
+    y[i] = y_in[order[i]];
+  }
   line.B0 = y[0];
+
+  // The range of positive concentrations (a first point without competitor
+  // is common); the IC50 is kept inside it.
+  const auto first_positive = std::upper_bound(x.begin(), x.end(), 0.0);
+  const double lowest = first_positive == x.end() ? 0.0 : *first_positive;
+  const double highest = first_positive == x.end() ? 0.0 : x.back();
+  const double middle = std::sqrt(lowest * highest);
+
   const double floor = std::max(0.01 * line.B0, *std::min_element(y.begin(), y.end()));
-  double sx = 0, sy = 0, sxx = 0, sxy = 0;
-  int used = 0;
+  std::vector<double> log_x, log_ratio;
   for (std::size_t i = 0; i < n; ++i) {
     if (!(x[i] > 1e-30 && y[i] > floor && y[i] < line.B0)) continue;
-    const double lx = std::log10(x[i]);
-    const double ly = std::log10(line.B0 / y[i] - 1.0);
-    sx += lx;
-    sy += ly;
-    sxx += lx * lx;
-    sxy += lx * ly;
-    ++used;
+    log_x.push_back(std::log10(x[i]));
+    log_ratio.push_back(std::log10(line.B0 / y[i] - 1.0));
   }
-  if (used < 3) {
-    line.IC50 = geometric_mean_range(x);
+  const int used = static_cast<int>(log_x.size());
+  const Straight_line fit = fit_straight_line(log_x.data(), log_ratio.data(), used);
+  if (used < 3 || !fit.formed) {
+    line.IC50 = middle;
     return line;
   }
-  const double h = (used * sxy - sx * sy) / (used * sxx - sx * sx);
-  const double a = (sy - h * sx) / used;
-  line.IC50 = std::abs(h) > 1e-10 ? std::pow(10.0, -a / h) : geometric_mean_range(x);
+  const double h = fit.slope;
+  line.IC50 = std::abs(h) > 1e-10 ? std::pow(10.0, -fit.intercept / h) : middle;
   line.hill = h < 0.3 ? 0.6 : h > 3.0 ? 1.5 : h;
-  // Keep the IC50 inside the measured range (second to second-to-last point).
-  if (line.IC50 < x[1]) line.IC50 = 5.0 * x[1];
-  if (line.IC50 > x[n - 2]) line.IC50 = x[n - 2] / 5.0;
+  if (line.IC50 < lowest) line.IC50 = 5.0 * lowest;
+  if (line.IC50 > highest) line.IC50 = highest / 5.0;
   return line;
 }
 
@@ -98,9 +97,9 @@ void preadjust_initial_parameters_competition(Console& console, const Curve_tabl
     console.exact(" Analyzing: " + curve.file_name);
     console.exact("   Points: " + fmt_i(n, 3));
     console.exact("   Hot ligand: " + fmt_es(hot_total, 12, 5) + " [M]");
-    console.exact("   B0 (max B/T): " + fmt_f(n > 0 ? y[0] : 0.0, 8, 4));
-    console.exact("   Bmax: " + fmt_es(bmax, 12, 5) + " [M]");
     const Logistic_line line = fit_logistic_competition(x, y);
+    console.exact("   B0 (max B/T): " + fmt_f(line.B0, 8, 4));
+    console.exact("   Bmax: " + fmt_es(bmax, 12, 5) + " [M]");
     console.exact("   IC50: " + fmt_es(line.IC50, 12, 5) + " [M]");
     console.exact("   Hill slope: " + fmt_f(line.hill, 6, 3));
 

@@ -2,8 +2,9 @@
 //   Bsp / F = K Bmax - K Bsp,
 // a straight line of q = Bsp/F against Bsp with slope -K and intercept
 // K Bmax. Nonspecific binding is removed first as Bsp = B - N F, with N from
-// the smallest bound/total ratio of the ligand's points.
-//   Scatchard plot: Ann. N.Y. Acad. Sci. 51, 660-672 (1949).
+// the smallest bound/total ratio of the ligand's points. The quality of a
+// line is its r^2, the share of the spread of q that the line explains.
+//   Scatchard G, Ann. N.Y. Acad. Sci. 51, 660-672 (1949).
 
 #include <algorithm>
 #include <cmath>
@@ -16,33 +17,50 @@
 
 namespace kelvora {
 
+// Sums of deviations from the means, so that values with a small spread about
+// a large mean (log concentrations near -9) keep their precision:
+//   slope = Sxy / Sxx, intercept = mean(y) - slope mean(x),
+//   r^2 = Sxy^2 / (Sxx Syy)   (S.. sums of products of deviations from the means).
+Straight_line fit_straight_line(const double* x, const double* y, int n) {
+  Straight_line line;
+  if (n < 2) return line;
+  double mean_x = 0.0, mean_y = 0.0, largest = 0.0;
+  for (int i = 0; i < n; ++i) {
+    mean_x += x[i];
+    mean_y += y[i];
+    largest = std::max(largest, std::abs(x[i]));
+  }
+  mean_x /= n;
+  mean_y /= n;
+  double sxx = 0.0, syy = 0.0, sxy = 0.0;
+  for (int i = 0; i < n; ++i) {
+    sxx += (x[i] - mean_x) * (x[i] - mean_x);
+    syy += (y[i] - mean_y) * (y[i] - mean_y);
+    sxy += (x[i] - mean_x) * (y[i] - mean_y);
+  }
+  const double slope = sxy / sxx;
+  const double intercept = mean_y - slope * mean_x;
+  const double noise = 1e-12 * largest;  // spread of x values that agree to rounding
+  if (!(sxx > n * noise * noise) || !std::isfinite(slope) || !std::isfinite(intercept)) return line;
+  line = {slope, intercept, syy > 0.0 ? std::min(1.0, sxy * sxy / (sxx * syy)) : 0.0, true};
+  return line;
+}
+
 namespace {
 
 using detail::set_estimate;
 
 Scatchard_line linear_fit(const double* x, const double* y, int n) {
-  double sx = 0, sq = 0, sxx = 0, sqq = 0, sxq = 0, largest = 0;
-  for (int i = 0; i < n; ++i) {
-    const double q = x[i] / y[i];
-    sx += x[i];
-    sq += q;
-    sxx += x[i] * x[i];
-    sqq += q * q;
-    sxq += x[i] * q;
-    largest = std::max(largest, x[i]);
-  }
-  Scatchard_line line;
-  const double denominator = n * sxx - sx * sx;
-  const double slope = (n * sxq - sx * sq) / denominator;
-  const double intercept = (sq - slope * sx) / n;
+  std::vector<double> q(n);  // the Scatchard ordinate, specific bound / free
+  for (int i = 0; i < n; ++i) q[i] = x[i] / y[i];
+  const Straight_line fit = fit_straight_line(x, q.data(), n);
   // A line that cannot be formed (all specific bound values equal) falls
   // back like a shallow one.
-  const bool formed = denominator != 0.0 && std::isfinite(slope);
-  line.K = formed && slope <= -1e5 ? -slope : 1e8;
-  line.Bmax = formed ? intercept / line.K : 0.0;
-  if (!(line.Bmax >= 1e-12)) line.Bmax = largest;
-  const double spread = (sqq - sq * sq / n) * (sxx - sx * sx / n);
-  line.quality = spread > 0.0 ? std::abs(sxq - sx * sq / n) / std::sqrt(spread) : 0.0;
+  Scatchard_line line;
+  line.K = fit.formed && fit.slope <= -1e5 ? -fit.slope : 1e8;
+  line.Bmax = fit.formed ? fit.intercept / line.K : 0.0;
+  if (!(line.Bmax >= 1e-12)) line.Bmax = *std::max_element(x, x + n);
+  line.quality = fit.r2;
   return line;
 }
 
@@ -89,7 +107,7 @@ void preadjust_initial_parameters_scatchard(Console& console, const Curve_table&
   console.empty_line();
   console.free_form(heading_rule);
   console.free_form("   SCATCHARD PARAMETER ESTIMATION");
-  console.free_form("   Scatchard plot: Ann. N.Y. Acad. Sci. 51, 660-672 (1949)");
+  console.free_form("   Scatchard G, Ann. N.Y. Acad. Sci. 51, 660-672 (1949)");
   console.free_form(heading_rule);
 
   // Nonspecific ratios: the smallest bound/total ratio of each ligand.
