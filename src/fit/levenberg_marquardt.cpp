@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <vector>
 
 #include "data/assay.hpp"
 #include "data/parameter_layout.hpp"
@@ -32,19 +31,18 @@ double predicted_bound(const Curve_data& curve, const Fit_parameters& params, in
   return result.bound[curve.labelled_ligand - 1];
 }
 
-// The admissible range of a parameter kind and the magnitude below which a
-// value is treated as zero when the difference step is chosen (the lower bound
-// where it is positive; for N, 1e-3, a typical small nonspecific ratio).
+// The upper bound of a parameter kind's admissible range, and the magnitude
+// below which a value counts as zero when the difference step is chosen (the
+// kind's lower bound where it is positive; for N, whose range starts at 0,
+// 1e-3, a typical small nonspecific ratio).
 struct Kind_scale {
   char kind;
-  double lower;
   double upper;
   double floor;
 };
 
 constexpr Kind_scale kind_scales[] = {
-    {'K', 1e5, 1e14, 1e5}, {'R', 1e-14, 1e-5, 1e-14}, {'N', 0.0, 0.5, 1e-3},
-    {'C', 0.1, 10.0, 0.1}, {'B', 0.25, 4.0, 0.25},
+    {'K', 1e14, 1e5}, {'R', 1e-5, 1e-14}, {'N', 0.5, 1e-3}, {'C', 10.0, 0.1}, {'B', 4.0, 0.25},
 };
 
 // Relative forward-difference step: about the square root of the rounding
@@ -72,8 +70,8 @@ double difference_step(const Fit_parameters& params, int p) {
 }
 
 // d(p) = (Yhat(value(p) + h) - Yhat) / h for every variable slot, 0 for the
-// constant ones. A parameter without influence on the point gets 0; the
-// relative ridge and the damping of the step handle a zero column.
+// constant ones. A parameter without influence on the point gets 0: the
+// undamped factorisation then fails and the damping of the step takes over.
 void derivatives(const Curve_data& curve, Fit_parameters& params, int point, double* d,
                  int curve_number, bool competition, double base) {
   for (int p = 0; p < params.n_params; ++p) {
@@ -246,8 +244,8 @@ bool raise_damping_after_failure(Optimization_data& opt) {
   if (opt.lambda != 0.0) {
     opt.lambda *= 10.0;
   } else {
-    // The last determinant lies in (0, 1] for the scaled matrix; should none
-    // be known (or should it have underflowed), damping starts at 0.001.
+    // Should no positive determinant be known (none factorised yet, or an
+    // underflow), damping starts where a first damped iteration does.
     opt.lambda = opt.lambda_start > 0.0 ? opt.lambda_start : first_damping;
   }
   return opt.lambda <= damping_limit;
