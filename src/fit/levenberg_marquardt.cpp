@@ -1,14 +1,16 @@
 // Levenberg-Marquardt refinement with numerical derivatives (see
-// minimisers.hpp). With e = Y - Yhat and d = dYhat/dtheta, a step delta from
-// the accepted point solves the damped normal equations
-//   (H + lambda I) delta = g,   H = sum w d d^T,   g = sum w e d,
+// minimisers.hpp). With e = Y - Yhat, d = dYhat/dtheta and weights
+// w = r / v(Yhat), a step delta from the accepted point solves the damped
+// normal equations
+//   (H + lambda I) delta = g,   H = sum w d d^T,   g = sum w (e + e^2 v'/(2 v)) d,
 // in scaled form (H(i,i) -> 1 + 1e-8), so that lambda is relative to the
-// curvature of each parameter.
+// curvature of each parameter. g is minus half the gradient of SS, weights'
+// dependence on the prediction included, so that the iteration stops where SS
+// is stationary; H is the Gauss-Newton part of its Hessian.
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <vector>
 
 #include "data/assay.hpp"
 #include "data/parameter_layout.hpp"
@@ -29,31 +31,47 @@ double predicted_bound(const Curve_data& curve, const Fit_parameters& params, in
   return result.bound[curve.labelled_ligand - 1];
 }
 
-// The forward-difference step of slot p: 5 % of |value| at most, and at most
-// the larger of 1 % of |value| and a floor by kind (K 1e4, R 1e-14, N 1e-8,
-// C and B 1e-6); 1 when the value is 0.
-double difference_step(const Fit_parameters& params, int p) {
-  const double x = std::abs(params.value[p]);
-  if (x == 0.0) return 1.0;
-  const int n_k = params.n_ligands * params.n_sites;
+// The upper bound of a parameter kind's admissible range, and the magnitude
+// below which a value counts as zero when the difference step is chosen (the
+// kind's lower bound where it is positive; for N, whose range starts at 0,
+// 1e-3, a typical small nonspecific ratio).
+struct Kind_scale {
+  char kind;
+  double upper;
   double floor;
-  if (p < n_k) {
-    floor = 1e4;
-  } else if (p < n_k + params.n_sites) {
-    floor = 1e-14;
-  } else if (p < n_k + params.n_sites + params.n_ligands) {
-    floor = 1e-8;
-  } else {
-    floor = 1e-6;
+};
+
+constexpr Kind_scale kind_scales[] = {
+    {'K', 1e14, 1e5}, {'R', 1e-5, 1e-14}, {'N', 0.5, 1e-3}, {'C', 10.0, 0.1}, {'B', 4.0, 0.25},
+};
+
+// Relative forward-difference step: about the square root of the rounding
+// error of a prediction, so that truncation (~ h Yhat'') and rounding
+// (~ 1e-16 Yhat / h) errors are both near 1e-8 of the derivative's scale.
+constexpr double relative_step = 1e-7;
+
+// The difference step of slot p: 1e-7 of max(|value|, floor of its kind),
+// taken downwards when the upward step would leave the kind's range (so a
+// value at its upper bound is differenced inside it). The returned step is
+// the exact difference of the two representable values.
+double difference_step(const Fit_parameters& params, int p) {
+  const double x = params.value[p];
+  const char kind = parameter_kind(params, p);
+  double floor = 1.0;
+  double upper = std::numeric_limits<double>::infinity();
+  for (const Kind_scale& k : kind_scales) {
+    if (k.kind != kind) continue;
+    floor = k.floor;
+    upper = k.upper;
   }
-  return std::min(0.05 * x, std::max(floor, 0.01 * x));
+  double h = relative_step * std::max(std::abs(x), floor);
+  if (x + h > upper) h = -h;
+  return (x + h) - x;
 }
 
-// Every derivative is moved a little away from zero, so that a parameter
-// without influence on a point keeps the Hessian positive definite. The
-// shift is relative, 1e-12 of Yhat / value: derivatives range from about
-// 1e-20 (a bound concentration per association constant) to 1, and an
-// absolute shift of a fixed size would swamp the smallest of them.
+// d(p) = (Yhat(value(p) + h) - Yhat) / h for every variable slot, 0 for the
+// constant ones. A parameter without influence on the point gets 0: the
+// undamped factorisation then fails and the damping of the step takes over.
 void derivatives(const Curve_data& curve, Fit_parameters& params, int point, double* d,
                  int curve_number, bool competition, double base) {
   for (int p = 0; p < params.n_params; ++p) {
@@ -62,10 +80,8 @@ void derivatives(const Curve_data& curve, Fit_parameters& params, int point, dou
     const double saved = params.value[p];
     const double h = difference_step(params, p);
     params.value[p] = saved + h;
-    const double q = (predicted_bound(curve, params, point, curve_number, competition) - base) / h;
+    d[p] = (predicted_bound(curve, params, point, curve_number, competition) - base) / h;
     params.value[p] = saved;
-    const double shift = 1e-12 * std::max(std::abs(base), 1e-30) / std::max(std::abs(saved), h);
-    d[p] = q >= 0.0 ? q + shift : q - shift;
   }
 }
 
@@ -95,10 +111,14 @@ void calculate_gradient_hessian(Curve_table& curves, Fit_parameters& params,
       const double base = predicted_bound(curve, params, j, c + 1, competition);
       const double e = curve.bound[j] - base;
       const double w = compute_weight(base, curve.weight_coef, curve.replicates[j]);
+      // The weight depends on the prediction, w = r / v(Yhat), so
+      //   dSS/dtheta = -2 sum w (e + e^2 v'/(2 v)) d
+      // and g = sum w (e + e^2 v'/(2 v)) d is minus half the exact gradient.
+      const double e_gradient = e + 0.5 * e * e * variance_log_slope(base, curve.weight_coef);
       derivatives(curve, params, j, d, c + 1, competition, base);
       for (int i = 0; i < m; ++i) {
         const double di = d[params.var_map[i]];
-        opt.beta[i] += w * e * di;
+        opt.beta[i] += w * e_gradient * di;
         for (int k = 0; k <= i; ++k) opt.alpha[i][k] += w * di * d[params.var_map[k]];
       }
     }
@@ -206,7 +226,7 @@ bool apply_corrections(Fit_parameters& params, const Optimization_data& opt) {
 
 bool levenberg_marquardt_step(Fit_parameters& params, Optimization_data& opt) {
   const int m = params.n_var;
-  if (opt.lm_mode == 1 && opt.lambda == 0.0) opt.lambda = 0.001;
+  if (opt.lm_mode == 1 && opt.lambda == 0.0) opt.lambda = first_damping;
   for (int i = 0; i < m; ++i) {
     for (int k = 0; k <= i; ++k) opt.work[i][k] = opt.alpha[i][k];
     if (opt.lambda > 0.0) opt.work[i][i] += opt.lambda;
@@ -220,36 +240,64 @@ bool levenberg_marquardt_step(Fit_parameters& params, Optimization_data& opt) {
   return apply_corrections(params, opt);
 }
 
-void optimize_fit_simple(Curve_table& curves, Fit_parameters& params, Optimization_data& opt,
-                         int max_iter) {
+bool raise_damping_after_failure(Optimization_data& opt) {
+  if (opt.lambda != 0.0) {
+    opt.lambda *= 10.0;
+  } else {
+    // Should no positive determinant be known (none factorised yet, or an
+    // underflow), damping starts where a first damped iteration does.
+    opt.lambda = opt.lambda_start > 0.0 ? opt.lambda_start : first_damping;
+  }
+  return opt.lambda <= damping_limit;
+}
+
+bool raise_damping_after_rejection(Optimization_data& opt) {
+  // An undamped step that failed would only be taken again from the same
+  // point, so damping starts at the value of a first damped iteration.
+  opt.lambda = opt.lambda != 0.0 ? 10.0 * opt.lambda : first_damping;
+  return opt.lambda <= damping_limit;
+}
+
+Lm_summary optimize_fit_simple(Curve_table& curves, Fit_parameters& params, Optimization_data& opt,
+                               int max_iter) {
   auto restore_accepted = [&params] {
     for (int i = 0; i < params.n_var; ++i)
       params.value[params.var_map[i]] = params.accepted[params.var_map[i]];
   };
+  Lm_summary summary;
   opt.lambda = 0.0;
   evaluate_model(curves, params, opt);
   opt.ss_prev = opt.ss;
   // Whether opt.ss and the residuals belong to the accepted point.
   bool at_accepted = true;
   for (int iteration = 1; iteration <= max_iter; ++iteration) {
+    summary.iterations = iteration;
     restore_accepted();
     calculate_gradient_hessian(curves, params, opt);
+    bool go_on = true;
     if (levenberg_marquardt_step(params, opt)) {
       evaluate_model(curves, params, opt);
       if (opt.ss < opt.ss_prev) {
         update_parameters(params, opt);
         at_accepted = true;
-        if (iteration > 10 && (opt.ss_prev - opt.ss) / opt.ss_prev < 1e-6) break;
+        // (ss_prev - ss) / ss_prev < 1e-6 after ten iterations: converged.
+        if (iteration > 10 && (opt.ss_prev - opt.ss) / opt.ss_prev < 1e-6) {
+          summary.stop = Lm_summary::Stop::small_gain;
+          break;
+        }
         opt.ss_prev = opt.ss;
         opt.lambda = std::max(opt.lambda / 10.0, 0.0);
       } else {
-        opt.lambda *= 10.0;
+        go_on = raise_damping_after_rejection(opt);
         restore_accepted();
         at_accepted = false;
       }
     } else {
-      opt.lambda = opt.lambda != 0.0 ? 10.0 * opt.lambda : opt.lambda_start;
-      if (opt.lambda > 1e10) break;
+      go_on = raise_damping_after_failure(opt);
+    }
+    if (!go_on) {
+      summary.stop = Lm_summary::Stop::damping_limit;
+      break;
     }
   }
   // Hand the best point on, not a rejected or repaired trial.
@@ -261,6 +309,7 @@ void optimize_fit_simple(Curve_table& curves, Fit_parameters& params, Optimizati
     restore_accepted();
     evaluate_model(curves, params, opt);
   }
+  return summary;
 }
 
 }  // namespace kelvora

@@ -17,28 +17,54 @@ namespace kelvora {
 void nelder_mead_simplex(Curve_table& curves, Fit_parameters& params, Optimization_data& opt,
                          int max_iter);
 
+// What one Levenberg-Marquardt run did: the iterations begun and why it
+// stopped (max_iter reached, an accepted step that gained less than 1e-6 of
+// SS after the tenth iteration, or damping beyond 1e10).
+struct Lm_summary {
+  enum class Stop { iteration_limit, small_gain, damping_limit };
+  Stop stop = Stop::iteration_limit;
+  int iterations = 0;
+};
+
 // Levenberg-Marquardt refinement with forward-difference derivatives: scaled
-// normal equations with a 1e-8 relative ridge, damping lambda, Cholesky
-// solution, steps from the accepted point repaired by parameter kind and kept
-// only when they lower the objective. Returns with value = accepted = the
-// best point and opt.ss and the curves' residuals belonging to it.
+// normal equations with a 1e-8 relative ridge, damping lambda (0 at the
+// start, a Gauss-Newton iteration until a step fails), Cholesky solution,
+// steps from the accepted point repaired by parameter kind and kept only when
+// they lower the objective. Returns with value = accepted = the best point
+// and opt.ss and the curves' residuals belonging to it.
 //   Levenberg-Marquardt method: Q. Appl. Math. 2, 164-168 (1944);
 //   J. Soc. Indust. Appl. Math. 11, 431-441 (1963).
-void optimize_fit_simple(Curve_table& curves, Fit_parameters& params, Optimization_data& opt,
-                         int max_iter);
+Lm_summary optimize_fit_simple(Curve_table& curves, Fit_parameters& params, Optimization_data& opt,
+                               int max_iter);
+
+// Damping of the Levenberg-Marquardt iterations (opt.lambda). The first
+// damped value, and the largest worth trying: beyond it a step is too short
+// to matter.
+constexpr double first_damping = 0.001;
+constexpr double damping_limit = 1e10;
+
+// After a refused factorisation: lambda <- 10 lambda, or, at lambda = 0, the
+// last determinant (opt.lambda_start; first_damping when none is positive).
+// After a step that did not lower SS: lambda <- 10 lambda, or first_damping
+// at lambda = 0. Both return false once lambda exceeds damping_limit.
+bool raise_damping_after_failure(Optimization_data& opt);
+bool raise_damping_after_rejection(Optimization_data& opt);
 
 // The parts of the Levenberg-Marquardt step, shared with the other
 // least-squares strategies.
 
-// Gradient g = sum w e d and Hessian H = sum w d d^T over all points at the
-// current values (d the derivatives of the prediction), scaled by
-// s = sqrt(H(i,i)) (or 1), with H(i,i) raised by 1e-8 |H(i,i)| before scaling.
+// Gradient g = sum w (e + e^2 v'/(2 v)) d (minus half the gradient of SS, the
+// weights w = r / v(Yhat) depending on the prediction) and Gauss-Newton
+// Hessian H = sum w d d^T over all points at the current values (d the
+// derivatives of the prediction), scaled by s = sqrt(H(i,i)) (or 1), with
+// H(i,i) raised by 1e-8 |H(i,i)| before scaling.
 void calculate_gradient_hessian(Curve_table& curves, Fit_parameters& params,
                                 Optimization_data& opt);
 
 // d(p) ~ dYhat/dvalue(p) of one point (0-based) for every variable slot p
-// (0 for constant ones), by a forward difference with a step by kind; every
-// entry is moved away from zero by 1e-12 Yhat / value(p).
+// (0 for constant ones), by a forward difference with step
+// 1e-7 max(|value|, floor) (floors K 1e5, R 1e-14, N 1e-3, C 0.1, B 0.25),
+// taken downwards at the upper bound of the kind.
 void calculate_derivatives2(const Curve_data& curve, Fit_parameters& params, int point, double* d,
                             int curve_number);
 
@@ -56,7 +82,8 @@ bool apply_corrections(Fit_parameters& params, const Optimization_data& opt);
 
 // The damped step: A = H + lambda I factorised and solved, the step unscaled
 // and applied to the accepted values; false when the factorisation failed or
-// the step was repaired.
+// the step was repaired. A strategy that counts its iterations in
+// opt.lm_mode starts damped: at lm_mode = 1, lambda = 0 becomes first_damping.
 bool levenberg_marquardt_step(Fit_parameters& params, Optimization_data& opt);
 
 }  // namespace kelvora

@@ -19,6 +19,20 @@ double compute_weight(double predicted, const std::array<double, n_weight_coefs>
   return replicates > 0.0 ? w * replicates : w;
 }
 
+double variance_log_slope(double predicted, const std::array<double, n_weight_coefs>& a) {
+  const double y = predicted;
+  double v = a[0] + a[1] * y + a[2] * y * y;
+  double slope = a[1] + 2.0 * a[2] * y;
+  if (a[3] != 0.0) {
+    const double magnitude = std::abs(y);
+    v += a[3] * (a[4] == 2.0 ? y * y : std::pow(magnitude, a[4]));
+    // d|y|^p/dy = p |y|^(p-1) sign(y), taken as 0 at y = 0.
+    if (y != 0.0) slope += a[3] * a[4] * std::pow(magnitude, a[4] - 1.0) * (y > 0.0 ? 1.0 : -1.0);
+  }
+  if (!(v >= 1e-30)) return 0.0;  // the floored weight does not change with y
+  return slope / v;
+}
+
 bool reflect_negative_values(Fit_parameters& params) {
   int negative = 0;
   for (const double v : params.value) negative |= v < 0.0;
@@ -72,8 +86,9 @@ void apply_k_constraints_barrier(Fit_parameters& params) {
     const double rho = v[second] / v[first];
     v[second] = v[first] * rho * (1.0 + std::tanh(2.0 * (1.0 - rho))) / 2.0;
   };
-  if (k11 >= 0 && k12 >= 0 && v[k11] > 0.0) push_below(k11, k12);
-  if (k21 >= 0 && v[k21] > 0.0) push_below(k21, k22);
+  // Only K(l,2) changes, so a constant K(l,2) is left as the user gave it.
+  if (k11 >= 0 && k12 >= 0 && v[k11] > 0.0 && !params.is_constant[k12]) push_below(k11, k12);
+  if (k21 >= 0 && v[k21] > 0.0 && !params.is_constant[k22]) push_below(k21, k22);
 }
 
 void evaluate_model(Curve_table& curves, Fit_parameters& params, Optimization_data& opt) {

@@ -23,6 +23,11 @@ void evaluate_model(Curve_table& curves, Fit_parameters& params, Optimization_da
 double compute_weight(double predicted, const std::array<double, n_weight_coefs>& a,
                       double replicates);
 
+// d ln v / dY = v'(Y) / v(Y) of the variance function v = a0 + a1 Y + a2 Y^2 +
+// a3 |Y|^a4 behind the weight w = r / v, so that dw/dY = -w v'/v; 0 where the
+// denominator is floored (the weight is then constant).
+double variance_log_slope(double predicted, const std::array<double, n_weight_coefs>& a);
+
 // True when any of the 72 values is negative; all of them are then replaced
 // by their absolute values.
 bool reflect_negative_values(Fit_parameters& params);
@@ -33,7 +38,8 @@ void enforce_parameter_bounds(Fit_parameters& params, int slot);
 
 // With two ligands and two sites, pushes each ligand's second-site affinity
 // below its first: K(l,2) <- K(l,1) rho (1 + tanh(2 (1 - rho))) / 2 with
-// rho = K(l,2) / K(l,1). Nothing happens in any other configuration.
+// rho = K(l,2) / K(l,1). A constant K(l,2) is left alone; nothing happens in
+// any other configuration.
 void apply_k_constraints_barrier(Fit_parameters& params);
 
 }  // namespace kelvora
