@@ -8,12 +8,15 @@
 //   J(l,j) = -delta(l,j) S(l) - F(l) sum_s K(l,s) K(j,s) dQ(s)/dA,
 //   S(l) = 1 + C N(l) + sum_s K(l,s) Q(s),
 // started from a sweep of closed-form one-ligand estimates (each ligand with
-// the others' occupancy held fixed). A step is shortened while it would leave (0, T) or fail
-// to lower the largest relative residual |G(l)| / T(l). The iteration has
-// converged when every relative step is below 1e-12 (the next error is then
-// of the order of its square) or the residuals are at the level of rounding.
-// Should it not converge in 200 iterations, with restarts after 50 and 100,
-// a rough closed-form estimate stands in for the solution.
+// the others' occupancy held fixed). A step is shortened while it would
+// leave (0, T) or fail to lower the largest relative residual |G(l)| / T(l).
+// The iteration has converged when the residuals are at the level of
+// rounding or a full, uncut Newton correction J^-1 G is below 1e-12 relative
+// (the error left is then of the order of its square). That descent can
+// stall where the Jacobian is badly scaled; should it stall, or not converge
+// in 200 iterations (with restarts after 50 and 100), two present ligands go
+// to the nested search of competition_solver.cpp, which always converges, and
+// three or four fall back on a rough closed-form estimate.
 
 #include <algorithm>
 #include <cmath>
