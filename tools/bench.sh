@@ -13,3 +13,8 @@ for program in "$build"/*_bench; do
   "$program" --benchmark_repetitions=15 --benchmark_report_aggregates_only=true \
     --benchmark_display_aggregates_only=true "$@" | grep -E '^(Benchmark|BM_.*_median|-)'
 done
+# Accuracy of the point solvers over the parameter box: STRESS_POINTS points
+# (default 1e6; 0 skips it) with seed STRESS_SEED (default 1).
+if [[ "${STRESS_POINTS:-1000000}" != 0 ]]; then
+  "$build/solver_stress" "${STRESS_POINTS:-1000000}" "${STRESS_SEED:-1}"
+fi

@@ -1,14 +1,22 @@
-// Competition solver. On a competition curve the labelled (hot) ligand is
-// held at a fixed total while the competitor varies; the two-ligand system
-// is reduced to a one-dimensional root search on the competitor's free
-// concentration Fv, with the labelled ligand's free concentration Fh(Fv)
-// solved inside at every trial value:
+// Nested two-ligand solver. On a competition curve the labelled (hot) ligand
+// is held at a fixed total while the competitor varies; the two-ligand
+// system is reduced to a one-dimensional root search on the competitor's
+// free concentration Fv, with the labelled ligand's free concentration
+// Fh(Fv) solved inside at every trial value:
 //   f(Fv) = Tv - Fv Sv(Fv, Fh(Fv)) = 0,
-//   f'(Fv) = Jvv - Jvh Jhv / Jhh   (implicit differentiation of G_h = 0),
-// with S and J as in the general solver. f(0) = Tv > 0 and f(Tv) <= 0, so
-// (0, Tv] brackets the root whatever the excess of competitor; a Newton
-// iteration kept inside that bracket finds it, Brent's method takes over
-// should Newton not settle, and a closed-form estimate is the last resort.
+//   f'(Fv) = Jvv - Jvh Jhv / Jhh = det J / Jhh  (implicit differentiation of G_h = 0),
+// with S and J as in the general solver.
+//
+// f falls strictly: with u = ln F the conservation equations are
+// T - grad Psi(u) = 0 for the strictly convex
+//   Psi(u) = sum_l (1 + C N(l)) F(l) + sum_s (C R(s) / 2) ln(1 + 2 A(s) + B(s) A(s)^2),
+// (the logarithm of a polynomial with positive coefficients in e^u is
+// convex), so J = -H diag(1/F) with H positive definite: Jhh < 0 and
+// det J > 0, hence f' < 0 (indeed f' <= -1, as H >= diag(F)). With
+// f(0) = Tv > 0 and f(Tv) <= 0 the bracket (0, Tv] holds exactly one root
+// whatever the excess of competitor. Newton's method is kept inside the
+// bracket and gives way to bisection whenever its steps stall, so the search
+// always ends at the root.
 
 #include "model/competition_solver.hpp"
 
@@ -31,8 +39,8 @@ Single_ligand pair_member(const Competition_problem& p, double total, double rat
   s.n_sites = p.n_sites;
   s.total = total;
   s.nonspecific = p.C * ratio;
-  // Both site entries (a fixed count keeps the copies inline).
-  for (int i = 0; i < 2; ++i) {
+  // Every site entry (a fixed count keeps the copies inline).
+  for (int i = 0; i < max_sites; ++i) {
     s.affinity[i] = own[i];
     s.capacity[i] = p.C * p.R[i];
     s.cooperativity[i] = p.B[i];
@@ -55,7 +63,7 @@ struct Outer {
 };
 
 Outer outer_residual(const Competition_problem& p, double fv) {
-  const double fh = labelled_free(p, fv);
+  const double fh = solve_single_free(labelled_problem(p, fv));
   double sv = p.C * p.Nv;  // Sv - 1
   double sh = p.C * p.Nh;  // Sh - 1
   double vv = 0.0, vh = 0.0, hh = 0.0;
@@ -82,100 +90,45 @@ bool in_domain(const Competition_problem& p) {
   return true;
 }
 
-// Newton's method on f inside the bracket (lo, hi]; false when it does not
-// settle within 60 iterations (the bracket is then left tight around the root).
-bool newton_competitor(const Competition_problem& p, double& fv, double& lo, double& hi) {
-  for (int iteration = 0; iteration < 60; ++iteration) {
+// The root of f on (0, Tv], from the estimate fv. Ends when the residual is
+// at the level of its rounding (|f| <= 4 eps Tv; as |f'| >= 1 the error of
+// Fv is then below 4 eps Tv), when a Newton step inside the bracket is below
+// 1e-12 relative (the next error is of the order of its square), or when the
+// bracket has shrunk to a few units of rounding. A Newton step that leaves
+// the bracket or is not below half the step before last gives way to a
+// bisection, geometric while the bracket spans orders of magnitude (the
+// safeguard of Press, Teukolsky, Vetterling and Flannery, Cambridge
+// University Press, 1992).
+double solve_competitor(const Competition_problem& p, double fv) {
+  double lo = 0.0;   // f(lo) > 0
+  double hi = p.Tv;  // f(hi) <= 0
+  if (!(fv > lo && fv < hi)) fv = 0.5 * hi;
+  double step_last = hi, step_before = hi;
+  // Steps at least halve every other iteration or the bracket is halved, so
+  // the count is only a guard.
+  for (int iteration = 0; iteration < 4000; ++iteration) {
     const Outer r = outer_residual(p, fv);
-    if (r.f == 0.0) return true;
-    if (r.f > 0.0) {
-      lo = fv;
-    } else {
-      hi = fv;
-    }
-    if (std::abs(r.f) <= 4.0 * epsilon * p.Tv) return true;
+    if (r.f == 0.0) break;
+    (r.f > 0.0 ? lo : hi) = fv;
+    if (std::abs(r.f) <= 4.0 * epsilon * p.Tv) break;
     double next = fv - r.f / r.df;
-    if (!(next > lo && next < hi))
-      next = (lo > 0.0 && hi > 4.0 * lo) ? std::sqrt(lo * hi) : 0.5 * (lo + hi);
-    const bool small_step = std::abs(next - fv) <= 1e-12 * next;
+    const bool bisect = !(next > lo && next < hi) || std::abs(next - fv) > 0.5 * step_before;
+    if (bisect) next = (lo > 0.0 && hi > 4.0 * lo) ? std::sqrt(lo * hi) : 0.5 * (lo + hi);
+    step_before = step_last;
+    step_last = std::abs(next - fv);
+    const bool small_step = !bisect && step_last <= 1e-12 * next;
     fv = next;
-    if (small_step || hi - lo <= 4.0 * epsilon * hi) return true;
+    if (small_step || hi - lo <= 4.0 * epsilon * hi) break;
   }
-  return false;
+  return fv;
 }
 
 }  // namespace
 
-double labelled_free(const Competition_problem& p, double fv) {
-  return solve_single_free(labelled_problem(p, fv));
-}
-
-double mass_balance_multisite(double fv, const Competition_problem& p) {
-  return outer_residual(p, fv).f;
-}
-
-double zbrent_competition(double a, double b, const Competition_problem& p, bool& ok) {
-  ok = false;
-  double fa = mass_balance_multisite(a, p);
-  double fb = mass_balance_multisite(b, p);
-  if ((fa > 0.0 && fb > 0.0) || (fa < 0.0 && fb < 0.0)) return 0.5 * (a + b);
-  double c = b, fc = fb, d = 0.0, e = 0.0;
-  for (int evaluation = 0; evaluation < 100; ++evaluation) {
-    if ((fb > 0.0 && fc > 0.0) || (fb < 0.0 && fc < 0.0)) {
-      c = a;
-      fc = fa;
-      e = d = b - a;
-    }
-    if (std::abs(fc) < std::abs(fb)) {
-      a = b;
-      b = c;
-      c = a;
-      fa = fb;
-      fb = fc;
-      fc = fa;
-    }
-    // Relative convergence: a few units of rounding of the root itself.
-    const double tol1 = 4.0 * epsilon * std::abs(b) + std::numeric_limits<double>::min();
-    const double m = 0.5 * (c - b);
-    if (std::abs(m) <= tol1 || fb == 0.0 || std::abs(fb) <= 4.0 * epsilon * p.Tv) {
-      ok = true;
-      return b;
-    }
-    if (std::abs(e) >= tol1 && std::abs(fa) > std::abs(fb)) {
-      double pp, q;
-      const double s = fb / fa;
-      if (a == c) {
-        pp = 2.0 * m * s;  // secant
-        q = 1.0 - s;
-      } else {
-        const double qa = fa / fc;
-        const double r = fb / fc;  // inverse quadratic interpolation
-        pp = s * (2.0 * m * qa * (qa - r) - (b - a) * (r - 1.0));
-        q = (qa - 1.0) * (r - 1.0) * (s - 1.0);
-      }
-      if (pp > 0.0) q = -q;
-      pp = std::abs(pp);
-      if (2.0 * pp < std::min(3.0 * m * q - std::abs(tol1 * q), std::abs(e * q))) {
-        e = d;
-        d = pp / q;
-      } else {
-        d = m;
-        e = d;
-      }
-    } else {
-      d = m;
-      e = d;
-    }
-    a = b;
-    fa = fb;
-    b += std::abs(d) > tol1 ? d : (m > 0.0 ? tol1 : -tol1);
-    fb = mass_balance_multisite(b, p);
-  }
-  return b;
-}
-
-void calculate_multisite_binding(double fv, const Competition_problem& p, int varying, int labelled,
-                                 Point_binding& out) {
+void solve_pair(const Competition_problem& p, int varying, int labelled, Point_binding& out) {
+  // Start: the labelled ligand alone, then the competitor against it.
+  const double fh_alone = solve_single_free(labelled_problem(p, 0.0));
+  const double fv = solve_competitor(p, solve_single_free(competitor_problem(p, fh_alone)));
   const auto [fh, bh] = solve_single(labelled_problem(p, fv));
   const double bv = single_bound(competitor_problem(p, fh), fv);
   out.free[varying - 1] = fv;
@@ -223,22 +176,7 @@ void calculate_bound_competition_multisite(const double* total, const Binding_co
     out.bound[h] = general.bound[h];
     return;
   }
-
-  // Start: the labelled ligand alone, then the competitor against it.
-  const double fh_alone = solve_single_free(labelled_problem(p, 0.0));
-  double fv = solve_single_free(competitor_problem(p, fh_alone));
-  double lo = 0.0;
-  double hi = p.Tv;
-  if (!newton_competitor(p, fv, lo, hi)) {
-    bool ok = false;
-    fv = zbrent_competition(lo, hi, p, ok);
-    if (!ok) {
-      double s = 0.0;
-      for (int site = 0; site < p.n_sites; ++site) s += p.Kv[site] * p.R[site];
-      fv = p.Tv / (1.0 + p.C * s);
-    }
-  }
-  calculate_multisite_binding(fv, p, varying, labelled, out);
+  solve_pair(p, varying, labelled, out);
 }
 
 }  // namespace kelvora

@@ -1,41 +1,31 @@
 #pragma once
-// The competition solver's problem record and its parts, exposed for tests.
+// The nested two-ligand solver, shared by competition curves and by the
+// general solver when its Newton iteration does not converge.
 
 #include "model/binding_model.hpp"
 #include "model/single_ligand.hpp"
 
 namespace kelvora::detail {
 
-// One competition point: the varying (cold) ligand v at total Tv, the
-// labelled (hot) ligand h at total Th, on at most two site classes.
+// A pair of ligands: the varying (cold) ligand v at total Tv and the
+// labelled (hot) ligand h at total Th, on the first n_sites site classes.
 struct Competition_problem {
   int n_sites = 1;
   double Tv = 0.0;
   double Th = 0.0;
-  double Kv[2] = {};
-  double Kh[2] = {};
-  double R[2] = {};
-  double B[2] = {};
+  double Kv[max_sites] = {};
+  double Kh[max_sites] = {};
+  double R[max_sites] = {};
+  double B[max_sites] = {};
   double Nv = 0.0;
   double Nh = 0.0;
   double C = 1.0;
 };
 
-// The free labelled ligand at free competitor Fv (the labelled ligand's own
-// conservation equation solved with the competitor's occupancy held fixed).
-double labelled_free(const Competition_problem& p, double fv);
-
-// The conservation residual of the competitor at trial free concentration
-// Fv: Tv - Fv - Bv(Fv), with the labelled ligand solved inside.
-double mass_balance_multisite(double fv, const Competition_problem& p);
-
-// Brent's root search of mass_balance_multisite on [a, b] to a relative
-// accuracy of a few units of rounding; `ok` false when the ends do not
-// bracket a root or 100 evaluations do not suffice.
-double zbrent_competition(double a, double b, const Competition_problem& p, bool& ok);
-
-// The free and bound concentrations of both ligands at free competitor Fv.
-void calculate_multisite_binding(double fv, const Competition_problem& p, int varying, int labelled,
-                                 Point_binding& out);
+// Free and bound of both ligands (entries varying-1 and labelled-1 of `out`)
+// by the nested search: Fv on (0, Tv] with Fh solved inside. Converges
+// whenever both totals exceed 1e-30 and every constant is finite and
+// non-negative.
+void solve_pair(const Competition_problem& p, int varying, int labelled, Point_binding& out);
 
 }  // namespace kelvora::detail

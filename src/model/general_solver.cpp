@@ -8,18 +8,22 @@
 //   J(l,j) = -delta(l,j) S(l) - F(l) sum_s K(l,s) K(j,s) dQ(s)/dA,
 //   S(l) = 1 + C N(l) + sum_s K(l,s) Q(s),
 // started from a sweep of closed-form one-ligand estimates (each ligand with
-// the others' occupancy held fixed). A step is shortened while it would leave (0, T) or fail
-// to lower the largest relative residual |G(l)| / T(l). The iteration has
-// converged when every relative step is below 1e-12 (the next error is then
-// of the order of its square) or the residuals are at the level of rounding.
-// Should it not converge in 200 iterations, with restarts after 50 and 100,
-// a rough closed-form estimate stands in for the solution.
+// the others' occupancy held fixed). A step is shortened while it would
+// leave (0, T) or fail to lower the largest relative residual |G(l)| / T(l).
+// The iteration has converged when the residuals are at the level of
+// rounding or a full, uncut Newton correction J^-1 G is below 1e-12 relative
+// (the error left is then of the order of its square). That descent can
+// stall where the Jacobian is badly scaled; should it stall, or not converge
+// in 200 iterations (with restarts after 50 and 100), two present ligands go
+// to the nested search of competition_solver.cpp, which always converges, and
+// three or four fall back on a rough closed-form estimate.
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
 #include "model/binding_model.hpp"
+#include "model/competition_solver.hpp"
 #include "model/single_ligand.hpp"
 
 namespace kelvora {
@@ -136,20 +140,25 @@ bool solve_newton(const Present& p, const Binding_constants& k, double C, Newton
     }
     double damping = 1.0;
     bool accepted = false;
+    bool full_step = true;  // the whole Newton correction, neither cut nor clamped
     for (int cut = 0; cut < 40 && !accepted; ++cut, damping *= 0.5) {
+      full_step = cut == 0;
       for (int i = 0; i < D; ++i) {
         double f = st.f[i] - damping * step[i];
         // Stay strictly inside (0, T): at most a tenfold fall, at most half
         // of the remaining way up to the total.
-        if (!(f > 0.1 * st.f[i])) f = 0.1 * st.f[i];
-        if (!(f < p.total[i])) f = st.f[i] + 0.5 * (p.total[i] - st.f[i]);
+        if (!(f > 0.1 * st.f[i])) f = 0.1 * st.f[i], full_step = false;
+        if (!(f < p.total[i])) f = st.f[i] + 0.5 * (p.total[i] - st.f[i]), full_step = false;
         trial.f[i] = f;
       }
       evaluate<D, S>(p, k, C, trial);
       accepted = trial.worst < st.worst || trial.worst <= 8.0 * epsilon;
     }
     if (!accepted) return false;
-    bool small_step = true;
+    // Only a small full correction J^-1 G says that the iteration has
+    // converged (the error left is of the order of its square); a step cut
+    // short is small because it was cut.
+    bool small_step = full_step;
     for (int i = 0; i < D; ++i)
       small_step = small_step && std::abs(trial.f[i] - st.f[i]) <= 1e-12 * trial.f[i];
     current = 1 - current;
@@ -192,7 +201,29 @@ bool solve_several(const Present& p, const Binding_constants& k, double C, Point
     st.f[i] = detail::starting_estimate(
         single_problem(n_sites, p.ligand[i], p.total[i], k, C, background));
   }
-  if (!solve_newton<D, S>(p, k, C, st)) return false;
+  if (!solve_newton<D, S>(p, k, C, st)) {
+    if constexpr (D != 2) {
+      return false;
+    } else {
+      // The nested search, which always converges: ligand 1 outside, ligand
+      // 2 solved inside.
+      detail::Competition_problem pair;
+      pair.n_sites = n_sites;
+      pair.Tv = p.total[0];
+      pair.Th = p.total[1];
+      for (int s = 0; s < n_sites; ++s) {
+        pair.Kv[s] = k.K[p.ligand[0]][s];
+        pair.Kh[s] = k.K[p.ligand[1]][s];
+        pair.R[s] = k.R[s];
+        pair.B[s] = k.B[s];
+      }
+      pair.Nv = k.N[p.ligand[0]];
+      pair.Nh = k.N[p.ligand[1]];
+      pair.C = C;
+      detail::solve_pair(pair, p.ligand[0] + 1, p.ligand[1] + 1, out);
+      return true;
+    }
+  }
   for (int i = 0; i < D; ++i) {
     out.free[p.ligand[i]] = st.f[i];
     out.bound[p.ligand[i]] = std::clamp(st.f[i] * st.bound_per_free[i], 0.0, p.total[i]);

@@ -32,13 +32,16 @@ Residual residual(const Single_ligand& p, double f) {
 
 bool in_domain(const Single_ligand& p) {
   // Every constant finite and non-negative (a NaN fails every comparison);
-  // combined without short-circuits to keep the check free of branches.
-  bool ok = p.total > 0.0 && finite_non_negative(p.nonspecific);
+  // the tests are combined as integers, without short-circuits, to keep the
+  // check free of branches.
+  int ok = static_cast<int>(p.total > 0.0) & static_cast<int>(finite_non_negative(p.nonspecific));
   for (int s = 0; s < p.n_sites; ++s) {
-    ok &= finite_non_negative(p.affinity[s]) & finite_non_negative(p.capacity[s]) &
-          finite_non_negative(p.cooperativity[s]) & finite_non_negative(p.background[s]);
+    ok &= static_cast<int>(finite_non_negative(p.affinity[s])) &
+          static_cast<int>(finite_non_negative(p.capacity[s])) &
+          static_cast<int>(finite_non_negative(p.cooperativity[s])) &
+          static_cast<int>(finite_non_negative(p.background[s]));
   }
-  return ok;
+  return ok != 0;
 }
 
 double single_bound(const Single_ligand& p, double free) {
