@@ -18,7 +18,7 @@ bool is_competition_assay(const Curve_data& curve, const Fit_parameters& params)
   if (!curve.arrays_present()) return false;
   const int h = curve.labelled_ligand;
   const double c1 = curve.total_of(0, h);
-  if (!(c1 >= 1.0e-30)) return false;
+  if (!(c1 >= min_competition_hot)) return false;
   const double tolerance = std::max(c1, 1.0e-20) * 1.0e-12;
   for (int j = 1; j < curve.n_points; ++j) {
     if (!(std::abs(curve.total_of(j, h) - c1) <= tolerance)) return false;

@@ -10,6 +10,10 @@ namespace kelvora {
 
 class Console;
 
+// The smallest fixed labelled concentration [M] of a competition curve; below
+// it the labelled ligand counts as absent.
+constexpr double min_competition_hot = 1.0e-30;
+
 // True for a competition curve: two ligands in the analysis, different
 // varying and labelled ligands, and a labelled concentration that is present
 // (>= 1e-30) and the same at every point (to 1e-12 relative).

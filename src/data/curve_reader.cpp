@@ -3,9 +3,14 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <istream>
+#include <limits>
 #include <optional>
+#include <tuple>
+#include <utility>
 #include <vector>
 
+#include "data/assay.hpp"
 #include "util/console.hpp"
 #include "util/fields.hpp"
 #include "util/orderly_stop.hpp"
@@ -21,8 +26,15 @@ constexpr std::string_view names_prompt_2 = "AND SEPARATE WITH <CR>, END WITH BL
 constexpr std::string_view no_file_read = "***NO DATA FILE READ, PROGRAM ENDED! ***";
 constexpr std::string_view invalid_file = "***INVALID DATA FILE, PROGRAM ENDED! ***";
 
-// The lines of a text file without their line ends (LF or CR LF).
-std::vector<std::string> read_lines(std::ifstream& in) {
+// The binding model works with one or two ligands.
+constexpr int max_model_ligands = 2;
+
+// Concentrations and bound values enter the sum of squares squared; beyond
+// this magnitude the square is not a finite double.
+const double max_squarable = std::sqrt(std::numeric_limits<double>::max());
+
+// The lines of a text stream without their line ends (LF or CR LF).
+std::vector<std::string> read_lines(std::istream& in) {
   std::vector<std::string> lines;
   std::string line;
   while (std::getline(in, line)) {
@@ -32,20 +44,23 @@ std::vector<std::string> read_lines(std::ifstream& in) {
   return lines;
 }
 
-[[noreturn]] void refuse_file(Console& console, const std::string& file, int line_number,
+std::string at_line(const std::string& file, std::size_t line_number) {
+  return file + ", line " + fmt_i0(static_cast<long long>(line_number)) + ": ";
+}
+
+[[noreturn]] void refuse_file(Console& console, const std::string& file, std::size_t line_number,
                               std::string_view why) {
-  console.exact("ERROR: " + file + ", line " + fmt_i0(line_number) + ": " + std::string(why));
+  console.exact("ERROR: " + at_line(file, line_number) + std::string(why));
   orderly_stop(console, invalid_file);
 }
 
 // The first `count` items of a header line as finite reals.
 std::vector<double> header_reals(Console& console, const std::vector<std::string>& lines,
-                                 const std::string& file, int line_number, std::size_t count,
-                                 std::string_view expected) {
-  const auto index = static_cast<std::size_t>(line_number - 1);
-  if (index >= lines.size())
+                                 const std::string& file, std::size_t line_number,
+                                 std::size_t count, std::string_view expected) {
+  if (line_number > lines.size())
     refuse_file(console, file, line_number, "missing; " + std::string(expected));
-  const auto items = split_items(lines[index]);
+  const auto items = split_items(lines[line_number - 1]);
   if (items.size() < count) refuse_file(console, file, line_number, expected);
   std::vector<double> values;
   for (std::size_t i = 0; i < count; ++i) {
@@ -68,46 +83,206 @@ std::string strip_title(std::string_view line) {
   return std::string(trim_right(title));
 }
 
-// Reads the data points from line index `first` on. Returns the number of
-// complete points found beyond the capacity (they are not stored).
-int read_data_points(Console& console, const std::vector<std::string>& lines, std::size_t first,
-                     const std::string& file, Curve_data& curve, double hot) {
-  int ignored = 0;
-  double numbers[3] = {0, 0, 0};
-  int have = 0;
-  for (std::size_t li = first; li < lines.size(); ++li) {
-    const auto items = split_items(lines[li]);
-    for (const auto item : items) {
-      const auto v = parse_real(item);
-      if (!v) return ignored;  // the data section ends at the first non-number
-      if (!std::isfinite(*v)) {
-        console.exact("WARNING: " + file + ", line " + fmt_i0(static_cast<long long>(li) + 1) +
-                      ": a value is not a finite number; the data end here");
-        return ignored;
+// True for an item that starts as a number would (a sign, then a digit or a
+// point and a digit): a mistyped number rather than comment text.
+bool looks_like_a_number(std::string_view item) {
+  if (!item.empty() && (item.front() == '+' || item.front() == '-')) item.remove_prefix(1);
+  const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  if (!item.empty() && digit(item.front())) return true;
+  return item.size() >= 2 && item[0] == '.' && digit(item[1]);
+}
+
+// Reads the data points of one curve. Each point is three numbers taken in
+// order from the items of the data lines; a line with fewer than three takes
+// the rest from the following line(s), and numbers after the third on a line
+// are ignored. The data end at the end of the file or at the first item that
+// is not a number.
+class Data_reader {
+ public:
+  Data_reader(Console& console, const std::string& file, Curve_data& curve, double hot)
+      : console_(console), file_(file), curve_(curve), hot_(hot) {}
+
+  // Reads from line index `first` on; returns the number of complete points
+  // beyond the capacity (they are not stored).
+  int read(const std::vector<std::string>& lines, std::size_t first) {
+    for (std::size_t li = first; li < lines.size(); ++li) {
+      for (const auto item : split_items(lines[li])) {
+        const auto v = parse_real(item);
+        if (!v) {
+          end_at(item, li + 1);
+          return ignored_;
+        }
+        if (take(*v, li + 1)) break;  // numbers after the third on a line are ignored
       }
-      numbers[have++] = *v;
-      if (have < 3) continue;
-      have = 0;
-      if (curve.n_points >= max_points) {
-        ++ignored;
-        break;
-      }
-      const int n = curve.n_points++;
-      curve.bound[n] = numbers[1];
-      curve.replicates[n] = numbers[2] > 0.0 ? numbers[2] : 1.0;
-      if (curve.is_saturation_curve()) {
-        curve.total_of(n, curve.labelled_ligand) = numbers[0];
-      } else {
-        curve.total_of(n, curve.labelled_ligand) = hot;
-        curve.total_of(n, curve.varying_ligand) = numbers[0];
-      }
-      break;  // numbers after the third on a line are ignored
     }
+    if (have_ > 0) warn_incomplete();
+    return ignored_;
   }
-  return ignored;
+
+  // The concentration limit above which a file is taken for one typed in
+  // other units than molar (1 M is far above any binding assay).
+  static constexpr double max_plausible_concentration = 1.0;
+
+  // Warns, once per file, that a concentration exceeds 1 M.
+  void check_concentration(double c, std::size_t line) {
+    if (c > max_plausible_concentration)
+      warn_once(above_one_molar_, line,
+                "a concentration is above 1 M; concentrations must be given in M");
+  }
+
+ private:
+  struct Number {
+    double value;
+    std::size_t line;  // 1-based
+  };
+
+  void warn(std::size_t line, std::string_view what) {
+    console_.exact("WARNING: " + at_line(file_, line) + std::string(what));
+  }
+  void warn_once(bool& given, std::size_t line, std::string_view what) {
+    if (given) return;
+    given = true;
+    warn(line, what);
+  }
+  void warn_incomplete() {
+    warn(numbers_[0].line, "fewer than three numbers; the incomplete point is discarded");
+  }
+
+  void end_at(std::string_view item, std::size_t line) {
+    if (item.empty()) {
+      warn(line, "an empty item between commas; the data end here");
+    } else if (looks_like_a_number(item)) {
+      warn(line, std::string(item) + " is not a number; the data end here");
+    }
+    // Any other item (a comment line beginning with a letter or "!") ends
+    // the data as intended.
+    if (have_ > 0) warn_incomplete();
+  }
+
+  // Adds one number; true when it completed a point.
+  bool take(double v, std::size_t line) {
+    // The replicate count multiplies a weight; a concentration or a bound
+    // value is squared in the sum of squares.
+    if (!std::isfinite(v)) refuse_file(console_, file_, line, "a value is not a finite number");
+    if (have_ < 2 && std::abs(v) > max_squarable)
+      refuse_file(console_, file_, line, "a value is too large; its square is not a finite number");
+    numbers_[have_++] = Number{v, line};
+    if (have_ < 3) return false;
+    have_ = 0;
+    if (numbers_[2].line != numbers_[0].line) {
+      warn(numbers_[0].line, "fewer than three numbers; the point is completed from line " +
+                                 fmt_i0(static_cast<long long>(numbers_[2].line)));
+    }
+    if (curve_.n_points >= max_points) {
+      ++ignored_;
+    } else {
+      store();
+    }
+    return true;
+  }
+
+  void store() {
+    const Number& total = numbers_[0];
+    const Number& bound = numbers_[1];
+    const int n = curve_.n_points++;
+    curve_.bound[n] = bound.value;
+    curve_.replicates[n] = numbers_[2].value > 0.0 ? numbers_[2].value : 1.0;
+    double labelled_total = total.value;
+    if (curve_.is_saturation_curve()) {
+      curve_.total_of(n, curve_.labelled_ligand) = total.value;
+    } else {
+      curve_.total_of(n, curve_.labelled_ligand) = hot_;
+      curve_.total_of(n, curve_.varying_ligand) = total.value;
+      labelled_total = hot_;
+    }
+    if (total.value < 0.0)
+      warn_once(negative_total_, total.line, "a total concentration is negative");
+    check_concentration(total.value, total.line);
+    if (bound.value < 0.0) warn_once(negative_bound_, bound.line, "a bound value is negative");
+    if (bound.value > labelled_total)
+      warn_once(bound_above_total_, bound.line,
+                "a bound value is above the total labelled ligand concentration");
+  }
+
+  Console& console_;
+  const std::string& file_;
+  Curve_data& curve_;
+  double hot_;
+  Number numbers_[3] = {};
+  int have_ = 0;
+  int ignored_ = 0;
+  bool negative_total_ = false;
+  bool negative_bound_ = false;
+  bool bound_above_total_ = false;
+  bool above_one_molar_ = false;
+};
+
+// The ligand numbers of line 3, refused outside what the model can fit.
+std::pair<int, int> ligand_numbers(Console& console, const std::vector<std::string>& lines,
+                                   const std::string& file) {
+  if (lines.size() < 3) refuse_file(console, file, 3, "missing; two ligand numbers expected");
+  const auto items = split_items(lines[2]);
+  std::optional<int> varying;
+  std::optional<int> labelled;
+  if (items.size() >= 2) {
+    varying = parse_integer(items[0]);
+    labelled = parse_integer(items[1]);
+  }
+  if (!varying || !labelled)
+    refuse_file(console, file, 3, "two ligand numbers expected (varying, labelled)");
+  if (*varying < 1 || *varying > max_ligands || *labelled < 1 || *labelled > max_ligands)
+    refuse_file(console, file, 3, "ligand numbers must be 1 or 2");
+  return {*varying, *labelled};
 }
 
 }  // namespace
+
+// The weight of a point is w = r / D(Y), D(Y) = a0 + a1 Y + a2 Y^2 + a3 |Y|^a4,
+// where Y >= 0 is the predicted bound value. A set is accepted when D(Y) > 0
+// for every Y > 0 and D(0) is finite (D(0) = 0, as with the usual
+// 0, 0, 0.001, 0, 0, is floored where the weight is computed):
+//  - a3 = 0 switches the power term off, whatever a4 is;
+//  - a4 = 0, 1 or 2 turns the power term into a constant, linear or square
+//    term, merged into c0 = a0, c1 = a1 or c2 = a2;
+//  - a3 != 0 with a4 < 0 makes D(0) infinite: a point predicted at zero gets
+//    weight 0 and, as w -> 0 for Y -> 0, a fit that predicts no binding
+//    scores a sum of squares near zero. Refused;
+//  - without any other power term D = c0 + c1 Y + c2 Y^2 is positive for all
+//    Y > 0 exactly when
+//      c2 > 0, c1 >= 0, c0 >= 0, or
+//      c2 > 0, c1 < 0, c0 - c1^2 / (4 c2) > 0 (the minimum, at Y = -c1 / (2 c2)), or
+//      c2 = 0, c1 >= 0, c0 >= 0, not both 0;
+//    c2 < 0 fails for large Y;
+//  - with a power term of another exponent, all of c0, c1, c2 >= 0 and a3 > 0
+//    are asked for. A few sets with a negative term stay positive (1 + Y^2 -
+//    0.5 Y^1.5); telling them apart would need a root search, and a variance
+//    that subtracts a power of Y is no sensible model, so they are refused too.
+std::optional<std::string_view> weight_coefficients_fault(
+    const std::array<double, n_weight_coefs>& a) {
+  if (a[0] == 0.0 && a[1] == 0.0 && a[2] == 0.0 && a[3] == 0.0)
+    return "a0, a1, a2 and a3 are all zero, so no point could get a weight";
+  constexpr std::string_view not_positive =
+      "a0 + a1 Y + a2 Y^2 + a3 |Y|^a4 is not positive for every Y > 0, so a weight could be "
+      "negative or infinite";
+  double c[3] = {a[0], a[1], a[2]};
+  if (a[3] != 0.0) {
+    if (a[4] < 0.0)
+      return "a3 is not 0 and a4 is negative, so a point predicted at Y = 0 gets weight 0";
+    if (a[4] == 0.0 || a[4] == 1.0 || a[4] == 2.0) {
+      c[static_cast<int>(a[4])] += a[3];
+    } else {
+      const bool positive = c[0] >= 0.0 && c[1] >= 0.0 && c[2] >= 0.0 && a[3] > 0.0;
+      return positive ? std::nullopt : std::optional(not_positive);
+    }
+  }
+  bool positive = false;
+  if (c[2] > 0.0) {
+    positive = c[1] >= 0.0 ? c[0] >= 0.0 : c[0] - c[1] * (c[1] / (4.0 * c[2])) > 0.0;
+  } else if (c[2] == 0.0) {
+    positive = c[1] >= 0.0 && c[0] >= 0.0 && (c[1] > 0.0 || c[0] > 0.0);
+  }
+  return positive ? std::nullopt : std::optional(not_positive);
+}
 
 std::filesystem::path find_curve_file(const std::string& name) {
   std::error_code ec;
@@ -120,45 +295,30 @@ std::filesystem::path find_curve_file(const std::string& name) {
 
 void read_curve_file(Console& console, const std::filesystem::path& path, Curve_data& curve,
                      bool normalise) {
-  const std::string file = path.string();
   std::ifstream in(path);
   if (!in) {
-    console.exact("ERROR: Cannot open file " + file);
+    console.exact("ERROR: Cannot open file " + path.string());
     orderly_stop(console, no_file_read);
   }
-  const auto lines = read_lines(in);
+  read_curve_stream(console, in, path.string(), curve, normalise);
+}
 
+void read_curve_stream(Console& console, std::istream& in, const std::string& file,
+                       Curve_data& curve, bool normalise) {
+  const auto lines = read_lines(in);
   if (lines.empty())
     refuse_file(console, file, 1, "missing; the file must begin with a title line");
   const std::string title = strip_title(lines[0]);
 
   const auto coefs = header_reals(console, lines, file, 2, n_weight_coefs,
                                   "five weighting coefficients a0, a1, a2, a3, a4 expected");
-  if (std::any_of(coefs.begin(), coefs.end(), [](double a) { return a < 0.0; }))
-    refuse_file(console, file, 2,
-                "a weighting coefficient is negative; every coefficient must be 0 or more");
-  if (coefs[0] == 0.0 && coefs[1] == 0.0 && coefs[2] == 0.0 && coefs[3] == 0.0)
-    refuse_file(console, file, 2, "a0, a1, a2 and a3 are all zero, so no point could get a weight");
+  for (int i = 0; i < n_weight_coefs; ++i) curve.weight_coef[i] = coefs[i];
+  if (const auto fault = weight_coefficients_fault(curve.weight_coef))
+    refuse_file(console, file, 2, *fault);
 
-  if (lines.size() < 3) refuse_file(console, file, 3, "missing; two ligand numbers expected");
-  const auto ligand_items = split_items(lines[2]);
-  std::optional<int> varying;
-  std::optional<int> labelled;
-  if (ligand_items.size() >= 2) {
-    varying = parse_integer(ligand_items[0]);
-    labelled = parse_integer(ligand_items[1]);
-  }
-  if (!varying || !labelled)
-    refuse_file(console, file, 3, "two ligand numbers expected (varying, labelled)");
-  if (*varying < 1 || *varying > max_ligands || *labelled < 1 || *labelled > max_ligands)
-    refuse_file(console, file, 3, "ligand numbers must lie between 1 and 4");
-
+  std::tie(curve.varying_ligand, curve.labelled_ligand) = ligand_numbers(console, lines, file);
   const double hot = header_reals(console, lines, file, 4, 1,
                                   "the total labelled ligand concentration [M] expected")[0];
-
-  for (int i = 0; i < n_weight_coefs; ++i) curve.weight_coef[i] = coefs[i];
-  curve.varying_ligand = *varying;
-  curve.labelled_ligand = *labelled;
 
   if (normalise && curve.varying_ligand == curve.labelled_ligand && curve.varying_ligand != 1) {
     console.exact("Note: Normalizing saturation curve to ligand 1: " + curve.file_name);
@@ -167,6 +327,18 @@ void read_curve_file(Console& console, const std::filesystem::path& path, Curve_
     curve.varying_ligand = 1;
     curve.labelled_ligand = 1;
   }
+  // A single saturation file of ligand 3 or 4 has become ligand 1 above;
+  // every other file must name the ligands the model has.
+  if (curve.varying_ligand > max_model_ligands || curve.labelled_ligand > max_model_ligands)
+    refuse_file(console, file, 3, "ligand numbers 3 and 4 are not supported; use 1 or 2");
+  // With two ligands in the analysis, a curve of different ligand numbers is
+  // a competition curve exactly when its fixed labelled concentration is
+  // present (the same rule as is_competition_assay).
+  if (!curve.is_saturation_curve() && !(hot >= min_competition_hot))
+    refuse_file(console, file, 4,
+                "a competition curve needs a total labelled ligand concentration above 0");
+  if (!curve.is_saturation_curve() && hot > max_squarable)
+    refuse_file(console, file, 4, "a value is too large; its square is not a finite number");
 
   console.exact("CURVE FILE: " + file);
   console.exact("TITLE: " + title);
@@ -181,7 +353,9 @@ void read_curve_file(Console& console, const std::filesystem::path& path, Curve_
 
   allocate_curve_data(curve);
   curve.n_points = 0;
-  const int ignored = read_data_points(console, lines, 4, file, curve, hot);
+  Data_reader reader(console, file, curve, hot);
+  if (!curve.is_saturation_curve()) reader.check_concentration(hot, 4);
+  const int ignored = reader.read(lines, 4);
   if (ignored > 0) {
     console.exact("WARNING: " + file + " holds more than " + fmt_i0(max_points) +
                   " data points; the first " + fmt_i0(max_points) + " are used and " +

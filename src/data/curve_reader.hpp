@@ -2,14 +2,21 @@
 // The curve file reader. A curve file is plain text:
 //   line 1   title (normally in double quotes), echoed only
 //   line 2   five weighting coefficients a0..a4, w = 1/(a0 + a1 Y + a2 Y^2 + a3 |Y|^a4)
-//   line 3   varying ligand number, labelled ligand number (1 to 4)
+//   line 3   varying ligand number, labelled ligand number (1 or 2)
 //   line 4   total labelled ligand [M] when it is held fixed, 0.0 for saturation
 //   line 5+  one point per line: total varying ligand [M], bound [M], replicates
 // The data end at the end of the file or at the first item that is not a
-// number, so comment text may follow them.
+// number, so comment text may follow them. Nothing is misread silently: a
+// point completed from a following line, a point left incomplete, an item
+// that looks like a mistyped number and implausible values are reported, and
+// what the binding model cannot take is refused.
 
+#include <array>
 #include <filesystem>
+#include <iosfwd>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "data/records.hpp"
 
@@ -24,9 +31,18 @@ void read_input_files(Console& console, Curve_table& curves, Fit_parameters& par
 
 // Reads one curve file (already known to exist) into `curve`, echoing it.
 // `normalise` allows a single saturation curve of ligand 2..4 to be renamed
-// to ligand 1. Ends the program with an orderly stop on an unreadable header.
+// to ligand 1. Ends the program with an orderly stop on a refused file.
 void read_curve_file(Console& console, const std::filesystem::path& path, Curve_data& curve,
                      bool normalise);
+
+// The same from an open stream; `file` names the curve file in messages.
+void read_curve_stream(Console& console, std::istream& in, const std::string& file,
+                       Curve_data& curve, bool normalise);
+
+// Why a set of weighting coefficients a0..a4 is refused; nothing when every
+// predicted value Y >= 0 gets a positive weight that is a number.
+std::optional<std::string_view> weight_coefficients_fault(
+    const std::array<double, n_weight_coefs>& a);
 
 // The file of a curve: the entered name + ".CRV", or + ".crv" when only that
 // exists; empty when neither is a regular file.
