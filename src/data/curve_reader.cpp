@@ -396,6 +396,11 @@ void read_input_files(Console& console, Curve_table& curves, Fit_parameters& par
       console.exact("*** THIS IS YOUR LAST CHANCE TO ENTER FILENAME!");
       const auto line = console.read_line(file_name_length);
       if (!line || is_blank(*line)) {
+        // The list ends here; say which names are left out, so that no curve
+        // disappears from the analysis unnoticed.
+        std::string left_out;
+        for (int j = i; j < n_curves; ++j) left_out += " " + names[j];
+        console.exact("NOTE: Not read:" + left_out);
         n_curves = i;
         break;
       }

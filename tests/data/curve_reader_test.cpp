@@ -76,6 +76,10 @@ TEST_F(CurveReader, CapacityAndLastChanceForAMissingFile) {
   EXPECT_TRUE(dialogue->has_line(
       "WARNING: BIG.CRV holds more than 1000 data points; the first 1000 are used "
       "and 5 are ignored"));
+  // A blank last-chance answer ends the list; the names left out are named.
+  ASSERT_TRUE(read("BIG\nNOPE\nBIG\n\n\n"));
+  EXPECT_EQ(params.n_curves, 1);
+  EXPECT_TRUE(dialogue->has_line("NOTE: Not read: NOPE BIG"));
   std::string fifty;
   for (int i = 0; i < max_curves; ++i) fifty += "BIG\n";
   ASSERT_TRUE(read(fifty + "never read\n"));
