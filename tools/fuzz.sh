@@ -21,6 +21,16 @@ corpus=$build/corpus
 mkdir -p "$corpus" "$build/findings"
 cp "$root"/fuzz/corpus/* "$corpus"/
 
+# The fuzzer's running log goes to a file; its closing lines are shown.
+log=$build/fuzz.log
+status=0
 "$build/curve_reader_fuzz" "$corpus" -dict="$root/fuzz/curve_reader.dict" \
   -max_total_time="$seconds" -timeout=10 -artifact_prefix="$build/findings/" \
-  -print_final_stats=1
+  -print_final_stats=1 >"$log" 2>&1 || status=$?
+if [[ $status -ne 0 ]]; then
+  tail -n 60 "$log"
+  echo "The fuzzer found a fault (exit $status); the input is in $build/findings/"
+else
+  grep -E '^(Done|stat::number_of_executed_units|stat::new_units_added)' "$log" || true
+fi
+exit $status
