@@ -160,7 +160,7 @@ constexpr std::string_view crv_file_guide[] = {
     "  Y is the predicted bound value; w is multiplied by the replicate number.",
     "  Constant relative error (CV): 0.0, 0.0, 0.001, 0.0, 0.0  (Typical)",
     "  Proportional variance: 0.0, 1.0, 0.0, 0.0, 0.0",
-    "  Exponential: 0.0, 0.0, 0.0, 1.0, 2.0",
+    "  Power law (variance |Y|^a4): 0.0, 0.0, 0.0, 1.0, 2.0",
     "  Constant variance: 1.0, 0.0, 0.0, 0.0, 0.0 (w = 1, all points weighted equally)",
     "",
     "Line 3: Varying ligand number, Labeled ligand number",
