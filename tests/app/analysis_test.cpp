@@ -73,11 +73,8 @@ TEST(Analysis, DefaultAnswersFitTheExampleAndARefitAppends) {
   EXPECT_NEAR(run.fitted("ex1", "K11") / 1e9, 1.0, 0.01);
   EXPECT_NEAR(run.fitted("ex1", "R1") / 1e-10, 1.0, 0.01);
   EXPECT_LT(run.fitted("ex1", "N1"), 1e-4);
-  EXPECT_EQ(run.count("Calculating automatic initial parameter estimates."), 1);
-  EXPECT_EQ(run.count("    SCHLIEBS-BIGL PARAMETER ESTIMATION"), 1);
   EXPECT_EQ(run.count("   R-squared =  1.00000"), 1);
   EXPECT_EQ(run.count("REFIT THE SAME DATA USING CURRENT PARAMETER VALUES (Y/N) [Y]: Y"), 1);
-  EXPECT_EQ(run.count("  INITIAL PARAMETER ESTIMATES"), 0);
   EXPECT_EQ(run.count("   INITIAL PARAMETER ESTIMATES"), 1);  // first pass only
   const std::string text = testing::read_text("ex1.out");
   EXPECT_NE(text.find("FINAL PARAMETER ESTIMATES"), text.rfind("FINAL PARAMETER ESTIMATES"));
@@ -128,7 +125,6 @@ TEST(Analysis, CancelledFitAndEndOfInputCloseTheAnalysis) {
   EXPECT_EQ(cancelled.status, 0);
   EXPECT_EQ(cancelled.count(" Fit cancelled. Returning to setup..."), 1);
   EXPECT_EQ(cancelled.count(" Receptor binding analysis complete."), 1);
-  EXPECT_EQ(cancelled.count(" Exiting program!"), 1);
 
   // The input ends in the estimates dialogue: the analysis closes, then the
   // program ends at the menu with status 0.
