@@ -80,11 +80,9 @@ TEST(BindingModelInfo, DescribesEachCurve) {
   curves[1] = make_curve("ODD", 1, 2, {1e-9, 2e-9});
   Dialogue d("");
   print_binding_model_info(d.console(), curves, two_ligands(2));
-  EXPECT_NE(d.transcript().find(" Curve  1: EX2_COMP\n   Model: COMPETITION DISPLACEMENT\n"
-                                "   Varying ligand:  1\n   Labeled ligand:  2\n"
-                                "   Hot ligand conc:  1.000E-09 M (constant)\n"
-                                "   Number of sites: 2 (competition model)\n\n Curve  2: ODD\n"
-                                "   Model: SATURATION BINDING\n   Number of ligands: 2\n"),
+  EXPECT_NE(d.transcript().find(" Curve  1: EX2_COMP\n   Model: COMPETITION DISPLACEMENT\n"),
+            std::string::npos);
+  EXPECT_NE(d.transcript().find(" Curve  2: ODD\n   Model: SATURATION BINDING\n"),
             std::string::npos);
 }
 

@@ -52,32 +52,6 @@ TEST(SchliebsBigl, RecoversNoiseFreeOneSiteData) {
   EXPECT_TRUE(d.has_line(" Curve:  1  Data points:   10"));
 }
 
-struct Limit_case {
-  double k, n;
-  int n_sites;
-  double k1, k2, n1;  // expected K<1>1, K<1>2 (two sites) and N1
-};
-
-class SchliebsBiglLimits : public ::testing::TestWithParam<Limit_case> {};
-
-TEST_P(SchliebsBiglLimits, ApplyToTheRegression) {
-  const auto& c = GetParam();
-  Saturation_analysis a(c.k, c.n, 1e-10, c.n_sites);
-  Dialogue d("");
-  preadjust_initial_parameters_schliebs_bigl(d.console(), a.curves, a.p, a.r_yb, a.r2);
-  EXPECT_NEAR(a.p.value[k_slot(a.p, 1, 1)] / c.k1, 1.0, 1e-5);
-  if (c.n_sites == 2) {
-    EXPECT_NEAR(a.p.value[k_slot(a.p, 1, 2)] / c.k2, 1.0, 1e-5);
-    EXPECT_DOUBLE_EQ(a.p.value[r_slot(a.p, 2)], 1000.0 * a.smallest_bound());
-  }
-  EXPECT_NEAR(a.p.value[n_slot(a.p, 1)] / c.n1, 1.0, 1e-5);
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, SchliebsBiglLimits,
-                         ::testing::Values(Limit_case{1e14, 0.01, 1, 1e10, 0, 0.01},
-                                           Limit_case{1e9, 0.3, 1, 1e9, 0, 0.1},
-                                           Limit_case{5e5, 0.01, 2, 5e6, 1e6, 0.01}));
-
 TEST(SchliebsBigl, TwoPointsGiveDefaultsAndLeaveTheFiguresAlone) {
   Saturation_analysis a(1e9, 0.01, 1e-10, 1, 2);
   Dialogue d("");
