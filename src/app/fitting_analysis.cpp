@@ -15,6 +15,7 @@
 #include "data/parameter_layout.hpp"
 #include "fit/minimisers.hpp"
 #include "fit/objective.hpp"
+#include "fit/sequence_guards.hpp"
 #include "params/auto_estimates.hpp"
 #include "params/dialogues.hpp"
 #include "params/parameter_vector.hpp"
@@ -433,11 +434,7 @@ void fit(Analysis& a) {
   optimize_fit_simple(curves, p, opt, 50);
 
   // A final refinement that made things markedly worse is undone.
-  if (opt.ss > 2.0 * a.ss_initial || (!one_curve && std::isnan(opt.ss))) {
-    p.accepted = p.backup;
-    p.value = p.accepted;
-    opt.ss = a.ss_initial;
-  }
+  restore_if_markedly_worse(p, opt, a.ss_initial, !one_curve);
 
   console.empty_line();
   console.free_form(rule('=', 41));

@@ -4,6 +4,7 @@
 
 #include "fit/minimisers.hpp"
 #include "fit/objective.hpp"
+#include "fit/sequence_guards.hpp"
 #include "model/binding_model.hpp"
 #include "params/parameter_vector.hpp"
 
@@ -176,6 +177,28 @@ TEST(Simplex, StartingVerticesAndOneVariable) {
   nelder_mead_simplex(f.curves, f.p, f.opt, 100);
   EXPECT_NEAR(f.p.value[0] / 1e9, 1.0, 0.05);
   EXPECT_TRUE(f.opt.ss == 1e-300 && f.p.value[1] == 1e-10);  // the constant R1 untouched
+}
+
+TEST(SequenceGuard, UndoesARefinementThatMoreThanDoubledTheSum) {
+  Fit_parameters p;
+  p.backup[0] = 1e9;  // the point whose sum of squares is the reference, 10
+  Optimization_data opt;
+  struct Case {
+    double ss;
+    bool nan_restores, restored;
+  };
+  const double nan = std::nan("");
+  for (const Case c : {Case{20.0, false, false}, Case{20.5, false, true}, Case{nan, false, false},
+                       Case{nan, true, true}, Case{15.0, true, false}}) {
+    p.value[0] = p.accepted[0] = 3e9;
+    opt.ss = c.ss;
+    EXPECT_EQ(restore_if_markedly_worse(p, opt, 10.0, c.nan_restores), c.restored) << c.ss;
+    EXPECT_EQ(p.value[0], c.restored ? 1e9 : 3e9);
+    EXPECT_EQ(p.accepted[0], p.value[0]);
+    if (c.restored) {
+      EXPECT_EQ(opt.ss, 10.0);
+    }
+  }
 }
 
 TEST(EvaluateModel, RepairsNegativeAndOutOfBoundsValues) {
