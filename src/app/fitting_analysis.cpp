@@ -8,6 +8,7 @@
 #include <array>
 #include <cmath>
 #include <string>
+#include <utility>
 
 #include "app/output_file.hpp"
 #include "data/assay.hpp"
@@ -75,21 +76,21 @@ bool open_output_files(Analysis& a) {
   a.stem = std::string(trim(*answer));
   if (a.stem.empty()) a.stem = "My_results";
 
-  for (Output_file* file : {&a.plot, &a.out}) {
-    const std::string name = a.stem + (file == &a.plot ? "_Plot.out" : ".out");
-    if (!file->reserve(name)) {
-      report_file_error(a.console, name);
+  for (const auto& [file, suffix] : {std::pair{&a.plot, "_Plot.out"}, std::pair{&a.out, ".out"}}) {
+    if (!file->reserve(a.stem + suffix)) {
+      report_file_error(a.console, file->name());
       return false;
     }
   }
   return true;
 }
 
-// Replaces the older files with the new analysis's and writes the results
-// header. False when a file cannot be written after all.
-bool begin_output_files(Analysis& a) {
+// Replaces the older files with the new analysis's (the Scatchard file only
+// when `scatchard` holds) and writes the results header. False when a file
+// cannot be written after all.
+bool begin_output_files(Analysis& a, bool scatchard) {
   for (Output_file* file : {&a.plot, &a.out, &a.scatchard}) {
-    if (file->name().empty()) continue;  // no Scatchard file for competition data
+    if (file == &a.scatchard && !scatchard) continue;
     if (!file->begin()) {
       report_file_error(a.console, file->name());
       return false;
@@ -113,12 +114,10 @@ bool read_curves(Analysis& a) {
   for (int i = 0; i < a.params.n_curves; ++i) {
     if (!is_competition_assay(a.curves[i], a.params)) any_saturation_like = true;
   }
-  bool ready = true;
-  if (any_saturation_like && !a.scatchard.reserve(a.stem + "_Scatchard.out")) {
-    report_file_error(a.console, a.scatchard.name());
-    ready = false;
-  }
-  if (!ready || !begin_output_files(a)) {
+  const bool scatchard_ready =
+      !any_saturation_like || a.scatchard.reserve(a.stem + "_Scatchard.out");
+  if (!scatchard_ready) report_file_error(a.console, a.scatchard.name());
+  if (!scatchard_ready || !begin_output_files(a, any_saturation_like)) {
     deallocate_all_curves(a.curves, a.params.n_curves);
     return false;
   }

@@ -31,38 +31,28 @@ double predicted_bound(const Curve_data& curve, const Fit_parameters& params, in
   return result.bound[curve.labelled_ligand - 1];
 }
 
-// The upper bound of a parameter kind's admissible range, and the magnitude
-// below which a value counts as zero when the difference step is chosen (the
-// kind's lower bound where it is positive; for N, whose range starts at 0,
-// 1e-3, a typical small nonspecific ratio).
-struct Kind_scale {
-  char kind;
-  double upper;
-  double floor;
-};
-
-constexpr Kind_scale kind_scales[] = {
-    {'K', 1e14, 1e5}, {'R', 1e-5, 1e-14}, {'N', 0.5, 1e-3}, {'C', 10.0, 0.1}, {'B', 4.0, 0.25},
-};
-
 // Relative forward-difference step: about the square root of the rounding
 // error of a prediction, so that truncation (~ h Yhat'') and rounding
 // (~ 1e-16 Yhat / h) errors are both near 1e-8 of the derivative's scale.
 constexpr double relative_step = 1e-7;
 
-// The difference step of slot p: 1e-7 of max(|value|, floor of its kind),
-// taken downwards when the upward step would leave the kind's range (so a
-// value at its upper bound is differenced inside it). The returned step is
-// the exact difference of the two representable values.
+// The nonspecific ratio's range starts at 0; below this typical small ratio
+// an N counts as zero when its difference step is chosen.
+constexpr double nonspecific_step_floor = 1e-3;
+
+// The difference step of slot p: 1e-7 of max(|value|, floor), the floor being
+// the lower end of the kind's admissible range (1e-3 for N, 1 for a kind
+// without range), taken downwards when the upward step would leave the range
+// (so a value at its upper bound is differenced inside it). The returned step
+// is the exact difference of the two representable values.
 double difference_step(const Fit_parameters& params, int p) {
   const double x = params.value[p];
-  const char kind = parameter_kind(params, p);
+  const auto range = admissible_range(parameter_kind(params, p));
   double floor = 1.0;
   double upper = std::numeric_limits<double>::infinity();
-  for (const Kind_scale& k : kind_scales) {
-    if (k.kind != kind) continue;
-    floor = k.floor;
-    upper = k.upper;
+  if (range) {
+    floor = range->lower > 0.0 ? range->lower : nonspecific_step_floor;
+    upper = range->upper;
   }
   double h = relative_step * std::max(std::abs(x), floor);
   if (x + h > upper) h = -h;

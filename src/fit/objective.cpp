@@ -1,11 +1,13 @@
 #include "fit/objective.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <string_view>
 
 #include "data/assay.hpp"
 #include "data/parameter_layout.hpp"
 #include "model/binding_model.hpp"
+#include "params/parameter_vector.hpp"
 
 namespace kelvora {
 
@@ -41,34 +43,27 @@ bool reflect_negative_values(Fit_parameters& params) {
   return true;
 }
 
-void enforce_parameter_bounds(Fit_parameters& params, int slot) {
-  double lower = 0.0;
-  double upper = 0.0;
-  switch (params.name[slot].empty() ? ' ' : params.name[slot][0]) {
+std::optional<Admissible_range> admissible_range(char kind) {
+  switch (kind) {
     case 'K':
-      lower = 1e5, upper = 1e14;
-      break;
+      return Admissible_range{1e5, 1e14};
     case 'R':
-      lower = 1e-14, upper = 1e-5;
-      break;
+      return Admissible_range{1e-14, 1e-5};
     case 'N':
-      lower = 0.0, upper = 0.5;
-      break;
+      return Admissible_range{0.0, 0.5};
     case 'C':
-      lower = 0.1, upper = 10.0;
-      break;
+      return Admissible_range{0.1, 10.0};
     case 'B':
-      lower = 0.25, upper = 4.0;
-      break;
+      return Admissible_range{0.25, 4.0};
     default:
-      return;
+      return std::nullopt;
   }
-  double& v = params.value[slot];
-  if (v < lower) {
-    v = lower;
-  } else if (v > upper) {
-    v = upper;
-  }
+}
+
+void enforce_parameter_bounds(Fit_parameters& params, int slot) {
+  const auto range = admissible_range(parameter_kind(params, slot));
+  if (!range) return;
+  params.value[slot] = std::clamp(params.value[slot], range->lower, range->upper);
 }
 
 void apply_k_constraints_barrier(Fit_parameters& params) {

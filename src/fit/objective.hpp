@@ -7,6 +7,7 @@
 // values reflected, per-kind bounds) and SS belongs to the repaired vector.
 
 #include <array>
+#include <optional>
 
 #include "data/records.hpp"
 
@@ -32,8 +33,16 @@ double variance_log_slope(double predicted, const std::array<double, n_weight_co
 // by their absolute values.
 bool reflect_negative_values(Fit_parameters& params);
 
-// Clamps the value of `slot` to the bounds of its kind:
-//   K [1e5, 1e14], R [1e-14, 1e-5], N [0, 0.5], C [0.1, 10], B [0.25, 4].
+// The admissible range of a parameter kind (the first letter of its name):
+//   K [1e5, 1e14], R [1e-14, 1e-5], N [0, 0.5], C [0.1, 10], B [0.25, 4];
+// nothing for any other letter.
+struct Admissible_range {
+  double lower;
+  double upper;
+};
+std::optional<Admissible_range> admissible_range(char kind);
+
+// Clamps the value of `slot` to the admissible range of its kind.
 void enforce_parameter_bounds(Fit_parameters& params, int slot);
 
 // With two ligands and two sites, pushes each ligand's second-site affinity

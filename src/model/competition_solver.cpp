@@ -125,6 +125,24 @@ double solve_competitor(const Competition_problem& p, double fv) {
 
 }  // namespace
 
+Competition_problem pair_problem(const Binding_constants& k, double C, int n_sites, int v, int h,
+                                 double Tv, double Th) {
+  Competition_problem p;
+  p.n_sites = n_sites;
+  p.Tv = Tv;
+  p.Th = Th;
+  for (int s = 0; s < n_sites; ++s) {
+    p.Kv[s] = k.K[v][s];
+    p.Kh[s] = k.K[h][s];
+    p.R[s] = k.R[s];
+    p.B[s] = k.B[s];
+  }
+  p.Nv = k.N[v];
+  p.Nh = k.N[h];
+  p.C = C;
+  return p;
+}
+
 void solve_pair(const Competition_problem& p, int varying, int labelled, Point_binding& out) {
   // Start: the labelled ligand alone, then the competitor against it.
   const double fh_alone = solve_single_free(labelled_problem(p, 0.0));
@@ -147,19 +165,7 @@ void calculate_bound_competition_multisite(const double* total, const Binding_co
   using namespace detail;
   const int v = varying - 1;
   const int h = labelled - 1;
-  Competition_problem p;
-  p.n_sites = std::min(n_sites, 2);
-  p.Tv = total[v];
-  p.Th = total[h];
-  for (int s = 0; s < p.n_sites; ++s) {
-    p.Kv[s] = k.K[v][s];
-    p.Kh[s] = k.K[h][s];
-    p.R[s] = k.R[s];
-    p.B[s] = k.B[s];
-  }
-  p.Nv = k.N[v];
-  p.Nh = k.N[h];
-  p.C = C;
+  const Competition_problem p = pair_problem(k, C, std::min(n_sites, 2), v, h, total[v], total[h]);
 
   if (!in_domain(p)) {
     // Outside the convergence domain (no competitor, or constants that are

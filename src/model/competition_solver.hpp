@@ -22,6 +22,11 @@ struct Competition_problem {
   double C = 1.0;
 };
 
+// The pair of ligands v and h (0-based) at totals Tv and Th, with their
+// constants from `k`, on the first n_sites site classes.
+Competition_problem pair_problem(const Binding_constants& k, double C, int n_sites, int v, int h,
+                                 double Tv, double Th);
+
 // Free and bound of both ligands (entries varying-1 and labelled-1 of `out`)
 // by the nested search: Fv on (0, Tv] with Fh solved inside. Converges
 // whenever both totals exceed 1e-30 and every constant is finite and

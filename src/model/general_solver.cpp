@@ -207,19 +207,8 @@ bool solve_several(const Present& p, const Binding_constants& k, double C, Point
     } else {
       // The nested search, which always converges: ligand 1 outside, ligand
       // 2 solved inside.
-      detail::Competition_problem pair;
-      pair.n_sites = n_sites;
-      pair.Tv = p.total[0];
-      pair.Th = p.total[1];
-      for (int s = 0; s < n_sites; ++s) {
-        pair.Kv[s] = k.K[p.ligand[0]][s];
-        pair.Kh[s] = k.K[p.ligand[1]][s];
-        pair.R[s] = k.R[s];
-        pair.B[s] = k.B[s];
-      }
-      pair.Nv = k.N[p.ligand[0]];
-      pair.Nh = k.N[p.ligand[1]];
-      pair.C = C;
+      const auto pair =
+          detail::pair_problem(k, C, n_sites, p.ligand[0], p.ligand[1], p.total[0], p.total[1]);
       detail::solve_pair(pair, p.ligand[0] + 1, p.ligand[1] + 1, out);
       return true;
     }

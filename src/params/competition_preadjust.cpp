@@ -18,6 +18,7 @@
 #include "params/saturation_points.hpp"
 #include "util/console.hpp"
 #include "util/fields.hpp"
+#include "util/straight_line.hpp"
 
 namespace kelvora {
 

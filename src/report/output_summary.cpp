@@ -1,4 +1,5 @@
 #include <cmath>
+#include <limits>
 #include <ostream>
 
 #include "report/results.hpp"
@@ -8,10 +9,10 @@ namespace kelvora {
 
 namespace {
 
-// A figure in ESw.d, or "N/A" in its place when it is not defined: a report
-// never shows an infinity or NaN as if it were a result.
-std::string es_or_na(bool defined, double value, int width, int decimals) {
-  return defined && std::isfinite(value) ? fmt_es(value, width, decimals) : fmt_a("N/A", width);
+// A figure in ESw.d, or "N/A" in its place when it is not a finite number: a
+// report never shows an infinity or NaN as if it were a result.
+std::string es_or_na(double value, int width, int decimals) {
+  return std::isfinite(value) ? fmt_es(value, width, decimals) : fmt_a("N/A", width);
 }
 
 }  // namespace
@@ -24,7 +25,7 @@ void write_output_summary(std::ostream& out, const Fit_parameters& params,
   for (int slot = 0; slot < params.n_params; ++slot) {
     const std::string name = fmt_left(params.name[slot], 10);
     const double value = params.value[slot];
-    out << name << " = " << es_or_na(true, value, 14, 6);
+    out << name << " = " << es_or_na(value, 14, 6);
     const int v = params.var_of_param[slot];
     if (params.is_constant[slot]) {
       out << " (FIXED)\n";
@@ -36,7 +37,7 @@ void write_output_summary(std::ostream& out, const Fit_parameters& params,
     }
     const double se = opt.se[v];
     const double cv = std::abs(value) > 1e-30 ? 100.0 * se / std::abs(value) : 0.0;
-    out << " +/- " << es_or_na(true, se, 11, 3);
+    out << " +/- " << es_or_na(se, 11, 3);
     if (cv >= 999.9 || std::isnan(cv)) {
       out << " (>999 %)\n";
     } else {
@@ -44,8 +45,8 @@ void write_output_summary(std::ostream& out, const Fit_parameters& params,
     }
     if (!params.name[slot].empty() && params.name[slot][0] == 'K' && value > 0.0) {
       // Kd = 1/K, and to first order SE(Kd) = SE(K) / K^2.
-      out << "          (Kd = " << es_or_na(true, 1.0 / value, 14, 6) << " +/- "
-          << es_or_na(true, se / (value * value), 11, 3) << " [M])\n";
+      out << "          (Kd = " << es_or_na(1.0 / value, 14, 6) << " +/- "
+          << es_or_na(se / (value * value), 11, 3) << " [M])\n";
     }
   }
   // MSE = S / (N - P) and AIC = N ln(S / (N + 1)) + 2P. Without degrees of
@@ -54,14 +55,14 @@ void write_output_summary(std::ostream& out, const Fit_parameters& params,
   const double s = opt.ss;
   const int n = params.n_points;
   const int p = n_var;
+  const double undefined = std::numeric_limits<double>::quiet_NaN();
   const bool has_freedom = n > p && s >= 0.0;
-  const bool has_aic = has_freedom && s > 0.0;
-  const double mse = has_freedom ? s / (n - p) : 0.0;
-  const double aic = has_aic ? n * std::log(s / (n + 1)) + 2.0 * p : 0.0;
+  const double mse = has_freedom ? s / (n - p) : undefined;
+  const double aic = has_freedom && s > 0.0 ? n * std::log(s / (n + 1)) + 2.0 * p : undefined;
   out << '\n'
-      << "SUM OF SQUARED RESIDUALS (SSQ) = " << es_or_na(true, s, 14, 6) << '\n'
-      << "RESIDUAL VARIANCE (MSE) = " << es_or_na(has_freedom, mse, 14, 6) << '\n'
-      << "AKAIKE INFORMATION CRITERION (AIC) = " << es_or_na(has_aic, aic, 14, 6) << '\n'
+      << "SUM OF SQUARED RESIDUALS (SSQ) = " << es_or_na(s, 14, 6) << '\n'
+      << "RESIDUAL VARIANCE (MSE) = " << es_or_na(mse, 14, 6) << '\n'
+      << "AKAIKE INFORMATION CRITERION (AIC) = " << es_or_na(aic, 14, 6) << '\n'
       << "DEGREES OF FREEDOM = " << fmt_i(n - p, 4) << "\n\n";
 }
 

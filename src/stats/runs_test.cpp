@@ -102,24 +102,26 @@ void print_runs_test_result2(Console& console, int curve_number, const Run_count
   console.exact(" Observed runs:            " + fmt_i(counts.runs, 4));
   console.exact(" Expected runs (random):   " + fmt_f(expected, 6, 2));
   console.empty_line();
-  switch (decision.verdict) {
-    case Runs_verdict::random:
-      console.free_form(" Result: RANDOM (p > 0.10)");
-      console.free_form(" Residuals appear randomly distributed.");
-      break;
-    case Runs_verdict::marginal:
-      console.free_form(" Result: MARGINALLY SIGNIFICANT (0.05 < p = 0.10)");
-      console.free_form(" Some evidence of non-random pattern.");
-      console.free_form(decision.too_few ? " Pattern: Too few runs (clustering of residuals)."
-                                         : " Pattern: Too many runs (oscillating residuals).");
-      break;
-    case Runs_verdict::significant:
-      console.free_form(" Result: SIGNIFICANT (p = 0.05)");
-      console.free_form(" Strong evidence of non-random pattern!");
-      console.free_form(decision.too_few ? " Pattern: Too few runs (severe clustering)."
-                                         : " Pattern: Too many runs (severe oscillation).");
-      break;
-  }
+  // The lines of each verdict; a pattern line only where there is a pattern.
+  struct Verdict_lines {
+    const char* result;
+    const char* evidence;
+    const char* too_few;
+    const char* too_many;
+  };
+  static constexpr Verdict_lines lines[] = {
+      {" Result: RANDOM (p > 0.10)", " Residuals appear randomly distributed.", nullptr, nullptr},
+      {" Result: MARGINALLY SIGNIFICANT (0.05 < p = 0.10)", " Some evidence of non-random pattern.",
+       " Pattern: Too few runs (clustering of residuals).",
+       " Pattern: Too many runs (oscillating residuals)."},
+      {" Result: SIGNIFICANT (p = 0.05)", " Strong evidence of non-random pattern!",
+       " Pattern: Too few runs (severe clustering).",
+       " Pattern: Too many runs (severe oscillation)."},
+  };
+  const Verdict_lines& v = lines[static_cast<int>(decision.verdict)];
+  console.free_form(v.result);
+  console.free_form(v.evidence);
+  if (const char* pattern = decision.too_few ? v.too_few : v.too_many) console.free_form(pattern);
   console.free_form(heading_rule);
   console.empty_line();
 }
