@@ -90,6 +90,9 @@ struct Optimization_data {
   double ss = 0.0;
   double lambda_start = 0.0;
   int lm_mode = 0;
+  // Objective evaluations made with this record (evaluate_model counts
+  // them), so that a caller can tell what each minimiser cost.
+  long long n_evaluations = 0;
 };
 
 // Output bookkeeping shared by the graphics and competition writers.

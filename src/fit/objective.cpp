@@ -115,6 +115,7 @@ void evaluate_model(Curve_table& curves, Fit_parameters& params, Optimization_da
   }
   // A vector that held a negative value scores (1 + 1e6) times its sum.
   opt.ss = had_negative ? ss + 1.0e6 * ss : ss;
+  ++opt.n_evaluations;
   enforce_affinity_ordering(curves, params);
 }
 

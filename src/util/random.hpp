@@ -1,0 +1,73 @@
+#pragma once
+// The program's one pseudo-random generator: uniform doubles on [0, 1),
+// from the 64-bit Mersenne Twister (Matsumoto and Nishimura, ACM Trans.
+// Model. Comput. Simul. 8, 3-30, 1998), seeded from a seed of `seed_size`
+// 32-bit words. It is seeded in the three ways the program needs: from the
+// system clock, with a repeatable seed (given, or the program's fixed one),
+// and from the operating system's entropy source.
+//
+// A session seed makes a whole session repeatable: once set, every seeding
+// request, whatever its kind, installs a seed derived from the session seed
+// and the number of requests made so far, so two sessions with the same
+// session seed and the same answers draw the same numbers.
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <random>
+
+namespace kelvora {
+
+// Where seeds come from; replaceable, so that tests are repeatable.
+struct Seed_sources {
+  std::function<std::uint32_t()> clock_ticks;  // the system clock's tick count
+  std::function<std::uint32_t()> entropy;      // one word of the system's entropy
+};
+
+// The system's clock and entropy source.
+Seed_sources system_seed_sources();
+
+class Random_generator {
+ public:
+  static constexpr int seed_size = 4;  // 32-bit words in a seed
+  using Seed = std::array<std::uint32_t, seed_size>;
+
+  explicit Random_generator(Seed_sources sources = system_seed_sources());
+
+  // Seed word i (0-based) = c + 997 i in 32-bit arithmetic, c the clock's
+  // tick count.
+  void seed_from_clock();
+  // The given seed, or the program's fixed seed (the same numbers every run).
+  void seed_fixed(const Seed& seed);
+  void seed_fixed();
+  // Every word from the operating system's entropy source.
+  void seed_from_entropy();
+
+  // From now on every seeding request installs the seed derived from
+  // `session` and its request number; nothing clears it but a new call.
+  void set_session_seed(std::optional<std::uint64_t> session);
+  void set_sources(Seed_sources sources) { sources_ = std::move(sources); }
+
+  // Uniform on [0, 1): the top 53 bits of one 64-bit output.
+  double uniform() { return static_cast<double>(engine_() >> 11) * 0x1.0p-53; }
+
+  // Seeding requests made so far (each seed_* call is one).
+  std::uint64_t seedings() const { return seedings_; }
+
+ private:
+  void install(const Seed& seed);
+  // The seed of a request under a session seed.
+  Seed session_seed_for_request() const;
+
+  Seed_sources sources_;
+  std::optional<std::uint64_t> session_;
+  std::uint64_t seedings_ = 0;
+  std::mt19937_64 engine_;
+};
+
+// The process-wide generator shared by the tunnel move, the polish of the
+// quasi-Newton minimiser and the bootstrap engines.
+Random_generator& process_random();
+
+}  // namespace kelvora
