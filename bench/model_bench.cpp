@@ -4,6 +4,7 @@
 
 #include "data/parameter_layout.hpp"
 #include "fit/objective.hpp"
+#include "model/binding_derivatives.hpp"
 #include "model/binding_model.hpp"
 #include "params/parameter_vector.hpp"
 
@@ -39,7 +40,7 @@ void BM_GeneralOneLigandOneSite(benchmark::State& state) {
 }
 BENCHMARK(BM_GeneralOneLigandOneSite);
 
-void BM_GeneralTwoLigandsTwoSites(benchmark::State& state) {
+Binding_constants two_site_constants() {
   Binding_constants k;
   k.K[0][0] = 1e9;
   k.K[0][1] = 1e7;
@@ -50,6 +51,11 @@ void BM_GeneralTwoLigandsTwoSites(benchmark::State& state) {
   k.N[0] = 1e-3;
   k.N[1] = 2e-3;
   k.B[0] = k.B[1] = 1.0;
+  return k;
+}
+
+void BM_GeneralTwoLigandsTwoSites(benchmark::State& state) {
+  const Binding_constants k = two_site_constants();
   Point_binding out;
   int i = 0;
   for (auto _ : state) {
@@ -73,6 +79,45 @@ void BM_CompetitionOneSite(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_CompetitionOneSite);
+
+// The derivatives of one point, on the same points as the solves above:
+// ligand 1 at the totals x, ligand 2 at `other` (labelled on a competition
+// curve, absent when 0).
+void bench_derivatives(benchmark::State& state, const Binding_constants& k, int n_ligands,
+                       int n_sites, bool competition, const double* x, double other) {
+  Curve_data curve;
+  allocate_curve_data(curve);
+  curve.n_points = 12;
+  curve.varying_ligand = 1;
+  curve.labelled_ligand = competition ? 2 : 1;
+  for (int j = 0; j < 12; ++j) curve.total[j] = {x[j], other};
+  Fit_parameters params;
+  params.n_ligands = n_ligands;
+  params.n_sites = n_sites;
+  Bound_derivatives out;
+  const int first = competition ? 1 : 0;  // competition: every point with competitor present
+  int i = first;
+  for (auto _ : state) {
+    calculate_bound_derivatives(curve, params, i, k, 1.0, competition, out);
+    benchmark::DoNotOptimize(out);
+    i = i == 11 ? first : i + 1;
+  }
+}
+
+void BM_DerivativesOneLigandOneSite(benchmark::State& state) {
+  bench_derivatives(state, one_site_constants(), 1, 1, false, ex1_total, 0.0);
+}
+BENCHMARK(BM_DerivativesOneLigandOneSite);
+
+void BM_DerivativesTwoLigandsTwoSites(benchmark::State& state) {
+  bench_derivatives(state, two_site_constants(), 2, 2, false, ex1_total, 2e-9);
+}
+BENCHMARK(BM_DerivativesTwoLigandsTwoSites);
+
+void BM_DerivativesCompetitionOneSite(benchmark::State& state) {
+  bench_derivatives(state, one_site_constants(), 2, 1, true, ex2_cold, 1e-9);
+}
+BENCHMARK(BM_DerivativesCompetitionOneSite);
 
 struct Analysis {
   Curve_table curves;

@@ -68,8 +68,9 @@ void calculate_bound_derivatives(const Curve_data& curve, const Fit_parameters& 
   const auto& total = curve.total[point];
   if (!(total[h] > absent)) return;
   // The present ligands (0-based), and the position of the labelled one.
-  int ligand[max_ligands];
+  int ligand[max_ligands] = {};
   int n = 0;
+  int labelled = -1;
   int n_sites = std::min(params.n_sites, max_sites);
   if (competition) {
     // The pair alone; its solver works on at most two sites.
@@ -78,13 +79,16 @@ void calculate_bound_derivatives(const Curve_data& curve, const Fit_parameters& 
       ligand[n++] = v;
       n_sites = std::min(n_sites, 2);
     }
+    labelled = n;
     ligand[n++] = h;
   } else {
-    for (int l = 0; l < params.n_ligands; ++l)
-      if (total[l] > absent) ligand[n++] = l;
+    for (int l = 0; l < params.n_ligands; ++l) {
+      if (!(total[l] > absent)) continue;
+      if (l == h) labelled = n;
+      ligand[n++] = l;
+    }
   }
-  int labelled = 0;
-  while (ligand[labelled] != h) ++labelled;
+  if (labelled < 0) return;  // a labelled ligand outside the model
 
   double f[max_ligands];
   for (int i = 0; i < n; ++i) f[i] = solved.free[ligand[i]];
