@@ -38,9 +38,9 @@ bool gain_below(double before, double after, double tolerance) {
 }
 
 // The tunnel move from the accepted point, whose SS is `reference`. On
-// improvement the values, the accepted values, opt.ss and the curves hold
-// the point found; otherwise the accepted point and `reference` are back in
-// place (the curves hold a trial's residuals).
+// improvement the values, the accepted values and opt.ss hold the point
+// found; otherwise the accepted point and `reference` are back in place.
+// The curves hold a trial's residuals either way.
 Tunnel_result tunnel_from_accepted(Curve_table& curves, Fit_parameters& params,
                                    Optimization_data& opt, double reference, Random_generator& rng,
                                    Strategy_summary& summary) {
@@ -84,12 +84,11 @@ Strategy_summary optimize_fit_with_tunnel(Curve_table& curves, Fit_parameters& p
     if (opt.lambda <= damping_limit) return true;
     const double before = opt.ss_prev;
     const Tunnel_result moved = tunnel_from_accepted(curves, params, opt, before, rng, summary);
+    at_accepted = false;
     if (!moved.improved) {
-      at_accepted = false;
       summary.stop = Stop::damping_limit;
       return false;
     }
-    at_accepted = true;
     opt.lambda = 0.0;
     opt.ss_prev = opt.ss;
     if (opt.lm_mode > grace_iterations && gain_below(before, opt.ss, gain_tolerance)) {
@@ -176,7 +175,7 @@ Strategy_summary optimize_with_adaptive_tunnel(Curve_table& curves, Fit_paramete
   auto tunnel = [&](bool reset_damping, bool& improved) {
     const double before = f_ref;
     improved = tunnel_from_accepted(curves, params, opt, f_ref, rng, summary).improved;
-    at_accepted = improved;
+    at_accepted = false;
     if (!improved) {
       ++fruitless_here;
       return true;

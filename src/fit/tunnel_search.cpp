@@ -37,7 +37,6 @@ Tunnel_result tunnel_search_kelvora3(Curve_table& curves, Fit_parameters& params
 
   auto best = entry_values;
   double best_ss = entry_ss;
-  bool last_is_best = false;  // whether the last evaluation was of `best`
 
   rng.seed_from_entropy();
   std::array<double, n_uniforms> u;
@@ -59,27 +58,21 @@ Tunnel_result tunnel_search_kelvora3(Curve_table& curves, Fit_parameters& params
         params.value[p] = best[p] * (1.0 + (j - centre_trial) * r * sigma);
       }
       evaluate_model(curves, params, opt);
-      last_is_best = false;
       if (opt.ss < best_ss) {
         // The point as evaluated (repaired), which is the one this SS
         // belongs to; the trial as generated may lie outside the ranges.
         best_ss = opt.ss;
         for (int i = 0; i < m; ++i) best[params.var_map[i]] = params.value[params.var_map[i]];
         result.improved = true;
-        last_is_best = true;
       }
     }
   }
 
-  params.value = best;
   params.accepted = entry_accepted;
   if (result.improved) {
-    // Leave the best point's residuals in the curves; its evaluation
-    // repeats exactly, as the point is already admissible.
-    if (!last_is_best) evaluate_model(curves, params, opt);
+    params.value = best;
     opt.ss = best_ss;
-    for (int i = 0; i < m; ++i)
-      params.accepted[params.var_map[i]] = params.value[params.var_map[i]];
+    for (int i = 0; i < m; ++i) params.accepted[params.var_map[i]] = best[params.var_map[i]];
   } else {
     params.value = entry_values;
     opt.ss = entry_ss;

@@ -24,10 +24,10 @@ struct Tunnel_result {
 // The best point is kept as evaluated, that is repaired by the objective
 // (reflected, inside the admissible ranges), so that its SS belongs to it.
 // On improvement the values and the accepted values of the variables hold
-// the best point, opt.ss its SS and the curves its residuals. Otherwise the
-// values, the accepted values and opt.ss are left exactly as they were
-// (the curves then hold the residuals of the last trial). Constant
-// parameters are never changed. Without variables nothing is done.
+// the best point and opt.ss its SS. Otherwise the values, the accepted
+// values and opt.ss are left exactly as they were. Either way the curves
+// hold the residuals of the last trial. Constant parameters are never
+// changed. Without variables nothing is done.
 Tunnel_result tunnel_search_kelvora3(Curve_table& curves, Fit_parameters& params,
                                      Optimization_data& opt, Random_generator& rng);
 
