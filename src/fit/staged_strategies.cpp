@@ -243,12 +243,11 @@ Strategy_summary optimize_with_adaptive_tunnel(Curve_table& curves, Fit_paramete
     if (!tunnel(false, improved)) break;
     if (!improved && (t > grace_iterations || fruitless_here >= 2)) {
       // A converged point: the steps are rejected and the tunnel move finds
-      // nothing; going on would spend a tunnel move per iteration. A second
-      // fruitless random search from the same point, after a second
-      // rejected step, is taken as that sign before the grace iterations
-      // end: one more search of the same distribution is unlikely to find
-      // what two missed, and the refinements that follow in a fit start
-      // their own damping from here.
+      // nothing; going on would spend a tunnel move per iteration. Before
+      // the grace iterations end, the sign is a second fruitless search
+      // from the same accepted point: one more search of the same
+      // distribution is unlikely to find what two missed, and the
+      // refinements that follow in a fit start their own damping here.
       summary.stop = Stop::stalled;
       break;
     }

@@ -39,10 +39,11 @@ Strategy_summary optimize_fit_with_tunnel(Curve_table& curves, Fit_parameters& p
 // from 0.1 times the last determinant) and the tunnel move after every step
 // that gains nothing, after a failed step once lambda exceeds 1e8, and after
 // every ten stalled iterations (gain below 1e-8 of SS). Ends after iteration
-// 20 at a gain below 1e-6 of SS (by a step or a tunnel move) or at a step
-// that gains nothing whose tunnel move finds nothing either, and at any
-// iteration when a failed step beyond damping 1e8 has a fruitless tunnel
-// move. Returns with value = accepted = the best point.
+// 20 at a gain below 1e-6 of SS (by a step or a tunnel move); at a step
+// that gains nothing whose tunnel move finds nothing either, after
+// iteration 20 or when an earlier tunnel move from the same accepted point
+// found nothing too; and when a failed step beyond damping 1e8 has a
+// fruitless tunnel move. Returns with value = accepted = the best point.
 Strategy_summary optimize_with_adaptive_tunnel(Curve_table& curves, Fit_parameters& params,
                                                Optimization_data& opt, Random_generator& rng);
 
