@@ -1,0 +1,147 @@
+#include <gtest/gtest.h>
+
+#include "fit/objective.hpp"
+#include "fit/staged_strategies.hpp"
+#include "fit/tunnel_search.hpp"
+#include "model/binding_model.hpp"
+#include "params/parameter_vector.hpp"
+
+namespace kelvora {
+namespace {
+
+constexpr double totals[12] = {1e-11, 2.5e-11, 5e-11, 1e-10, 2.5e-10, 5e-10,
+                               1e-9,  2.5e-9,  5e-9,  1e-8,  1.5e-8,  2e-8};
+
+// One ligand, one site, n saturation curves at the totals above, noise-free,
+// made from K, R, N (truth) and correction factors c_true; weights
+// 1 / (0.001 Yhat^2) with 3 replicates. Slots: K11 R1 N1 C1..Cn B1; the
+// vector starts at `start` (K, R, N) with C<c> = 1, C1 and B1 constant.
+struct Curves {
+  Curves(const double (&truth)[3], const double (&start)[3], std::vector<double> c_true = {1.0}) {
+    p.n_ligands = p.n_sites = 1;
+    p.n_curves = static_cast<int>(c_true.size());
+    setup_parameter_names(p);
+    Binding_constants k;
+    k.K[0][0] = truth[0], k.R[0] = truth[1], k.N[0] = truth[2], k.B[0] = 1.0;
+    for (int c = 0; c < p.n_curves; ++c) {
+      Curve_data& curve = curves[c];
+      curve.varying_ligand = curve.labelled_ligand = 1;
+      curve.weight_coef = {0.0, 0.0, 0.001, 0.0, 0.0};
+      allocate_curve_data(curve);
+      curve.n_points = 12;
+      p.n_points += 12;
+      for (int j = 0; j < 12; ++j) {
+        curve.total_of(j, 1) = totals[j];
+        curve.replicates[j] = 3.0;
+        Point_binding out;
+        calculate_bound_ligand_general(1, 1, curve.total[j].data(), k, c_true[c], out);
+        curve.bound[j] = out.bound[0];
+      }
+    }
+    for (int s = 0; s < 3; ++s) p.value[s] = start[s];
+    setup_variable_map(p, opt);
+    p.accepted = p.value;
+    evaluate_model(curves, p, opt);
+  }
+  double fresh_ss() {  // SS at the current values, from copies
+    Fit_parameters q = p;
+    Optimization_data o;
+    evaluate_model(curves, q, o);
+    return o.ss;
+  }
+  Curve_table curves;
+  Fit_parameters p;
+  Optimization_data opt;
+};
+
+constexpr double truth[3] = {1e9, 1e-10, 0.01};
+
+Random_generator seeded(std::uint64_t session) {
+  Random_generator rng;
+  rng.set_session_seed(session);
+  return rng;
+}
+
+TEST(TunnelMove, KeepsAnAdmissibleBetterPointOrRestoresEverything) {
+  // K must grow to the truth, and every growing trial pushes R beyond its
+  // upper bound 1e-5, where the objective clamps it: the point kept is the
+  // clamped one, the SS its own. N is constant.
+  const double at_bound[3] = {1e9, 1e-5, 0.01};
+  Curves f(at_bound, {5e8, 1e-5, 0.01});
+  f.p.is_constant[2] = true;
+  setup_variable_map(f.p, f.opt);
+  const double start_ss = f.opt.ss;
+  Random_generator rng = seeded(7);
+  const Tunnel_result r = tunnel_search_kelvora3(f.curves, f.p, f.opt, rng);
+  EXPECT_TRUE(r.improved && f.opt.ss < 0.01 * start_ss);
+  EXPECT_TRUE(f.p.value[1] <= 1e-5 && f.p.value[2] == 0.01);
+  EXPECT_EQ(f.p.value, f.p.accepted);
+  EXPECT_EQ(f.opt.ss, f.fresh_ss());
+
+  // At the exact minimum nothing is found: values, accepted values and SS
+  // stay as they were, even with accepted values apart from the values.
+  Curves g(truth, truth);
+  g.p.accepted[0] = 7e8;
+  const auto values = g.p.value, accepted = g.p.accepted;
+  const double ss = g.opt.ss;
+  EXPECT_FALSE(tunnel_search_kelvora3(g.curves, g.p, g.opt, rng).improved);
+  EXPECT_TRUE(g.p.value == values && g.p.accepted == accepted && g.opt.ss == ss);
+}
+
+TEST(TunnelMove, RepeatsUnderOneSessionSeed) {
+  auto end_point = [](std::uint64_t session) {
+    Curves f(truth, {2e9, 0.6e-10, 0.02});
+    Random_generator rng = seeded(session);
+    EXPECT_TRUE(tunnel_search_kelvora3(f.curves, f.p, f.opt, rng).improved);
+    return f.p.value;
+  };
+  EXPECT_EQ(end_point(11), end_point(11));
+  EXPECT_NE(end_point(11), end_point(12));
+}
+
+// Relative distance of K, R, N from the truth.
+double worst_error(const Fit_parameters& p) {
+  double e = 0.0;
+  for (int s = 0; s < 3; ++s) e = std::max(e, std::abs(p.value[s] / truth[s] - 1.0));
+  return e;
+}
+
+TEST(TunnelStrategies, ReachTheMinimumAndStopPromptlyThere) {
+  // Noise-free data: the minimum is the truth. A relative parameter error
+  // e leaves SS ~ e^2 of the starting SS (start errors ~0.5), so a
+  // reduction by 1e-12 puts the parameters within ~1e-5; 1e-4 is allowed.
+  using Strategy =
+      Strategy_summary (*)(Curve_table&, Fit_parameters&, Optimization_data&, Random_generator&);
+  for (const Strategy run : {&optimize_fit_with_tunnel, &optimize_with_adaptive_tunnel}) {
+    Random_generator rng = seeded(3);
+    Curves f(truth, {1.5e9, 0.7e-10, 0.015});
+    const double start_ss = f.opt.ss;
+    run(f.curves, f.p, f.opt, rng);
+    EXPECT_LT(f.opt.ss, 1e-12 * start_ss);
+    EXPECT_LT(worst_error(f.p), 1e-4);
+    EXPECT_EQ(f.p.value, f.p.accepted);
+    EXPECT_EQ(f.opt.ss, f.fresh_ss());
+    // From the minimum no step and no tunnel move can gain. Without a stop
+    // for that case each of up to 300 or 500 iterations could cost a tunnel
+    // move (600 evaluations): a prompt end takes well under a tenth of that.
+    Curves g(truth, truth);
+    const Strategy_summary s = run(g.curves, g.p, g.opt, rng);
+    EXPECT_TRUE(s.evaluations < 18000 && s.iterations < 30) << s.evaluations << " " << s.iterations;
+    EXPECT_EQ(g.p.value, Curves(truth, truth).p.value);
+  }
+}
+
+TEST(StagedStrategy, EndsAtTheJointMinimumOfTwoCurves) {
+  // Both curves share K, R, N; the second is made with C2 = 1.3 (fitted).
+  Random_generator rng = seeded(5);
+  Curves f(truth, {2e9, 0.6e-10, 0.02}, {1.0, 1.3});
+  const double start_ss = f.opt.ss;
+  const Strategy_summary s = optimize_multidataset_staged(f.curves, f.p, f.opt, rng);
+  EXPECT_LT(f.opt.ss, 1e-12 * start_ss);
+  EXPECT_LT(worst_error(f.p), 1e-4);
+  EXPECT_NEAR(f.p.value[4], 1.3, 1.3e-4);
+  EXPECT_GT(s.evaluations, 0);
+}
+
+}  // namespace
+}  // namespace kelvora
