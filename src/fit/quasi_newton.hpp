@@ -11,12 +11,13 @@
 // when |x_i| < 1e-15), so every non-zero starting variable becomes +-1. It
 // runs at most two passes of at most 200 evaluations each, the second with a
 // tenfold finer difference step from a point polished by 11 small
-// repeatable random perturbations. x receives the result only when it is
-// usable (finite, |y_i| <= 1e10 and f not above 2 f(start)); otherwise x
-// keeps its starting values and the status is `error`.
+// repeatable random perturbations. A best value not below 1.05 f(start)
+// returns to the start; x receives the result only when it is usable
+// (finite, |y_i| <= 1e10 and f not above 2 f(start)); otherwise x keeps its
+// starting values and the status is `error`.
 //   Curvature correction: R. Fletcher, Comput. J. 13, 317-322 (1970);
-//   factored updates: R. Fletcher and M.J.D. Powell, Math. Comp. 28,
-//   1067-1087 (1974).
+//   factored updates: P.E. Gill, G.H. Golub, W. Murray and M.A. Saunders,
+//   Math. Comp. 28, 505-535 (1974).
 
 #include <functional>
 #include <span>
@@ -61,7 +62,9 @@ constexpr int not_converged = 4;  // the final pass ended without converging in 
 
 struct Quasi_newton_result {
   int status = 0;
-  double f_best = 0.0;  // f at the returned x: f(start) on error, not a number when x was refused
+  // f at the returned x; f(start) on error or after f returned a value that
+  // is not a number (not a number when the starting values were refused).
+  double f_best = 0.0;
   long long evaluations = 0;  // calls of f, the polish included
   int passes = 0;             // passes run
 };
@@ -81,7 +84,8 @@ Quasi_newton_result quasi_newton_minimise(const Objective_callback& f, std::span
 // "CG optimization skipped (unstable for this data)" is printed and the
 // starting values are restored. On return the accepted values are updated,
 // opt.ss is 1.05 times the SS reached (or SS0), lambda is 0 and
-// opt.n_evaluations has grown by every objective evaluation made.
+// opt.n_evaluations has grown by every objective evaluation made. With no
+// curve only SS0 is evaluated.
 Quasi_newton_result va10_cg(Console& console, Curve_table& curves, Fit_parameters& params,
                             Optimization_data& opt, Random_generator& rng);
 
