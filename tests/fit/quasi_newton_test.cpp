@@ -1,0 +1,182 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+#include <vector>
+
+#include "fit/minimisers.hpp"
+#include "fit/objective.hpp"
+#include "fit/quasi_newton.hpp"
+#include "model/binding_model.hpp"
+#include "params/parameter_vector.hpp"
+
+namespace kelvora {
+namespace {
+
+// Minimum 0 at (1, ..., 1).
+double rosenbrock(const double* x, int n) {
+  double f = 0.0;
+  for (int i = 0; i + 1 < n; ++i)
+    f += 100.0 * std::pow(x[i + 1] - x[i] * x[i], 2) + std::pow(1.0 - x[i], 2);
+  return f;
+}
+
+Quasi_newton_result minimise(const Objective_callback& f, std::vector<double>& x,
+                             std::vector<std::string>* lines = nullptr,
+                             const Quasi_newton_options& options = {}) {
+  static std::vector<std::string> ignored;
+  const Message_callback keep = [&](std::string_view line) {
+    (lines ? lines : &ignored)->emplace_back(line);
+  };
+  return quasi_newton_minimise(f, x, process_random(), keep, options);
+}
+
+TEST(QuasiNewton, ReachesTheMinimumOfRosenbrockFunctions) {
+  // The gradients are differences with steps of 1e-3 and 1e-4 of the scaled
+  // variables; on this curved valley that limits x to about 1e-3.
+  std::vector<double> x{-1.2, 1.0}, again = x;
+  Quasi_newton_result r = minimise(rosenbrock, x);
+  EXPECT_TRUE(r.status == qn_status::converged && r.passes == 2 && r.f_best < 1e-8);
+  EXPECT_EQ(r.f_best, rosenbrock(x.data(), 2));  // f_best belongs to the returned x
+  for (const double v : x) EXPECT_NEAR(v, 1.0, 1e-3);
+  // The polish reseeds the generator, so a second run agrees whatever it held.
+  process_random().seed_from_clock();
+  EXPECT_TRUE(minimise(rosenbrock, again).evaluations == r.evaluations && again == x);
+
+  // In 10-D two passes of 200 evaluations (each may overrun by one central
+  // gradient, 2n) lower f but do not converge; 3000 a pass do.
+  std::vector<double> start(10), y;
+  for (int i = 0; i < 10; ++i) start[i] = i % 2 == 0 ? -1.2 : 1.0;
+  r = minimise(rosenbrock, y = start);
+  EXPECT_TRUE(r.status == qn_status::not_converged && r.evaluations <= 1 + 2 * (200 + 20) + 11);
+  EXPECT_LT(r.f_best, 0.2 * rosenbrock(start.data(), 10));
+  Quasi_newton_options longer;
+  longer.pass_evaluations = 3000;
+  r = minimise(rosenbrock, y = start, nullptr, longer);
+  EXPECT_TRUE(r.status == qn_status::converged && r.f_best < 1e-5);
+  for (const double v : y) EXPECT_NEAR(v, 1.0, 3e-3);
+}
+
+TEST(QuasiNewton, ScalesEachVariableByItsStartingMagnitude) {
+  // Variables of size 1e-9 and 1e3 (1e12 apart), one starting at 0, and
+  // curvatures 1 to 1e9 apart that the corrections must learn:
+  // f = 1 + u^2 + 1e3 (u - v)^2 + 1e6 (v - w)^2 + 1e9 (w - z)^2, u = x0/1e-9 - 2,
+  // v = x1/1e3 - 3, w = x2 - 0.5, z = x3 - 1.5; minimum 1 at (2e-9, 3e3, 0.5, 1.5).
+  // Central differences are exact on a quadratic up to rounding.
+  const auto quadratic = [](const double* x, int) {
+    const double u = x[0] / 1e-9 - 2.0, v = x[1] / 1e3 - 3.0, w = x[2] - 0.5, z = x[3] - 1.5;
+    return 1.0 + u * u + 1e3 * (u - v) * (u - v) + 1e6 * (v - w) * (v - w) +
+           1e9 * (w - z) * (w - z);
+  };
+  std::vector<double> x{1e-9, 1e3, 0.0, 1.0};
+  const Quasi_newton_result r = minimise(quadratic, x);
+  EXPECT_EQ(r.status, qn_status::converged);
+  EXPECT_NEAR(r.f_best, 1.0, 1e-12);
+  const double minimum[4] = {2e-9, 3e3, 0.5, 1.5};
+  for (int i = 0; i < 4; ++i) EXPECT_NEAR(x[i] / minimum[i], 1.0, 1e-6) << i;
+
+  // After the start and the first point of the pass, the forward gradient
+  // steps each variable by 1e-3 of its scale: |x_i|, or 1 below 1e-15.
+  const std::vector<double> start{1e9, -1e-10, 0.01, 0.0, 1e-16};
+  std::vector<std::vector<double>> calls;
+  minimise([&calls](const double* v, int n) { return calls.emplace_back(v, v + n), 1.0; },
+           x = start);
+  for (int i = 0; i < 5; ++i) {
+    const double scale = std::abs(start[i]) < 1e-15 ? 1.0 : std::abs(start[i]);
+    EXPECT_NEAR((calls[i + 2][i] - start[i]) / scale, 0.001, 1e-9) << i;
+  }
+}
+
+TEST(QuasiNewton, RefusesUnusableStartsAndResults) {
+  std::vector<std::string> lines;
+  std::vector<double> x;
+  for (const double bad : {std::nan(""), -2e15})
+    EXPECT_EQ(minimise(rosenbrock, x = {1.0, bad}, &lines).status, qn_status::error);
+  const std::string invalid = "CG ERROR: Invalid input parameters (NaN or too large)";
+  EXPECT_EQ(lines, (std::vector<std::string>{invalid, invalid}));
+  // Unbounded below: the search runs away past |y| = 1e10 and the start stays.
+  const auto slope = [](const double* v, int) { return -v[0]; };
+  const Quasi_newton_result r = minimise(slope, x = {3.0}, &lines);
+  EXPECT_TRUE(r.status == qn_status::error && r.f_best == -3.0 && x[0] == 3.0 && lines.size() == 2);
+}
+
+// One saturation curve (K11 R1 N1 C1 B1) from K `k_true`, R 1e-10, N 0.01 at the
+// first example file's totals, times 1 + 0.03 (fixed deviates), weights by `a`,
+// three replicates; the first start.size() slots variable, starting at `start`.
+struct Saturation_fit {
+  Saturation_fit(double k_true, const std::vector<double>& start,
+                 const std::array<double, n_weight_coefs>& a = {0.0, 0.0, 0.001, 0.0, 0.0}) {
+    constexpr double totals[12] = {1e-11, 2.5e-11, 5e-11, 1e-10, 2.5e-10, 5e-10,
+                                   1e-9,  2.5e-9,  5e-9,  1e-8,  1.5e-8,  2e-8};
+    constexpr double noise[12] = {0.5, -1.2, 0.8, 1.5, -0.3, -0.9, 0.2, 1.1, -1.6, 0.4, -0.7, 0.9};
+    p.n_ligands = p.n_sites = p.n_curves = 1;
+    setup_parameter_names(p);
+    Curve_data& c = curves[0];
+    c.varying_ligand = c.labelled_ligand = 1, c.weight_coef = a;
+    allocate_curve_data(c);
+    c.n_points = p.n_points = 12;
+    Binding_constants k;
+    k.K[0][0] = k_true, k.R[0] = 1e-10, k.N[0] = 0.01, k.B[0] = 1.0;
+    for (int j = 0; j < 12; ++j) {
+      c.total_of(j, 1) = totals[j], c.replicates[j] = 3.0;
+      Point_binding point;
+      calculate_bound_ligand_general(1, 1, c.total[j].data(), k, 1.0, point);
+      c.bound[j] = point.bound[0] * (1.0 + 0.03 * noise[j]);
+    }
+    p.value = {1e9, 1e-10, 0.01, 1.0, 1.0};
+    for (int s = 0; s < 5; ++s) p.is_constant[s] = s >= static_cast<int>(start.size());
+    std::copy(start.begin(), start.end(), p.value.begin());
+    setup_variable_map(p, opt);
+    p.accepted = p.value;
+  }
+  double ss_of_values() {  // on copies, the fit's records untouched
+    Fit_parameters q = p;
+    Optimization_data o;
+    return evaluate_model(curves, q, o), o.ss;
+  }
+  Quasi_newton_result run() { return va10_cg(console, curves, p, opt, process_random()); }
+  Curve_table curves;
+  Fit_parameters p;
+  Optimization_data opt;
+  std::istringstream in;
+  std::ostringstream out;
+  Console console{in, out};
+};
+
+TEST(Va10Cg, KeepsAStartThatCannotBeLoweredAndTakesAnImprovement) {
+  // Data made with K 3e14, beyond the upper bound 1e14 of K: from K = 1e14
+  // every larger K is clamped back and every smaller one fits worse.
+  Saturation_fit stuck(3e14, {1e14});
+  const double ss0 = stuck.ss_of_values();
+  Quasi_newton_result r = stuck.run();
+  EXPECT_TRUE(r.status != qn_status::error && stuck.out.str().empty());
+  EXPECT_TRUE(stuck.p.value[0] == 1e14 && stuck.p.accepted[0] == 1e14);
+  EXPECT_DOUBLE_EQ(stuck.opt.ss, 1.05 * ss0);
+  EXPECT_EQ(stuck.opt.n_evaluations, 1 + r.evaluations);
+
+  // From a start off the noisy data's minimum, the minimum that the
+  // Levenberg-Marquardt fit finds is reached; the values, the accepted values
+  // and SS / 1.05 belong together.
+  Saturation_fit off(1e9, {6e8, 1.5e-10, 0.004}), lm(1e9, {6e8, 1.5e-10, 0.004});
+  optimize_fit_simple(lm.curves, lm.p, lm.opt, 200);
+  r = off.run();
+  EXPECT_NEAR(r.f_best / lm.ss_of_values(), 1.0, 1e-6);
+  EXPECT_DOUBLE_EQ(off.opt.ss, 1.05 * off.ss_of_values());
+  EXPECT_EQ(off.p.accepted, off.p.value);
+}
+
+TEST(Va10Cg, RestoresTheStartAfterAnError) {
+  // Weights of 3e30 make SS at a poor start exceed 1e15.
+  Saturation_fit f(1e9, {1e13, 1e-7}, {1e-30, 0.0, 0.0, 0.0, 0.0});
+  const auto before = f.p.value;
+  const double ss0 = f.ss_of_values();
+  EXPECT_EQ(f.run().status, qn_status::error);
+  EXPECT_EQ(f.out.str(),
+            "CG ERROR: Initial SSQR invalid (NaN or too large)\n"
+            "CG optimization skipped (unstable for this data)\n");
+  EXPECT_EQ(f.p.value, before);
+  EXPECT_DOUBLE_EQ(f.opt.ss, 1.05 * ss0);
+}
+
+}  // namespace
+}  // namespace kelvora
