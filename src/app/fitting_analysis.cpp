@@ -14,9 +14,10 @@
 #include "data/assay.hpp"
 #include "data/curve_reader.hpp"
 #include "data/parameter_layout.hpp"
+#include "fit/fit_sequence.hpp"
 #include "fit/minimisers.hpp"
 #include "fit/objective.hpp"
-#include "fit/sequence_guards.hpp"
+#include "fit/tunnel_search.hpp"
 #include "params/auto_estimates.hpp"
 #include "params/dialogues.hpp"
 #include "params/parameter_vector.hpp"
@@ -25,6 +26,7 @@
 #include "util/console.hpp"
 #include "util/fields.hpp"
 #include "util/orderly_stop.hpp"
+#include "util/random.hpp"
 #include "util/text.hpp"
 
 namespace kelvora {
@@ -298,8 +300,9 @@ void automatic_estimates(Analysis& a) {
   } else {
     update_parameters(p, a.opt);
   }
-  // A short simplex from the estimates.
+  // A short simplex from the estimates, then a random search around its point.
   nelder_mead_simplex(a.curves, p, a.opt, 50);
+  tunnel_search_kelvora3(a.curves, p, a.opt, process_random());
 }
 
 // The set-up of one pass, up to the start of fitting. False when the user
@@ -415,25 +418,9 @@ void fit(Analysis& a) {
   console.exact(" Initial sum of squares: " + fmt_es(a.ss_initial, 12, 5));
   console.exact(" Residual Variance (MSE) = " + fmt_es(a.ss_initial / divisor, 12, 5));
 
-  // The fixed sequence of minimisers.
+  // The fixed sequence of minimisers and its guards.
   const bool one_curve = p.n_curves == 1;
-  nelder_mead_simplex(curves, p, opt, 300);
-  optimize_fit_simple(curves, p, opt, 200);
-  if (one_curve) {
-    nelder_mead_simplex(curves, p, opt, 200);
-    nelder_mead_simplex(curves, p, opt, 250);
-  } else {
-    nelder_mead_simplex(curves, p, opt, 200);
-    nelder_mead_simplex(curves, p, opt, 200);
-  }
-  p.accepted = p.value;
-  a.ss_initial = opt.ss;
-  p.backup = p.accepted;
-  optimize_fit_simple(curves, p, opt, 100);
-  optimize_fit_simple(curves, p, opt, 50);
-
-  // A final refinement that made things markedly worse is undone.
-  restore_if_markedly_worse(p, opt, a.ss_initial, !one_curve);
+  a.ss_initial = run_fit_sequence(console, curves, p, opt, process_random()).ss_reference;
 
   console.empty_line();
   console.free_form(rule('=', 41));

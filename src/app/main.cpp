@@ -5,8 +5,19 @@
 #include "app/program.hpp"
 #include "util/console.hpp"
 #include "util/orderly_stop.hpp"
+#include "util/random.hpp"
 
-int main() {
+int main(int argc, char** argv) {
+  const kelvora::Command_line line = kelvora::parse_command_line(argc, argv);
+  if (!line.error.empty()) {
+    std::cerr << line.error << "\n\n" << kelvora::command_line_help;
+    return 2;
+  }
+  if (line.help) {
+    std::cout << kelvora::command_line_help;
+    return 0;
+  }
+  if (line.seed) kelvora::process_random().set_session_seed(*line.seed);
   // Answers read from a file are echoed, so that the transcript shows them.
   const bool echo_input = isatty(STDIN_FILENO) == 0;
   kelvora::Console console(std::cin, std::cout, echo_input);

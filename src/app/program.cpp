@@ -1,5 +1,6 @@
 #include "app/program.hpp"
 
+#include <charconv>
 #include <memory>
 #include <string_view>
 #include <thread>
@@ -44,8 +45,8 @@ constexpr std::string_view banner_text[] = {
     "  o Uses the general binding model of the 1972 paper as",
     "    implemented in the 1980 paper; written in C++20",
     "  o Adapted for 64-bit Microsoft Windows/Console",
-    "  o Uses Nelder-Mead Simplex and Levenberg-Marquardt",
-    "    optimization routines",
+    "  o Uses Nelder-Mead Simplex, Conjugate Gradient, and",
+    "    Levenberg-Marquardt optimization routines",
     "  o Uses weighted nonlinear least squares with numerical derivatives",
     "  o Implements Saturation and Competition displacement binding",
     "  o Reorders data files, Saturation (1st), Competition (next)",
@@ -65,6 +66,48 @@ constexpr std::string_view banner_text[] = {
     "   Check every fitted result against your data before you use it;",
     "   the conclusions drawn from it remain the user's responsibility.\"",
 };
+
+}  // namespace
+
+const char* const command_line_help =
+    "Usage: kelvora [--seed N]\n"
+    "\n"
+    "Starts the interactive analysis of ligand binding curves (the main menu).\n"
+    "\n"
+    "  --seed N  make the session repeatable: every random number it draws (the\n"
+    "            random searches of the fit, the polish of the quasi-Newton\n"
+    "            minimiser, the bootstrap resamples) follows from N, 0 <= N <\n"
+    "            2^64. Two sessions with the same N and the same answers write\n"
+    "            identical result files. Without it, every random search draws\n"
+    "            fresh numbers from the system's entropy source.\n"
+    "  --help    show this text and exit.\n";
+
+Command_line parse_command_line(int argc, const char* const* argv) {
+  Command_line line;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (argument == "--help" || argument == "-h") {
+      line.help = true;
+    } else if (argument == "--seed" && i + 1 < argc) {
+      const std::string_view number = argv[++i];
+      std::uint64_t seed = 0;
+      const auto [end, fault] = std::from_chars(number.data(), number.data() + number.size(), seed);
+      if (fault != std::errc() || end != number.data() + number.size()) {
+        line.error = "kelvora: --seed needs a whole number from 0 to 18446744073709551615, not '" +
+                     std::string(number) + "'";
+        return line;
+      }
+      line.seed = seed;
+    } else {
+      line.error = argument == "--seed" ? "kelvora: --seed needs a number"
+                                        : "kelvora: unknown option '" + std::string(argument) + "'";
+      return line;
+    }
+  }
+  return line;
+}
+
+namespace {
 
 void print_main_menu(Console& console) {
   console.free_form("MAIN MENU:");

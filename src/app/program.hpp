@@ -2,6 +2,9 @@
 // The program entry: banner, main menu, and the global analysis state.
 
 #include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
 
 #include "data/records.hpp"
 
@@ -18,6 +21,15 @@ struct Analysis_state {
 };
 
 void print_banner(Console& console);
+
+// The command line: `kelvora [--seed N]` or `kelvora --help`.
+struct Command_line {
+  bool help = false;
+  std::optional<std::uint64_t> seed;  // --seed N: a repeatable session
+  std::string error;                  // not empty when the line was refused
+};
+Command_line parse_command_line(int argc, const char* const* argv);
+extern const char* const command_line_help;
 
 // Runs the banner and the main menu until the user exits or the input ends
 // (status 0), or until an orderly stop (non-zero status, after `stop_pause`).

@@ -11,13 +11,16 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include "data/assay.hpp"
 #include "data/parameter_layout.hpp"
 #include "fit/minimisers.hpp"
 #include "fit/objective.hpp"
+#include "model/binding_derivatives.hpp"
 #include "model/binding_model.hpp"
 #include "params/parameter_vector.hpp"
+#include "util/parallel.hpp"
 
 namespace kelvora {
 
@@ -75,6 +78,31 @@ void derivatives(const Curve_data& curve, Fit_parameters& params, int point, dou
   }
 }
 
+// The derivatives of the point model by implicit differentiation of its
+// conservation equations (model/binding_derivatives.hpp), placed at the slots
+// of the variable parameters (0 at the constant ones); the C entry belongs to
+// the curve's own correction factor. Returns the predicted value.
+double analytical_derivatives(const Curve_data& curve, const Fit_parameters& params, int point,
+                              int curve_number, bool competition, const Binding_constants& k,
+                              double* d) {
+  Bound_derivatives bd;
+  calculate_bound_derivatives(curve, params, point, k, params.value[c_slot(params, curve_number)],
+                              competition, bd);
+  for (int p = 0; p < params.n_params; ++p) d[p] = 0.0;
+  for (int l = 1; l <= params.n_ligands; ++l) {
+    for (int s = 1; s <= params.n_sites; ++s) d[k_slot(params, l, s)] = bd.dK[l - 1][s - 1];
+    d[n_slot(params, l)] = bd.dN[l - 1];
+  }
+  for (int s = 1; s <= params.n_sites; ++s) {
+    d[r_slot(params, s)] = bd.dR[s - 1];
+    d[b_slot(params, s)] = bd.dB[s - 1];
+  }
+  d[c_slot(params, curve_number)] = bd.dC;
+  for (int p = 0; p < params.n_params; ++p)
+    if (params.is_constant[p]) d[p] = 0.0;
+  return bd.bound;
+}
+
 }  // namespace
 
 void calculate_derivatives2(const Curve_data& curve, Fit_parameters& params, int point, double* d,
@@ -84,34 +112,70 @@ void calculate_derivatives2(const Curve_data& curve, Fit_parameters& params, int
   derivatives(curve, params, point, d, curve_number, competition, base);
 }
 
-void calculate_gradient_hessian(Curve_table& curves, Fit_parameters& params,
-                                Optimization_data& opt) {
+void calculate_derivatives_analytical(const Curve_data& curve, const Fit_parameters& params,
+                                      int point, double* d, int curve_number) {
+  analytical_derivatives(curve, params, point, curve_number, is_competition_assay(curve, params),
+                         binding_constants(params), d);
+}
+
+void calculate_gradient_hessian(Curve_table& curves, Fit_parameters& params, Optimization_data& opt,
+                                Derivative_kind kind) {
   const int m = params.n_var;
-  for (int i = 0; i < m; ++i) {
-    opt.beta[i] = 0.0;
-    for (int k = 0; k < m; ++k) opt.alpha[i][k] = 0.0;
-  }
-  double d[max_params];
-  for (int c = 0; c < params.n_curves; ++c) {
+  const Binding_constants constants = binding_constants(params);
+  // Adds the points of curve c to g and H (lower triangle). The numerical
+  // derivatives change the values of `q` for a moment, so a thread works on
+  // its own copy of the record.
+  auto add_curve = [&](int c, Fit_parameters& q, double* g, Variable_matrix& h) {
     const Curve_data& curve = curves[c];
-    const bool competition = is_competition_assay(curve, params);
+    const bool competition = is_competition_assay(curve, q);
+    double d[max_params];
     for (int j = 0; j < curve.n_points; ++j) {
       // Residual and weight at the point the derivatives are taken at (the
       // base of the forward differences), so that g belongs to that point.
-      const double base = predicted_bound(curve, params, j, c + 1, competition);
+      double base;
+      if (kind == Derivative_kind::analytical) {
+        base = analytical_derivatives(curve, q, j, c + 1, competition, constants, d);
+      } else {
+        base = predicted_bound(curve, q, j, c + 1, competition);
+        derivatives(curve, q, j, d, c + 1, competition, base);
+      }
       const double e = curve.bound[j] - base;
       const double w = compute_weight(base, curve.weight_coef, curve.replicates[j]);
       // The weight depends on the prediction, w = r / v(Yhat), so
       //   dSS/dtheta = -2 sum w (e + e^2 v'/(2 v)) d
       // and g = sum w (e + e^2 v'/(2 v)) d is minus half the exact gradient.
       const double e_gradient = e + 0.5 * e * e * variance_log_slope(base, curve.weight_coef);
-      derivatives(curve, params, j, d, c + 1, competition, base);
       for (int i = 0; i < m; ++i) {
-        const double di = d[params.var_map[i]];
-        opt.beta[i] += w * e_gradient * di;
-        for (int k = 0; k <= i; ++k) opt.alpha[i][k] += w * di * d[params.var_map[k]];
+        const double di = d[q.var_map[i]];
+        g[i] += w * e_gradient * di;
+        for (int k = 0; k <= i; ++k) h[i][k] += w * di * d[q.var_map[k]];
       }
     }
+  };
+  for (int i = 0; i < m; ++i) {
+    opt.beta[i] = 0.0;
+    for (int k = 0; k < m; ++k) opt.alpha[i][k] = 0.0;
+  }
+  if (params.n_curves > 1 && params.n_points >= parallel_points) {
+    // Each curve's sums apart, added in curve order: the result does not
+    // depend on the number of threads.
+    struct Curve_sums {
+      double g[max_var] = {};
+      Variable_matrix h{};
+    };
+    std::vector<Curve_sums> sums(params.n_curves);
+    parallel_for(params.n_curves, [&](int c) {
+      Fit_parameters q = params;
+      add_curve(c, q, sums[c].g, sums[c].h);
+    });
+    for (const Curve_sums& curve : sums) {
+      for (int i = 0; i < m; ++i) {
+        opt.beta[i] += curve.g[i];
+        for (int k = 0; k <= i; ++k) opt.alpha[i][k] += curve.h[i][k];
+      }
+    }
+  } else {
+    for (int c = 0; c < params.n_curves; ++c) add_curve(c, params, opt.beta.data(), opt.alpha);
   }
   for (int i = 0; i < m; ++i) {
     const double h = opt.alpha[i][i];
@@ -122,6 +186,11 @@ void calculate_gradient_hessian(Curve_table& curves, Fit_parameters& params,
     opt.beta[i] /= opt.scale[i];
     for (int k = 0; k <= i; ++k) opt.alpha[i][k] /= opt.scale[i] * opt.scale[k];
   }
+}
+
+void calculate_analytical_gradient_hessian(Curve_table& curves, Fit_parameters& params,
+                                           Optimization_data& opt) {
+  calculate_gradient_hessian(curves, params, opt, Derivative_kind::analytical);
 }
 
 bool cholesky_decomp(int m, Variable_matrix& a, double& det) {
@@ -255,6 +324,7 @@ Lm_summary optimize_fit_simple(Curve_table& curves, Fit_parameters& params, Opti
       params.value[params.var_map[i]] = params.accepted[params.var_map[i]];
   };
   Lm_summary summary;
+  const long long evaluations_at_entry = opt.n_evaluations;
   opt.lambda = 0.0;
   evaluate_model(curves, params, opt);
   opt.ss_prev = opt.ss;
@@ -299,6 +369,7 @@ Lm_summary optimize_fit_simple(Curve_table& curves, Fit_parameters& params, Opti
     restore_accepted();
     evaluate_model(curves, params, opt);
   }
+  summary.evaluations = opt.n_evaluations - evaluations_at_entry;
   return summary;
 }
 

@@ -4,6 +4,7 @@
 // values (the best point so far) and opt.ss. None prints anything.
 
 #include "data/records.hpp"
+#include "util/random.hpp"
 
 namespace kelvora {
 
@@ -17,13 +18,16 @@ namespace kelvora {
 void nelder_mead_simplex(Curve_table& curves, Fit_parameters& params, Optimization_data& opt,
                          int max_iter);
 
-// What one Levenberg-Marquardt run did: the iterations begun and why it
-// stopped (max_iter reached, an accepted step that gained less than 1e-6 of
-// SS after the tenth iteration, or damping beyond 1e10).
+// What one Levenberg-Marquardt run did: the iterations begun, the objective
+// evaluations and tunnel moves it made, and why it stopped (max_iter reached,
+// an accepted step that gained less than 1e-6 of SS, damping beyond 1e10, or
+// eleven failed steps in a row).
 struct Lm_summary {
-  enum class Stop { iteration_limit, small_gain, damping_limit };
+  enum class Stop { iteration_limit, small_gain, damping_limit, repeated_failures };
   Stop stop = Stop::iteration_limit;
   int iterations = 0;
+  long long evaluations = 0;
+  int tunnel_moves = 0;
 };
 
 // Levenberg-Marquardt refinement with forward-difference derivatives: scaled
@@ -36,6 +40,25 @@ struct Lm_summary {
 //   J. Soc. Indust. Appl. Math. 11, 431-441 (1963).
 Lm_summary optimize_fit_simple(Curve_table& curves, Fit_parameters& params, Optimization_data& opt,
                                int max_iter);
+
+// The enhanced refinement: derivatives by implicit differentiation of the
+// mass-action equations, steps confined to a trust region (radius Delta on
+// the step relative to max(1, |value|)) and a damping lambda that both follow
+// the quality rho = achieved / predicted decrease of SS (the Gauss-Newton
+// model's prediction for the step actually taken): rho < 0.25 halves Delta
+// and multiplies lambda by 4, rho > 0.5 widens Delta by 1.5 (at most 10) and
+// multiplies lambda by 0.6 (at least 1e-8). A refused factorisation or a
+// repaired step calls the tunnel move. Stops after 200 iterations, on a gain
+// below 1e-6 of SS, after eleven failures in a row or when lambda exceeds
+// 1e10. Returns at the best point found with SS and residuals belonging to
+// it, and the numerical gradient and Hessian there in `opt`.
+Lm_summary levenberg_marquardt_enhanced(Curve_table& curves, Fit_parameters& params,
+                                        Optimization_data& opt, Random_generator& rng);
+
+// Decrease of SS that the Gauss-Newton model in `opt` (scaled gradient and
+// Hessian) predicts for the step from the accepted values to the current ones:
+//   2 g^T u - u^T H u   (u the step in the scaled variables).
+double predicted_decrease(const Fit_parameters& params, const Optimization_data& opt);
 
 // Damping of the Levenberg-Marquardt iterations (opt.lambda). The first
 // damped value, and the largest worth trying: beyond it a step is too short
@@ -56,10 +79,20 @@ bool raise_damping_after_rejection(Optimization_data& opt);
 // Gradient g = sum w (e + e^2 v'/(2 v)) d (minus half the gradient of SS, the
 // weights w = r / v(Yhat) depending on the prediction) and Gauss-Newton
 // Hessian H = sum w d d^T over all points at the current values (d the
-// derivatives of the prediction), scaled by s = sqrt(H(i,i)) (or 1), with
-// H(i,i) raised by 1e-8 |H(i,i)| before scaling.
-void calculate_gradient_hessian(Curve_table& curves, Fit_parameters& params,
-                                Optimization_data& opt);
+// derivatives of the prediction, by forward differences or analytically),
+// scaled by s = sqrt(H(i,i)) (or 1), with H(i,i) raised by 1e-8 |H(i,i)|
+// before scaling.
+enum class Derivative_kind { numerical, analytical };
+void calculate_gradient_hessian(Curve_table& curves, Fit_parameters& params, Optimization_data& opt,
+                                Derivative_kind kind = Derivative_kind::numerical);
+void calculate_analytical_gradient_hessian(Curve_table& curves, Fit_parameters& params,
+                                           Optimization_data& opt);
+
+// d(p) = dYhat/dvalue(p) of one point (0-based) for every variable slot p
+// (0 for constant ones), by implicit differentiation of the conservation
+// equations.
+void calculate_derivatives_analytical(const Curve_data& curve, const Fit_parameters& params,
+                                      int point, double* d, int curve_number);
 
 // d(p) ~ dYhat/dvalue(p) of one point (0-based) for every variable slot p
 // (0 for constant ones), by a forward difference with step

@@ -8,6 +8,7 @@
 #include "data/parameter_layout.hpp"
 #include "model/binding_model.hpp"
 #include "params/parameter_vector.hpp"
+#include "util/parallel.hpp"
 
 namespace kelvora {
 
@@ -95,13 +96,17 @@ void evaluate_model(Curve_table& curves, Fit_parameters& params, Optimization_da
   for (int i = 0; i < params.n_var; ++i) enforce_parameter_bounds(params, params.var_map[i]);
 
   const Binding_constants k = binding_constants(params);
-  double ss = 0.0;
-  Point_binding point;
-  for (int c = 0; c < params.n_curves; ++c) {
+  // Each curve's sum first, then the curves' sums in curve order, so that the
+  // result is the same whether the curves are evaluated on one thread or
+  // several.
+  double curve_ss[max_curves];
+  auto evaluate_curve = [&](int c) {
     Curve_data& curve = curves[c];
     const double C = params.value[c_slot(params, c + 1)];
     const bool competition = is_competition_assay(curve, params);
     const int labelled = curve.labelled_ligand - 1;
+    Point_binding point;
+    double sum = 0.0;
     for (int j = 0; j < curve.n_points; ++j) {
       calculate_binding_unified(curve, params, j, k, C, competition, point);
       const double predicted = point.bound[labelled];
@@ -110,9 +115,17 @@ void evaluate_model(Curve_table& curves, Fit_parameters& params, Optimization_da
       curve.predicted[j] = predicted;
       curve.residual[j] = residual;
       curve.weight[j] = weight;
-      ss += residual * residual * weight;
+      sum += residual * residual * weight;
     }
+    curve_ss[c] = sum;
+  };
+  if (params.n_curves > 1 && params.n_points >= parallel_points) {
+    parallel_for(params.n_curves, evaluate_curve);
+  } else {
+    for (int c = 0; c < params.n_curves; ++c) evaluate_curve(c);
   }
+  double ss = 0.0;
+  for (int c = 0; c < params.n_curves; ++c) ss += curve_ss[c];
   // A vector that held a negative value scores (1 + 1e6) times its sum.
   opt.ss = had_negative ? ss + 1.0e6 * ss : ss;
   ++opt.n_evaluations;

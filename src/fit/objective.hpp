@@ -13,6 +13,10 @@
 
 namespace kelvora {
 
+// From this many data points on, the curves of an analysis are evaluated on
+// several threads (below it the threads would cost more than they save).
+constexpr int parallel_points = 4000;
+
 // Repairs the current values, evaluates the model there and stores SS in
 // opt.ss; a vector that held a negative value scores (1 + 1e6) SS. Then the
 // sites are kept in order (a relabelling that leaves SS unchanged).

@@ -13,6 +13,7 @@
 #include <array>
 #include <memory>
 
+#include "data/parameter_layout.hpp"
 #include "fit/minimisers.hpp"
 #include "fit/objective.hpp"
 #include "fit/tunnel_search.hpp"
@@ -58,6 +59,35 @@ void finish_at_accepted(Curve_table& curves, Fit_parameters& params, Optimizatio
   if (!at_accepted) evaluate_model(curves, params, opt);
 }
 
+// The record of a one-curve analysis of curve c: the same ligands, sites,
+// values and constant flags, with curve c's correction factor as C1 and the
+// cooperativity factors in the slots a one-curve vector has for them.
+Fit_parameters one_curve_record(const Fit_parameters& params, int c, int n_points) {
+  Fit_parameters one = params;
+  one.n_curves = 1;
+  one.n_points = n_points;
+  one.n_params = get_total_npar(one);
+  auto copy_slot = [&](int to, int from) {
+    one.name[to] = params.name[from];
+    one.value[to] = one.accepted[to] = params.value[from];
+    one.is_constant[to] = params.is_constant[from];
+  };
+  copy_slot(c_slot(one, 1), c_slot(params, c));
+  one.name[c_slot(one, 1)] = "C1";
+  for (int s = 1; s <= params.n_sites; ++s) copy_slot(b_slot(one, s), b_slot(params, s));
+  for (int p = one.n_params; p < max_params; ++p) one.is_constant[p] = true;
+  return one;
+}
+
+// The slot of the full record that slot p of curve c's one-curve record
+// stands for.
+int full_record_slot(const Fit_parameters& params, const Fit_parameters& one, int p, int c) {
+  if (p == c_slot(one, 1)) return c_slot(params, c);
+  for (int s = 1; s <= params.n_sites; ++s)
+    if (p == b_slot(one, s)) return b_slot(params, s);
+  return p;  // K, R and N sit in the same slots
+}
+
 }  // namespace
 
 Strategy_summary optimize_fit_with_tunnel(Curve_table& curves, Fit_parameters& params,
@@ -86,7 +116,7 @@ Strategy_summary optimize_fit_with_tunnel(Curve_table& curves, Fit_parameters& p
     const Tunnel_result moved = tunnel_from_accepted(curves, params, opt, before, rng, summary);
     at_accepted = false;
     if (!moved.improved) {
-      summary.stop = Stop::damping_limit;
+      summary.stop = Stop::damping_exceeded;
       return false;
     }
     opt.lambda = 0.0;
@@ -201,7 +231,7 @@ Strategy_summary optimize_with_adaptive_tunnel(Curve_table& curves, Fit_paramete
         if (!tunnel(true, improved)) break;
         if (!improved) {
           // Neither ever shorter steps nor the random search get anywhere.
-          summary.stop = Stop::damping_limit;
+          summary.stop = Stop::damping_exceeded;
           break;
         }
         stalls = 0;
@@ -271,24 +301,26 @@ Strategy_summary fit_curves_independently(Curve_table& curves, Fit_parameters& p
   std::array<int, max_params> count{};
 
   // The one-curve problem: curve c copied into the first slot of a table
-  // whose other slots stay empty, and a copy of the record that differs only
-  // in its curve and point counts.
+  // whose other slots stay empty, and the record of a one-curve analysis
+  // (one_curve_record) for it.
   auto single = std::make_unique<Curve_table>();
-  for (int c = 0; c < params.n_curves; ++c) {
-    (*single)[0] = curves[c];
-    Fit_parameters one = params;
-    one.n_curves = 1;
-    one.n_points = curves[c].n_points;
+  for (int c = 1; c <= params.n_curves; ++c) {
+    (*single)[0] = curves[c - 1];
+    Fit_parameters one = one_curve_record(params, c, curves[c - 1].n_points);
     Optimization_data one_opt = opt;
+    setup_variable_map(one, one_opt);
     one_opt.n_evaluations = 0;
     evaluate_model(*single, one, one_opt);  // the simplex starts from this SS
     nelder_mead_simplex(*single, one, one_opt, 250);
     optimize_fit_simple(*single, one, one_opt, 200);
     private_evaluations += one_opt.n_evaluations;
-    for (int i = 0; i < params.n_var; ++i) {
-      const int p = params.var_map[i];
-      sum[p] += one.value[p];
-      ++count[p];
+    // Back to the slots of the full record: the shared K, R, N and B are
+    // averaged over the curves, C<c> is curve c's own.
+    for (int p = 0; p < one.n_params; ++p) {
+      if (one.is_constant[p]) continue;
+      const int full = full_record_slot(params, one, p, c);
+      sum[full] += one.value[p];
+      ++count[full];
     }
   }
   for (int p = 0; p < max_params; ++p)

@@ -17,7 +17,7 @@ struct Strategy_summary {
   // damping beyond its limit with a tunnel move that found nothing; a step
   // that gained nothing with a tunnel move that found nothing, after
   // iteration 20; or, for the fixed sequences, the end of the sequence.
-  enum class Stop { iteration_limit, small_gain, damping_limit, stalled, completed };
+  enum class Stop { iteration_limit, small_gain, damping_exceeded, stalled, completed };
   long long evaluations = 0;  // objective evaluations, private copies included
   int iterations = 0;
   int tunnel_moves = 0;
@@ -48,13 +48,13 @@ Strategy_summary optimize_with_adaptive_tunnel(Curve_table& curves, Fit_paramete
                                                Optimization_data& opt, Random_generator& rng);
 
 // Fits every curve alone (simplex, 250 iterations, then Levenberg-Marquardt,
-// 200) on a private copy of that curve and of the parameter record with the
-// curve count set to 1 (so the one-curve problem reads its correction factor
-// from the slot of C1 and its cooperativity factors from the slots that
-// follow it), then sets every variable parameter, value and accepted, to the
-// mean of its fitted values over the curves. When that point gains less
-// than 5 % over ss_ref (the SS the caller measured before), a simplex of 200
-// iterations refines it on the whole problem.
+// 200) as a one-curve analysis: a private copy of that curve and a record
+// whose C1 is that curve's correction factor and whose B's are the
+// analysis's. Then every variable K, R, N and B, value and accepted, becomes
+// the mean of its fitted values over the curves, and every variable C<c>
+// curve c's own fitted value. When that point gains less than 5 % over
+// ss_ref (the SS the caller measured before), a simplex of 200 iterations
+// refines it on the whole problem.
 Strategy_summary fit_curves_independently(Curve_table& curves, Fit_parameters& params,
                                           Optimization_data& opt, double ss_ref,
                                           Random_generator& rng);

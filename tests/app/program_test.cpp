@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <vector>
 
 #include "report/example_files.hpp"
 #include "support/dialogue.hpp"
@@ -121,7 +122,44 @@ TEST(Analysis, EndOfInputAtTheStemPromptReturnsToTheMenu) {
   EXPECT_FALSE(fs::exists("My_results.out"));
 }
 
+TEST(CommandLine, AcceptsASeedAndHelpAndRefusesAnythingElse) {
+  auto parse = [](std::vector<const char*> args) {
+    args.insert(args.begin(), "kelvora");
+    return parse_command_line(static_cast<int>(args.size()), args.data());
+  };
+  const Command_line plain = parse({});
+  EXPECT_TRUE(plain.error.empty() && !plain.help && !plain.seed);
+  const Command_line seeded = parse({"--seed", "18446744073709551615"});
+  EXPECT_TRUE(seeded.error.empty() && seeded.seed == 18446744073709551615ull);
+  EXPECT_TRUE(parse({"--help"}).help);
+  for (const auto& bad : std::vector<std::vector<const char*>>{{"--seed"},
+                                                               {"--seed", "-1"},
+                                                               {"--seed", "7x"},
+                                                               {"--seed", "18446744073709551616"},
+                                                               {"--seeds", "7"}})
+    EXPECT_FALSE(parse(bad).error.empty()) << bad[0];
+}
+
 #ifdef KELVORA_BINARY
+TEST(Program, ASeededSessionIsRepeatable) {
+  Scratch_folder folder;
+  // EX1_SAT, one site, default constants and estimates, automatic estimates
+  // (with their random search) and the whole fit.
+  testing::write_text("answers.txt", "4\n1\nrun\nEX1_SAT\n\n1\n\n\n\n\n\n\n\n\nY\n\n\nN\n5\n");
+  std::string first;
+  for (int run = 0; run < 2; ++run) {
+    const std::string command =
+        std::string(KELVORA_BINARY) + " --seed 7 < answers.txt > transcript.txt";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const std::string out = testing::read_text("run.out");
+    EXPECT_NE(out.find("K11"), std::string::npos);
+    if (run == 0)
+      first = out;
+    else
+      EXPECT_EQ(out, first);
+  }
+}
+
 TEST(Program, RunsAsAProcessFromAFileOfAnswers) {
   Scratch_folder folder;
   testing::write_text("answers.txt", "4\n4\n5\n");

@@ -4,7 +4,7 @@
 
 #include "fit/minimisers.hpp"
 #include "fit/objective.hpp"
-#include "fit/sequence_guards.hpp"
+#include "fit/fit_sequence.hpp"
 #include "model/binding_model.hpp"
 #include "params/parameter_vector.hpp"
 

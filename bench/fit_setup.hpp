@@ -1,0 +1,59 @@
+#pragma once
+// The analyses of the fit benchmarks, set up as a user would through the
+// program's own dialogues (from scripted answers): the example curve files,
+// the number of sites, the constant parameters, the default estimates.
+
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "data/assay.hpp"
+#include "data/curve_reader.hpp"
+#include "fit/objective.hpp"
+#include "params/dialogues.hpp"
+#include "params/parameter_vector.hpp"
+#include "report/example_files.hpp"
+#include "util/console.hpp"
+
+namespace kelvora::bench {
+
+struct Analysis_setup {
+  Curve_table curves;
+  Fit_parameters params;
+  Optimization_data opt;
+};
+
+// Reads the example files `files` (written into a scratch folder) and sets up
+// `sites` sites with the constant parameters `constants` (an answer to the
+// constant-parameter dialogue; empty for its default) and default estimates.
+inline void set_up_example_analysis(Analysis_setup& a, const std::vector<std::string>& files,
+                                    int sites, const std::string& constants) {
+  const auto folder = std::filesystem::temp_directory_path() / "kelvora_fit_bench";
+  std::filesystem::create_directories(folder);
+  const auto previous = std::filesystem::current_path();
+  std::filesystem::current_path(folder);
+  create_simple_saturation_file();
+  create_competition_file();
+  create_twosite_file();
+  std::string answers;
+  for (const auto& file : files) answers += file + "\n";
+  answers += "\n" + constants + "\n" + std::string(60, '\n');
+  std::istringstream in(answers);
+  std::ostringstream out;
+  Console console(in, out);
+  read_input_files(console, a.curves, a.params);
+  reorder_curves_saturation_first(console, a.curves, a.params);
+  a.params.n_sites = sites;
+  setup_parameter_names(a.params);
+  setup_constant_parameters(console, a.curves, a.params);
+  setup_variable_map(a.params, a.opt);
+  get_initial_parameters(console, a.params);
+  apply_k_constraints_barrier(a.params);
+  a.params.accepted = a.params.value;
+  a.params.backup = a.params.accepted;
+  evaluate_model(a.curves, a.params, a.opt);
+  std::filesystem::current_path(previous);
+}
+
+}  // namespace kelvora::bench

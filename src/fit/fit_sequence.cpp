@@ -1,0 +1,119 @@
+#include "fit/fit_sequence.hpp"
+
+#include <cmath>
+#include <functional>
+
+#include "fit/minimisers.hpp"
+#include "fit/objective.hpp"
+#include "fit/quasi_newton.hpp"
+#include "fit/staged_strategies.hpp"
+#include "fit/tunnel_search.hpp"
+
+namespace kelvora {
+
+namespace {
+
+// The lowest sum of squares seen and its point. A stage's opt.ss is not
+// always the sum of its values (hand-ons above the reached value, a simplex
+// that keeps the entry value), so each point is evaluated afresh on a copy of
+// the record; the stages' own hand-ons are left as they are.
+class Best_point {
+ public:
+  void consider(Curve_table& curves, const Fit_parameters& params) {
+    Fit_parameters copy = params;
+    evaluate_model(curves, copy, scratch_);
+    if (scratch_.ss < ss_) {  // false for a sum that is not a number
+      ss_ = scratch_.ss;
+      value_ = copy.value;
+      found_ = true;
+    }
+  }
+  // Makes the best point the current and accepted one when the current point
+  // is worse; true when it did.
+  bool restore_if_better(Curve_table& curves, Fit_parameters& params, Optimization_data& opt) {
+    consider(curves, params);
+    const bool better = found_ && scratch_.ss != ss_;
+    if (better) params.value = value_;
+    params.accepted = params.value;
+    evaluate_model(curves, params, opt);
+    return better;
+  }
+  long long evaluations() const { return scratch_.n_evaluations; }
+
+ private:
+  Optimization_data scratch_;
+  bool found_ = false;
+  double ss_ = INFINITY;
+  std::array<double, max_params> value_{};
+};
+
+}  // namespace
+
+Sequence_summary run_fit_sequence(Console& console, Curve_table& curves, Fit_parameters& params,
+                                  Optimization_data& opt, Random_generator& rng) {
+  Sequence_summary summary;
+  Best_point best;
+  best.consider(curves, params);
+  const long long evaluations_at_entry = opt.n_evaluations;
+  auto stage = [&](std::string_view name, const std::function<void()>& run) {
+    const long long before = opt.n_evaluations;
+    run();
+    summary.stages.push_back({name, opt.n_evaluations - before, opt.ss});
+    best.consider(curves, params);
+  };
+  auto simplex = [&](int max_iter) {
+    return [&, max_iter] { nelder_mead_simplex(curves, params, opt, max_iter); };
+  };
+  auto lm = [&](int max_iter) {
+    return [&, max_iter] { optimize_fit_simple(curves, params, opt, max_iter); };
+  };
+  const auto quasi_newton = [&] { va10_cg(console, curves, params, opt, rng); };
+  const auto adaptive_tunnel = [&] { optimize_with_adaptive_tunnel(curves, params, opt, rng); };
+  const auto staged = [&] { optimize_multidataset_staged(curves, params, opt, rng); };
+
+  stage("simplex 300", simplex(300));
+  stage("Levenberg-Marquardt 200", lm(200));
+  stage("enhanced Levenberg-Marquardt",
+        [&] { levenberg_marquardt_enhanced(curves, params, opt, rng); });
+  if (params.n_curves == 1) {
+    stage("simplex 200", simplex(200));
+    stage("quasi-Newton", quasi_newton);
+    stage("simplex 250", simplex(250));
+    stage("adaptive tunnel", adaptive_tunnel);
+    stage("quasi-Newton", quasi_newton);
+  } else {
+    stage("simplex 200", simplex(200));
+    stage("staged", staged);
+    stage("staged", staged);
+    stage("simplex 200", simplex(200));
+    stage("adaptive tunnel", adaptive_tunnel);
+    stage("quasi-Newton", quasi_newton);
+  }
+
+  // The point reached is the reference of the final refinements.
+  params.accepted = params.value;
+  summary.ss_reference = opt.ss;
+  params.backup = params.accepted;
+  stage("Levenberg-Marquardt 100", lm(100));
+  stage("Levenberg-Marquardt 50", lm(50));
+
+  // A refinement that made the fit markedly worse, or whose sum is not a
+  // number, is undone (whatever the number of curves: the backup exists).
+  summary.restored_markedly_worse =
+      restore_if_markedly_worse(params, opt, summary.ss_reference, true);
+  summary.returned_to_best = best.restore_if_better(curves, params, opt);
+  summary.evaluations = opt.n_evaluations - evaluations_at_entry + best.evaluations();
+  return summary;
+}
+
+bool restore_if_markedly_worse(Fit_parameters& params, Optimization_data& opt, double ss_reference,
+                               bool nan_restores) {
+  const bool worse = opt.ss > 2.0 * ss_reference || (nan_restores && std::isnan(opt.ss));
+  if (!worse) return false;
+  params.accepted = params.backup;
+  params.value = params.accepted;
+  opt.ss = ss_reference;
+  return true;
+}
+
+}  // namespace kelvora

@@ -1,0 +1,51 @@
+#pragma once
+// The fixed sequence of minimisers of one fit pass, and its guards.
+
+#include <string_view>
+#include <vector>
+
+#include "data/records.hpp"
+#include "util/console.hpp"
+#include "util/random.hpp"
+
+namespace kelvora {
+
+// What one stage of the sequence cost and the sum of squares it handed on
+// (some stages hand on more than they reached, see va10_cg).
+struct Stage_record {
+  std::string_view name;
+  long long evaluations = 0;
+  double ss_handed_on = 0.0;
+};
+
+struct Sequence_summary {
+  std::vector<Stage_record> stages;
+  double ss_reference = 0.0;  // SS after the main sequence, before the final refinements
+  bool restored_markedly_worse = false;
+  bool returned_to_best = false;  // the final point was not the best one seen
+  long long evaluations = 0;      // all stages and guards together
+};
+
+// Runs the minimisers in their fixed order on the current values (accepted
+// equal to them, opt.ss their sum of squares):
+//   simplex (300), Levenberg-Marquardt (200), enhanced Levenberg-Marquardt;
+//   one curve:      simplex (200), quasi-Newton, simplex (250), adaptive tunnel, quasi-Newton;
+//   several curves: simplex (200), staged strategy twice, simplex (200), adaptive tunnel,
+//                   quasi-Newton;
+//   then, from the point so reached (saved in backup, its SS the reference),
+//   Levenberg-Marquardt (100) and (50).
+// Guards: a final refinement that ends above twice the reference, or at a sum
+// that is not a number, is undone; and the fit ends at the lowest sum of
+// squares that the start or any stage reached, with value = accepted = that
+// point and opt.ss and the curves' residuals belonging to it.
+Sequence_summary run_fit_sequence(Console& console, Curve_table& curves, Fit_parameters& params,
+                                  Optimization_data& opt, Random_generator& rng);
+
+// When opt.ss exceeds twice `ss_reference` (the sum of squares of the point
+// saved in params.backup) — or, when `nan_restores`, is not a number — the
+// backup becomes the accepted and current values and opt.ss becomes
+// `ss_reference`. Returns true when it restored.
+bool restore_if_markedly_worse(Fit_parameters& params, Optimization_data& opt, double ss_reference,
+                               bool nan_restores);
+
+}  // namespace kelvora
