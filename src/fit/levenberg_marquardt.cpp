@@ -286,15 +286,53 @@ bool apply_corrections(Fit_parameters& params, const Optimization_data& opt) {
 bool levenberg_marquardt_step(Fit_parameters& params, Optimization_data& opt) {
   const int m = params.n_var;
   if (opt.lm_mode == 1 && opt.lambda == 0.0) opt.lambda = first_damping;
-  for (int i = 0; i < m; ++i) {
-    for (int k = 0; k <= i; ++k) opt.work[i][k] = opt.alpha[i][k];
-    if (opt.lambda > 0.0) opt.work[i][i] += opt.lambda;
+  // Variables whose step would leave their admissible range are held at the
+  // bound they cross, and the step of the others solves the damped system
+  // with those moves given:
+  //   (H + lambda I)_ff x_f = g_f - H_fb x_b.
+  // A minimum on a bound (a nonspecific ratio of 0, a vanishing second site,
+  // a correction factor at its limit) is thus approached like any other,
+  // where a step that crossed the bound would only be repaired and refused.
+  bool held[max_var] = {};
+  double x[max_var] = {};  // scaled step
+  for (int round = 0; round <= m; ++round) {
+    int free[max_var];
+    int n_free = 0;
+    double rhs[max_var];
+    for (int i = 0; i < m; ++i) {
+      if (held[i]) continue;
+      double r = opt.beta[i];
+      for (int k = 0; k < m; ++k)
+        if (held[k]) r -= (k < i ? opt.alpha[i][k] : opt.alpha[k][i]) * x[k];
+      rhs[n_free] = r;
+      free[n_free++] = i;
+    }
+    for (int a = 0; a < n_free; ++a) {
+      for (int b = 0; b <= a; ++b) opt.work[a][b] = opt.alpha[free[a]][free[b]];
+      if (opt.lambda > 0.0) opt.work[a][a] += opt.lambda;
+    }
+    double det = 1.0;
+    if (n_free > 0 && !cholesky_decomp(n_free, opt.work, det)) return false;
+    opt.lambda_start = det;
+    double x_free[max_var];
+    solve_linear_sys(n_free, opt.work, rhs, x_free);
+    for (int a = 0; a < n_free; ++a) x[free[a]] = x_free[a];
+    bool newly_held = false;
+    for (int i = 0; i < m; ++i) {
+      if (held[i]) continue;
+      const int p = params.var_map[i];
+      const auto range = admissible_range(parameter_kind(params, p));
+      const double updated = params.accepted[p] + x[i] / opt.scale[i];
+      if (!range || !(updated < range->lower || updated > range->upper)) continue;
+      const double bound = updated < range->lower ? range->lower : range->upper;
+      // Only a value inside the range is held at its bound (one outside it
+      // is left to the repairs).
+      if (!(params.accepted[p] >= range->lower && params.accepted[p] <= range->upper)) continue;
+      held[i] = newly_held = true;
+      x[i] = (bound - params.accepted[p]) * opt.scale[i];
+    }
+    if (!newly_held) break;
   }
-  double det = 0.0;
-  if (!cholesky_decomp(m, opt.work, det)) return false;
-  opt.lambda_start = det;
-  double x[max_var];
-  solve_linear_sys(m, opt.work, opt.beta.data(), x);
   for (int i = 0; i < m; ++i) opt.delta[i] = x[i] / opt.scale[i];
   return apply_corrections(params, opt);
 }

@@ -145,7 +145,7 @@ TEST(Program, ASeededSessionIsRepeatable) {
   Scratch_folder folder;
   // EX1_SAT, one site, default constants and estimates, automatic estimates
   // (with their random search) and the whole fit.
-  testing::write_text("answers.txt", "4\n1\nrun\nEX1_SAT\n\n1\n\n\n\n\n\n\n\n\nY\n\n\nN\n5\n");
+  testing::write_text("answers.txt", "4\n1\nrun\nEX1_SAT\n\n1\n\n\n\n\n\n\n\nY\nN\n5\n");
   std::string first;
   for (int run = 0; run < 2; ++run) {
     const std::string command =
