@@ -2,9 +2,9 @@
 
 #include <cmath>
 
+#include "fit/fit_sequence.hpp"
 #include "fit/minimisers.hpp"
 #include "fit/objective.hpp"
-#include "fit/fit_sequence.hpp"
 #include "model/binding_model.hpp"
 #include "params/parameter_vector.hpp"
 
@@ -90,18 +90,70 @@ TEST(LevenbergMarquardt, ReachesTheMinimumOfNoisyDataAndStaysThere) {
              std::log(2e9));
   const double k = std::exp(log_k), r = std::exp(best_log_r(log_k)), ss_min = f.ss_at(k, r);
 
-  f.p.value[0] = f.p.accepted[0] = 1.05 * k;
-  f.p.value[1] = f.p.accepted[1] = 0.97 * r;
-  optimize_fit_simple(f.curves, f.p, f.opt, 200);
-  EXPECT_NEAR(f.opt.ss / ss_min, 1.0, 1e-8);
-  EXPECT_NEAR(f.p.value[0] / k, 1.0, 1e-6);
-  EXPECT_NEAR(f.p.value[1] / r, 1.0, 1e-6);
-  // From the minimum no step gains: damping rises from 0 past 1e10 and the
-  // run ends long before its iteration limit, the point kept.
-  const Lm_summary again = optimize_fit_simple(f.curves, f.p, f.opt, 200);
-  EXPECT_TRUE(again.stop != Lm_summary::Stop::iteration_limit && again.iterations < 40);
-  EXPECT_NEAR(f.p.value[0] / k, 1.0, 1e-6);
-  EXPECT_LE(f.opt.ss, ss_min * (1 + 1e-8));
+  // Both variants: numerical derivatives, and analytical ones with the
+  // trust region (whose tunnel move cannot be needed here).
+  Random_generator rng;
+  for (const bool enhanced : {false, true}) {
+    auto run = [&] {
+      return enhanced ? levenberg_marquardt_enhanced(f.curves, f.p, f.opt, rng)
+                      : optimize_fit_simple(f.curves, f.p, f.opt, 200);
+    };
+    f.p.value[0] = f.p.accepted[0] = 1.05 * k;
+    f.p.value[1] = f.p.accepted[1] = 0.97 * r;
+    run();
+    EXPECT_NEAR(f.opt.ss / ss_min, 1.0, 1e-8) << enhanced;
+    EXPECT_NEAR(f.p.value[0] / k, 1.0, 1e-6);
+    EXPECT_NEAR(f.p.value[1] / r, 1.0, 1e-6);
+    // From the minimum no step gains much: the run ends long before its
+    // iteration limit, the point kept.
+    const Lm_summary again = run();
+    EXPECT_TRUE(again.stop != Lm_summary::Stop::iteration_limit && again.iterations < 40);
+    EXPECT_EQ(again.tunnel_moves, 0);
+    EXPECT_NEAR(f.p.value[0] / k, 1.0, 1e-6);
+    EXPECT_LE(f.opt.ss, ss_min * (1 + 1e-8));
+  }
+}
+
+TEST(LevenbergMarquardt, ReachesAMinimumOnABound) {
+  // One-site data (noise-free, 3 % noise) fitted with two sites: the minimum
+  // lies where the second site vanishes (R2 at its lower bound) or merges
+  // with the first, and N at 0, where steps keep crossing the bounds. The
+  // two-site fit must do as well as the one-site fit, which the one-site
+  // model's minimum (found by the simplex and LM from the truth) gives.
+  for (const double noise : {0.0, 0.03}) {
+    One_site_fit one(ex1_truth, ex1_truth, {true, true, true, false, false}, noise);
+    optimize_fit_simple(one.curves, one.p, one.opt, 200);
+    Fit_parameters& p = one.p;
+    const Curve_table curves = one.curves;
+    Fit_parameters two;
+    two.n_ligands = two.n_curves = 1;
+    two.n_sites = 2;
+    two.n_points = 12;
+    setup_parameter_names(two);  // K11 K12 R1 R2 N1 C1 B1 B2
+    const double start[8] = {7e8, 1e8, 0.7e-10, 1e-9, 1e-3, 1.0, 1.0, 1.0};
+    for (int s = 0; s < 8; ++s) two.value[s] = start[s], two.is_constant[s] = s >= 5;
+    Optimization_data opt;
+    setup_variable_map(two, opt);
+    two.accepted = two.value;
+    Curve_table fitted = curves;
+    evaluate_model(fitted, two, opt);
+    optimize_fit_simple(fitted, two, opt, 200);
+    Random_generator rng;
+    levenberg_marquardt_enhanced(fitted, two, opt, rng);
+    EXPECT_LE(opt.ss, one.opt.ss * (1.0 + 1e-6) + 1e-12) << noise << " " << p.value[0];
+  }
+}
+
+TEST(LevenbergMarquardt, PredictedDecreaseMatchesSmallSteps) {
+  // For a short step the Gauss-Newton model's decrease equals the achieved
+  // one to first order, so the step quality is near 1 (and positive).
+  One_site_fit f(ex1_truth, {8e8, 1.2e-10, 0.02, 1.0, 1.0}, {true, true, true, false, false});
+  calculate_analytical_gradient_hessian(f.curves, f.p, f.opt);
+  const double ss = f.opt.ss;
+  for (int i = 0; i < 3; ++i) f.p.value[i] = f.p.accepted[i] * (1.0 + 1e-4 * (i + 1));
+  const double predicted = predicted_decrease(f.p, f.opt);
+  evaluate_model(f.curves, f.p, f.opt);
+  EXPECT_NEAR((ss - f.opt.ss) / predicted, 1.0, 0.01);
 }
 
 TEST(LevenbergMarquardt, DampingRules) {
@@ -145,13 +197,19 @@ TEST(Derivatives, MatchTheClosedFormOverTheAdmissibleRange) {
     One_site_fit f(ex1_truth, v, {true, true, true, true, true});
     for (int j = 0; j < 12; ++j) {
       double d[max_params], expected[5];
-      calculate_derivatives2(f.curves[0], f.p, j, d, 1);
       closed_form_derivatives(ex1_total[j], v, expected);
       const double typical[5] = {v[0], v[1], std::max(v[2], 0.01), v[3], v[4]};
-      for (int s = 0; s < 5; ++s) {
-        const double tolerance =
-            1e-5 * std::abs(expected[s]) + 1e-6 * f.curves[0].predicted[j] / typical[s];
-        EXPECT_NEAR(d[s], expected[s], tolerance) << s << " " << j << " " << v[0] << " " << v[2];
+      for (const bool analytical : {false, true}) {
+        if (analytical) {
+          calculate_derivatives_analytical(f.curves[0], f.p, j, d, 1);
+        } else {
+          calculate_derivatives2(f.curves[0], f.p, j, d, 1);
+        }
+        for (int s = 0; s < 5; ++s) {
+          const double tolerance =
+              1e-5 * std::abs(expected[s]) + 1e-6 * f.curves[0].predicted[j] / typical[s];
+          EXPECT_NEAR(d[s], expected[s], tolerance) << s << " " << j << " " << analytical;
+        }
       }
     }
   }

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sstream>
+
+#include "fit/fit_sequence.hpp"
 #include "fit/objective.hpp"
 #include "fit/staged_strategies.hpp"
 #include "fit/tunnel_search.hpp"
@@ -141,6 +144,38 @@ TEST(StagedStrategy, EndsAtTheJointMinimumOfTwoCurves) {
   EXPECT_LT(worst_error(f.p), 1e-4);
   EXPECT_NEAR(f.p.value[4], 1.3, 1.3e-4);
   EXPECT_GT(s.evaluations, 0);
+}
+
+TEST(StagedStrategy, FitsEachCurveWithItsOwnCorrectionFactor) {
+  // Three curves made with C = 1, 1.3 and 0.8, all held at those values:
+  // each curve alone gives back K, R, N exactly, and so does their mean.
+  Random_generator rng = seeded(3);
+  Curves f(truth, {2e9, 0.6e-10, 0.02}, {1.0, 1.3, 0.8});
+  f.p.value[4] = 1.3, f.p.value[5] = 0.8;
+  f.p.is_constant[4] = f.p.is_constant[5] = true;
+  setup_variable_map(f.p, f.opt);
+  f.p.accepted = f.p.value;
+  evaluate_model(f.curves, f.p, f.opt);
+  fit_curves_independently(f.curves, f.p, f.opt, f.opt.ss, rng);
+  EXPECT_LT(worst_error(f.p), 1e-4);
+  EXPECT_EQ(f.p.value[6], 1.0);  // B1, constant, untouched
+}
+
+TEST(FitSequence, EndsAtTheBestPointWithItsOwnSum) {
+  Random_generator rng = seeded(11);
+  Curves f(truth, {3e8, 3e-10, 0.05}, {1.0, 1.3, 0.8});
+  const double start_ss = f.opt.ss;
+  std::istringstream in;
+  std::ostringstream out;
+  Console console(in, out);
+  const Sequence_summary s = run_fit_sequence(console, f.curves, f.p, f.opt, rng);
+  EXPECT_LT(f.opt.ss, 1e-12 * start_ss);
+  EXPECT_LT(worst_error(f.p), 1e-4);
+  EXPECT_EQ(f.p.value, f.p.accepted);
+  EXPECT_EQ(f.opt.ss, f.fresh_ss());
+  // No stage handed on a sum below the final one.
+  for (const Stage_record& stage : s.stages) EXPECT_GE(stage.ss_handed_on, f.opt.ss) << stage.name;
+  EXPECT_TRUE(out.str().empty());
 }
 
 }  // namespace
