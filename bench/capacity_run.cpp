@@ -2,8 +2,9 @@
 // saturation curves of <points> points each (one ligand, one site; K, R and N
 // fitted, the C's and B1 constant), made from K = 3e8, R = 2.5e-10, N = 0.02
 // with 3 % noise, fitted from the default estimates. Release build:
-//   build/bench/capacity_run 50 1000 7
-// prints the wall time, the evaluations of each stage and the result.
+//   build/bench/capacity_run 50 1000 7 [threads]
+// prints the wall time, the evaluations of each stage and the result. The
+// result does not depend on the number of threads (default: processors).
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include "model/binding_model.hpp"
 #include "params/dialogues.hpp"
 #include "params/parameter_vector.hpp"
+#include "util/parallel.hpp"
 #include "util/random.hpp"
 
 int main(int argc, char** argv) {
@@ -23,6 +25,7 @@ int main(int argc, char** argv) {
   const int n_curves = argc > 1 ? std::atoi(argv[1]) : 50;
   const int n_points = argc > 2 ? std::atoi(argv[2]) : 1000;
   const unsigned long long seed = argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 7;
+  if (argc > 4) set_worker_threads(std::atoi(argv[4]));
   if (n_curves < 1 || n_curves > max_curves || n_points < 4 || n_points > max_points) {
     std::fprintf(stderr, "usage: capacity_run <curves 1-50> <points 4-1000> <seed>\n");
     return 2;
@@ -82,7 +85,7 @@ int main(int argc, char** argv) {
   for (const Stage_record& stage : summary.stages)
     std::printf("  %-30.*s %8lld\n", static_cast<int>(stage.name.size()), stage.name.data(),
                 stage.evaluations);
-  std::printf("K11 %.6e  R1 %.6e  N1 %.6e\n", p.value[k_slot(p, 1, 1)], p.value[r_slot(p, 1)],
-              p.value[n_slot(p, 1)]);
+  std::printf("threads %d  K11 %.17g  R1 %.17g  N1 %.17g\n", worker_threads(),
+              p.value[k_slot(p, 1, 1)], p.value[r_slot(p, 1)], p.value[n_slot(p, 1)]);
   return 0;
 }

@@ -15,8 +15,13 @@ namespace kelvora {
 // with the best vertex in value and accepted and opt.ss = min(f(best), the
 // opt.ss held at entry).
 //   Nelder-Mead simplex method: Comput. J. 7, 308-313 (1965).
-void nelder_mead_simplex(Curve_table& curves, Fit_parameters& params, Optimization_data& opt,
-                         int max_iter);
+struct Simplex_summary {
+  int iterations = 0;
+  long long evaluations = 0;
+  bool converged = false;  // stopped on the spread of the vertices, not max_iter
+};
+Simplex_summary nelder_mead_simplex(Curve_table& curves, Fit_parameters& params,
+                                    Optimization_data& opt, int max_iter);
 
 // What one Levenberg-Marquardt run did: the iterations begun, the objective
 // evaluations and tunnel moves it made, and why it stopped (max_iter reached,

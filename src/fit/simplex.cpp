@@ -37,15 +37,18 @@ Point along(const Point& c, const Point& toward, double factor, int m) {
 
 }  // namespace
 
-void nelder_mead_simplex(Curve_table& curves, Fit_parameters& params, Optimization_data& opt,
-                         int max_iter) {
+Simplex_summary nelder_mead_simplex(Curve_table& curves, Fit_parameters& params,
+                                    Optimization_data& opt, int max_iter) {
+  Simplex_summary summary;
+  const long long evaluations_at_entry = opt.n_evaluations;
   const int m = params.n_var;
   const double ss_entry = opt.ss;
   update_parameters(params, opt);
   if (m == 0) {
     evaluate_model(curves, params, opt);
     if (ss_entry < opt.ss) opt.ss = ss_entry;
-    return;
+    summary.evaluations = opt.n_evaluations - evaluations_at_entry;
+    return summary;
   }
 
   Point vertex[max_var + 1];
@@ -71,6 +74,7 @@ void nelder_mead_simplex(Curve_table& curves, Fit_parameters& params, Optimizati
   for (int v = 0; v <= m; ++v) f[v] = evaluate_at(curves, params, opt, vertex[v]);
 
   for (int iteration = 1; iteration <= max_iter; ++iteration) {
+    summary.iterations = iteration;
     // Ranking; strict comparisons keep the lower vertex on ties.
     int best = 0, worst = 0, second = 0;
     for (int v = 1; v <= m; ++v) {
@@ -82,7 +86,10 @@ void nelder_mead_simplex(Curve_table& curves, Fit_parameters& params, Optimizati
         second = v;
       }
     }
-    if (iteration >= 10 && std::abs(f[worst] - f[best]) < 1e-6 * std::abs(f[best])) break;
+    if (iteration >= 10 && std::abs(f[worst] - f[best]) < 1e-6 * std::abs(f[best])) {
+      summary.converged = true;
+      break;
+    }
 
     Point centroid;
     for (int i = 0; i < m; ++i) {
@@ -133,6 +140,8 @@ void nelder_mead_simplex(Curve_table& curves, Fit_parameters& params, Optimizati
   update_parameters(params, opt);
   evaluate_model(curves, params, opt);
   opt.ss = std::min(f[best], ss_entry);
+  summary.evaluations = opt.n_evaluations - evaluations_at_entry;
+  return summary;
 }
 
 }  // namespace kelvora
