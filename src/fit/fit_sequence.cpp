@@ -11,43 +11,26 @@
 
 namespace kelvora {
 
-namespace {
-
-// The lowest sum of squares seen and its point. A stage's opt.ss is not
-// always the sum of its values (hand-ons above the reached value, a simplex
-// that keeps the entry value), so each point is evaluated afresh on a copy of
-// the record; the stages' own hand-ons are left as they are.
-class Best_point {
- public:
-  void consider(Curve_table& curves, const Fit_parameters& params) {
-    Fit_parameters copy = params;
-    evaluate_model(curves, copy, scratch_);
-    if (scratch_.ss < ss_) {  // false for a sum that is not a number
-      ss_ = scratch_.ss;
-      value_ = copy.value;
-      found_ = true;
-    }
+void Best_point::consider(Curve_table& curves, const Fit_parameters& params) {
+  Fit_parameters copy = params;
+  evaluate_model(curves, copy, scratch_);
+  // A sum that is not a number is never the best.
+  if (found_ ? scratch_.ss < ss_ : !std::isnan(scratch_.ss)) {
+    ss_ = scratch_.ss;
+    value_ = copy.value;
+    found_ = true;
   }
-  // Makes the best point the current and accepted one when the current point
-  // is worse; true when it did.
-  bool restore_if_better(Curve_table& curves, Fit_parameters& params, Optimization_data& opt) {
-    consider(curves, params);
-    const bool better = found_ && scratch_.ss != ss_;
-    if (better) params.value = value_;
-    params.accepted = params.value;
-    evaluate_model(curves, params, opt);
-    return better;
-  }
-  long long evaluations() const { return scratch_.n_evaluations; }
+}
 
- private:
-  Optimization_data scratch_;
-  bool found_ = false;
-  double ss_ = INFINITY;
-  std::array<double, max_params> value_{};
-};
-
-}  // namespace
+bool Best_point::restore_if_better(Curve_table& curves, Fit_parameters& params,
+                                   Optimization_data& opt) {
+  consider(curves, params);
+  const bool better = found_ && scratch_.ss != ss_;
+  if (better) params.value = value_;
+  params.accepted = params.value;
+  evaluate_model(curves, params, opt);
+  return better;
+}
 
 Sequence_summary run_fit_sequence(Console& console, Curve_table& curves, Fit_parameters& params,
                                   Optimization_data& opt, Random_generator& rng) {

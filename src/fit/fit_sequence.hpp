@@ -1,6 +1,7 @@
 #pragma once
 // The fixed sequence of minimisers of one fit pass, and its guards.
 
+#include <array>
 #include <string_view>
 #include <vector>
 
@@ -24,6 +25,27 @@ struct Sequence_summary {
   bool restored_markedly_worse = false;
   bool returned_to_best = false;  // the final point was not the best one seen
   long long evaluations = 0;      // all stages and guards together
+};
+
+// The lowest sum of squares among the points offered, and its point. A
+// stage's opt.ss is not always the sum of its values (hand-ons above the
+// reached value, a simplex that keeps the entry value), so each point is
+// evaluated afresh, on a copy of the record (the curves' residuals are
+// overwritten).
+class Best_point {
+ public:
+  void consider(Curve_table& curves, const Fit_parameters& params);
+  // Offers the current point; when a better one was seen it becomes the
+  // current point (true). Either way value = accepted and opt.ss and the
+  // residuals belong to the point.
+  bool restore_if_better(Curve_table& curves, Fit_parameters& params, Optimization_data& opt);
+  long long evaluations() const { return scratch_.n_evaluations; }
+
+ private:
+  Optimization_data scratch_;
+  bool found_ = false;
+  double ss_ = 0.0;
+  std::array<double, max_params> value_{};
 };
 
 // Runs the minimisers in their fixed order on the current values (accepted

@@ -237,6 +237,22 @@ TEST(Simplex, StartingVerticesAndOneVariable) {
   EXPECT_TRUE(f.opt.ss == 1e-300 && f.p.value[1] == 1e-10);  // the constant R1 untouched
 }
 
+TEST(SequenceGuard, ReturnsToTheBestPointSeen) {
+  One_site_fit f(ex1_truth, ex1_truth, {true, true, true, false, false}, 0.03);
+  optimize_fit_simple(f.curves, f.p, f.opt, 200);
+  const auto minimum = f.p.value;
+  const double ss_min = f.opt.ss;
+  Best_point best;
+  best.consider(f.curves, f.p);
+  f.p.value[0] *= 1.5;
+  best.consider(f.curves, f.p);
+  f.p.value[1] = std::nan("");  // a point without a sum is never kept
+  EXPECT_TRUE(best.restore_if_better(f.curves, f.p, f.opt));
+  EXPECT_TRUE(f.p.value == minimum && f.p.accepted == minimum);
+  EXPECT_EQ(f.opt.ss, ss_min);
+  EXPECT_FALSE(best.restore_if_better(f.curves, f.p, f.opt));  // already there
+}
+
 TEST(SequenceGuard, UndoesARefinementThatMoreThanDoubledTheSum) {
   Fit_parameters p;
   p.backup[0] = 1e9;  // the point whose sum of squares is the reference, 10

@@ -3,11 +3,13 @@
 #include <sstream>
 
 #include "fit/fit_sequence.hpp"
+#include "fit/minimisers.hpp"
 #include "fit/objective.hpp"
 #include "fit/staged_strategies.hpp"
 #include "fit/tunnel_search.hpp"
 #include "model/binding_model.hpp"
 #include "params/parameter_vector.hpp"
+#include "util/parallel.hpp"
 
 namespace kelvora {
 namespace {
@@ -176,6 +178,29 @@ TEST(FitSequence, EndsAtTheBestPointWithItsOwnSum) {
   // No stage handed on a sum below the final one.
   for (const Stage_record& stage : s.stages) EXPECT_GE(stage.ss_handed_on, f.opt.ss) << stage.name;
   EXPECT_TRUE(out.str().empty());
+}
+
+TEST(LargeAnalyses, GiveTheSameSumsAndGradientsOnAnyNumberOfThreads) {
+  Curves f(truth, {2e9, 0.6e-10, 0.02}, {1.0, 1.3, 0.8, 1.1, 0.9});
+  auto sums = [&f](int threads, int points) {
+    set_worker_threads(threads);
+    f.p.n_points = points;  // the point count decides whether threads are used
+    evaluate_model(f.curves, f.p, f.opt);
+    calculate_gradient_hessian(f.curves, f.p, f.opt);
+    std::vector<double> all{f.opt.ss};
+    for (int i = 0; i < f.p.n_var; ++i) {
+      all.push_back(f.opt.beta[i]);
+      for (int k = 0; k <= i; ++k) all.push_back(f.opt.alpha[i][k]);
+    }
+    return all;
+  };
+  const auto one_thread = sums(1, parallel_points);
+  EXPECT_EQ(sums(2, parallel_points), one_thread);
+  EXPECT_EQ(sums(5, parallel_points), one_thread);
+  const auto small = sums(2, 60);  // evaluated in one thread, summed alike
+  for (std::size_t i = 0; i < small.size(); ++i)
+    EXPECT_NEAR(small[i], one_thread[i], 1e-12 * std::abs(one_thread[i])) << i;
+  set_worker_threads(2);
 }
 
 }  // namespace
