@@ -82,7 +82,12 @@ struct Optimization_data {
   std::array<double, max_var> beta{};
   std::array<double, max_var> delta{};
   std::array<double, max_var> scale{};
-  std::array<double, max_var> se{};
+  std::array<double, max_var> se{};  // standard errors, by variable number
+  // The 95 % bootstrap percentile interval of each variable parameter; valid
+  // when has_intervals.
+  std::array<double, max_var> ci_lower{};
+  std::array<double, max_var> ci_upper{};
+  bool has_intervals = false;
   Variable_matrix alpha{};
   Variable_matrix work{};
   double lambda = 0.0;

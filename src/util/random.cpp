@@ -1,6 +1,7 @@
 #include "util/random.hpp"
 
 #include <chrono>
+#include <mutex>
 
 namespace kelvora {
 
@@ -26,7 +27,10 @@ Seed_sources system_seed_sources() {
                 std::chrono::steady_clock::now().time_since_epoch().count());
           },
           [] {
+            // Streams of a run may reseed on several threads at once.
+            static std::mutex mutex;
             static std::random_device device;
+            std::lock_guard lock(mutex);
             return static_cast<std::uint32_t>(device());
           }};
 }
@@ -79,6 +83,17 @@ void Random_generator::seed_from_entropy() {
   if (!session_)
     for (auto& word : seed) word = sources_.entropy();
   install(seed);
+}
+
+Random_generator Random_generator::for_stream(std::uint64_t run_seed, std::uint64_t index,
+                                              bool repeatable, Seed_sources sources) {
+  std::uint64_t state = run_seed ^ (index * 0xA0761D6478BD642FULL);
+  const std::uint64_t stream_seed = splitmix64(state) ^ splitmix64(state);
+  Random_generator g(std::move(sources));
+  g.session_ = stream_seed;  // the first seed follows from the stream alone
+  g.install({});
+  if (!repeatable) g.session_.reset();
+  return g;
 }
 
 void Random_generator::set_session_seed(std::optional<std::uint64_t> session) {

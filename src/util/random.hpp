@@ -49,6 +49,20 @@ class Random_generator {
   void set_session_seed(std::optional<std::uint64_t> session);
   void set_sources(Seed_sources sources) { sources_ = std::move(sources); }
 
+  // A generator of its own for stream `index` of a run (one bootstrap
+  // replicate, say), seeded from `run_seed` and the index alone, so that
+  // streams can be drawn on any thread in any order with the same numbers.
+  // When `repeatable`, its own later seedings derive from them too (as under
+  // a session seed); otherwise they use `sources`.
+  static Random_generator for_stream(std::uint64_t run_seed, std::uint64_t index, bool repeatable,
+                                     Seed_sources sources = system_seed_sources());
+
+  // Whether a session seed is set.
+  bool repeatable() const { return session_.has_value(); }
+
+  // 64 random bits (to seed the streams of a run from this generator).
+  std::uint64_t next_bits() { return engine_(); }
+
   // Uniform on [0, 1): the top 53 bits of one 64-bit output.
   double uniform() { return static_cast<double>(engine_() >> 11) * 0x1.0p-53; }
 

@@ -52,7 +52,7 @@ INSTANTIATE_TEST_SUITE_P(
         Real_case{1.0e9, 12, 5, " 1.00000E+09"}, Real_case{1.23456e-9, 12, 5, " 1.23456E-09"},
         Real_case{-1.0e-10, 12, 5, "-1.00000E-10"}, Real_case{0.0, 12, 5, " 0.00000E+00"},
         Real_case{9.9999996e-10, 12, 5, " 1.00000E-09"},  // carry into the exponent
-        Real_case{1.0e-300, 12, 5, "1.00000E-300"},  // three-digit exponent
+        Real_case{1.0e-300, 12, 5, "1.00000E-300"},       // three-digit exponent
         Real_case{-1.0e-300, 12, 5, "************"}, Real_case{2.0e150, 14, 4, "   2.0000E+150"},
         Real_case{1.0, 5, 5, "*****"}, Real_case{nan, 16, 8, "             NaN"},
         Real_case{inf, 12, 4, "    Infinity"}, Real_case{-inf, 14, 4, "     -Infinity"},

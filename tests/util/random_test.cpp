@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace kelvora {
@@ -88,6 +89,26 @@ TEST(RandomGenerator, SessionSeedMakesEveryRequestRepeatable) {
   c.set_session_seed(8);
   c.seed_from_entropy();
   EXPECT_NE(draws(c, 4), from_a[0]);
+}
+
+TEST(RandomGenerator, StreamsOfARunDependOnTheRunAndTheIndexOnly) {
+  std::uint32_t ticks = 1, entropy = 1;
+  auto stream = [&](std::uint64_t run, std::uint64_t index, bool repeatable) {
+    Random_generator g =
+        Random_generator::for_stream(run, index, repeatable, counting_sources(ticks, entropy));
+    auto first = draws(g, 3);
+    g.seed_from_entropy();  // a tunnel move's reseeding inside the stream
+    auto second = draws(g, 3);
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+  };
+  EXPECT_EQ(stream(42, 3, true), stream(42, 3, true));
+  EXPECT_NE(stream(42, 3, true), stream(42, 4, true));
+  EXPECT_NE(stream(42, 3, true), stream(43, 3, true));
+  // Without repeatability only the stream's start is fixed.
+  const auto a = stream(42, 3, false), b = stream(42, 3, false);
+  EXPECT_TRUE(std::equal(a.begin(), a.begin() + 3, b.begin()));
+  EXPECT_NE(a, b);
 }
 
 }  // namespace
