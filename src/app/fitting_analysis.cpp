@@ -446,6 +446,15 @@ void fit(Analysis& a) {
 void report(Analysis& a) {
   Fit_parameters& p = a.params;
   Optimization_data& opt = a.opt;
+  // Bootstrap standard errors and intervals of the fitted parameters.
+  constexpr int replicates = 100;
+  if (p.n_curves == 1) {
+    calculate_bootstrap_se_kelvora(a.console, a.curves, p, opt, replicates, process_random());
+  } else {
+    calculate_bootstrap_se_kelvora_multi(a.console, a.curves, p, opt, replicates,
+                                         process_random());
+  }
+  print_bound_warnings(a.console, p);
   copy_values_to_accepted(p, p.n_params);
   p.backup = p.accepted;
   opt.ss_prev = opt.ss;
@@ -457,6 +466,9 @@ void report(Analysis& a) {
   a.console.empty_line();
   print_detailed_results(a.console, a.curves, p, opt);
   calculate_runs(a.console, a.curves, p);
+  plot_graphics_data(a.plot.stream(), a.curves, p, opt, a.results);
+  if (a.scatchard.is_open())
+    save_graphics_data_cl(a.console, a.scatchard.stream(), a.curves, p, opt, a.results);
 }
 
 // True when the user asks for another fit of the same data. The names,
@@ -494,7 +506,14 @@ void close_analysis(Analysis& a) {
   const std::string competition_name = a.stem + "_Competition.out";
   if (!a.all_saturation) {
     Output_file competition;
-    competition_saved = competition.create(competition_name) && competition.close();
+    if (competition.create(competition_name)) {
+      // The predicted values belong to the values as they stand (also after
+      // a cancelled fit).
+      if (a.params.n_params > 0) evaluate_model(a.curves, a.params, a.opt);
+      competition_ic50_analysis_bootstrap(competition.stream(), a.curves, a.params, a.results,
+                                          process_random(), 1000);
+      competition_saved = competition.close();
+    }
   }
 
   Console& console = a.console;

@@ -55,7 +55,7 @@ constexpr std::string_view banner_text[] = {
     "  o Varying hot ligand [M] must not be less than 1.0E-14 M",
     "  o Applies automatic initial parameter estimates (K, R, N)",
     "  o Allows refitting data using last fitted parameter values",
-    "  o Bootstrap standard errors: not in this version yet",
+    "  o Implements bootstrap parameter standard errors",
     "  o Performs Runs test of curve-fit residual patterns",
     "  o Plots of Log(Total Ligand) vs Bound/Total: not yet",
     "",
