@@ -145,19 +145,20 @@ Competition_result analyse_competition_curve(const Curve_data& curve, const Fit_
   result.n_sites = n_sites;
   result.n_replicates = n_replicates;
 
-  // Apparent Kd over the sites, weighted by capacity: sum Kd(s) R(s) / sum R(s).
-  double capacity = 0.0, kd_hot_sum = 0.0, kd_cold_sum = 0.0;
+  // Apparent Kd over the sites, weighted by capacity: sum Kd(s) R(s) / sum R(s);
+  // with one site simply that site's Kd, whatever its capacity.
+  double capacity = 0.0, kd_hot_sum = 0.0, kd_cold_sum = 0.0, kd_hot_first = 0.0;
   for (int s = 1; s <= n_sites; ++s) {
     const double r = params.value[r_slot(params, s)];
     const double kd_hot = 1.0 / params.value[k_slot(params, hot_ligand, s)];
     const double kd_cold = 1.0 / params.value[k_slot(params, cold_ligand, s)];
-    if (s == 1) result.kd_cold_first = kd_cold;
+    if (s == 1) kd_hot_first = kd_hot, result.kd_cold_first = kd_cold;
     capacity += r;
     kd_hot_sum += kd_hot * r;
     kd_cold_sum += kd_cold * r;
   }
-  result.kd_hot_app = kd_hot_sum / capacity;
-  result.kd_cold_app = kd_cold_sum / capacity;
+  result.kd_hot_app = n_sites == 1 ? kd_hot_first : kd_hot_sum / capacity;
+  result.kd_cold_app = n_sites == 1 ? result.kd_cold_first : kd_cold_sum / capacity;
 
   // The competitor's nonspecific ratio, kept from exceeding what the first
   // point can carry; B0spec refers every percentage to the first point.
