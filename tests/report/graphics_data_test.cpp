@@ -1,0 +1,120 @@
+#include "report/graphics_data.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+#include <tuple>
+
+#include "report/results.hpp"
+#include "support/dialogue.hpp"
+
+namespace kelvora {
+namespace {
+
+// Two ligands, one site, K11 constant so that N1 (slot 4) is variable 3. Curve 1:
+// ligand 2 displaces 1 nM of labelled ligand 1; curve 2: saturation by ligand 1.
+struct Fixture {
+  Curve_table curves;
+  Fit_parameters params;
+  Optimization_data opt;
+  Fit_results results;
+  testing::Dialogue dialogue{""};
+
+  Fixture() {
+    std::tie(params.n_ligands, params.n_sites, params.n_curves, params.n_params, params.n_var,
+             params.n_points) = std::tuple{2, 1, 2, 8, 5, 25};
+    params.name = {"K11", "K21", "R1", "N1", "N2", "C1", "C2", "B1"};
+    params.value = {1e9, 1e8, 1e-10, 0.1, 0.2, 1.0, 1.0, 1.0};
+    params.is_constant = {true, false, false, false, false, false, true, true};
+    params.var_of_param = {-1, 0, 1, 2, 3, 4, -1, -1};
+    opt.se = {1e7, 1e-11, 0.01, 0.3, 0.05};
+    opt.ss = 0.5;
+    Curve_data& comp = curves[0];
+    comp.file_name = "COMP";
+    std::tie(comp.n_points, comp.varying_ligand, comp.labelled_ligand) = std::tuple{3, 2, 1};
+    comp.total = {{1e-9, 0, 0, 0}, {1e-9, 1e-8, 0, 0}, {1e-9, 0, 0, 0}};  // 1 and 3 hold none
+    comp.bound = {5e-10, 2e-10, 4e-10};
+    comp.predicted = {4e-10, 2.5e-10, 3e-10};
+    Curve_data& sat = curves[1];
+    sat.file_name = "SAT";
+    std::tie(sat.n_points, sat.varying_ligand, sat.labelled_ligand) = std::tuple{2, 1, 1};
+    sat.total = {{1e-8, 0, 0, 0}, {1e-8, 0, 0, 0}};
+    sat.bound = {2e-9, 5e-10};  // the second has less bound than 0.1 of free
+    sat.predicted = {2.2e-9, 6e-10};
+    sat.weight = {1e20, 1e20};  // sigma = 1e-10
+  }
+  std::string scatchard() {
+    std::ostringstream out;
+    save_graphics_data_cl(dialogue.console(), out, curves, params, opt, results);
+    return out.str();
+  }
+};
+
+TEST(PlotData, CompetitionBlockAndPlottedPointsWithoutCompetitor) {
+  Fixture f;
+  f.params.n_curves = 1;
+  std::ostringstream out;
+  plot_graphics_data(out, f.curves, f.params, f.opt, f.results);
+  EXPECT_EQ(out.str(),
+            "\nCOMP, FIT NO.    1\nHOT (varying), HOT (labeled):\n   2   1\n"
+            "Data points:      3\nNumber of receptor sites:  1\n\n"
+            "  Log(Total)(M)         B/T_obs         B/T_pred         \n"
+            " -1.40000000E+01   5.00000000E-01   4.00000000E-01 \n"
+            " -8.00000000E+00   2.00000000E-01   2.50000000E-01 \n"
+            " -1.40000000E+01   0.00000000E+00   0.00000000E+00 \n");
+  EXPECT_EQ(make_curve_plot(f.curves, 0, f.params, f.opt).log_total,
+            (std::vector<double>{-14, -8}));
+}
+
+TEST(ScatchardData, SaturationBlockByHand) {
+  Fixture f;
+  EXPECT_EQ(f.scatchard(),
+            "\n" + std::string(39, '=') + "\nSATURATION ASSAY ANALYSIS\nSAT, CURVE NO.    1\n" +
+                std::string(39, '=') + "\n\nHOT (varying), HOT (labeled):\n   1   1\n" +
+                "Data points:      2\nNumber of receptor sites:  1\nSSQ Residuals:  5.00000E-01\n"
+                "Residual Variance (MSE) =  2.38095E-02\nt-value for 95% CI:  2.150\n\n"
+                "  Total_Ligand(M)   Bound_Ligand(M)   Bound_Spec(M)     Bound_pred(M)     "
+                "Bound_Sp_pred(M)  B_Spec/F_obs      B_Spec/F_pred     95%_B/F_Lower_CL  "
+                "95%_B/F_Upper_CL  NonSpec_x_Free    \n"
+                "  1.00000000E-08    2.00000000E-09    1.20000000E-09    2.20000000E-09    "
+                "1.42000000E-09    1.50000000E-01    1.82051282E-01    1.20529262E-01    "
+                "1.79470738E-01    8.00000000E-10  \n"
+                "  n/a  (negative specific binding, NS may be overestimated)\n");
+  EXPECT_EQ(f.results.n_blocks, 1);
+}
+
+TEST(ScatchardData, TValueAndLimitsFollowTheDegreesOfFreedom) {
+  for (const auto& [df, t, shown] :
+       {std::tuple{10, 2.3, " 2.300"}, {20, 2.15, " 2.150"}, {31, 1.96, " 1.960"}}) {
+    Fixture f;
+    f.params.n_points = f.params.n_var + df;
+    const std::string text = f.scatchard();
+    EXPECT_NE(text.find(std::string("t-value for 95% CI: ") + shown + "\n"), text.npos) << df;
+    // To first order Var(B/F) = sigma^2 (NS - 1 + S/F)^2 / F^2 + sNS^2.
+    const double so = 1.2e-9, fo = 8e-9, ns = 0.1, s_ns = 0.01, sigma = 1e-10;
+    const double half = t * std::hypot(sigma * (ns - 1 + so / fo) / fo, s_ns);
+    double lower = 0, upper = 0;  // columns 8 and 9 of the first row
+    std::sscanf(text.c_str() + text.find("  1.00000000E-08"), "%*g %*g %*g %*g %*g %*g %*g %lg %lg",
+                &lower, &upper);
+    EXPECT_NEAR(lower, so / fo - half, 1e-8) << df;
+    EXPECT_NEAR(upper, so / fo + half, 1e-8) << df;
+  }
+}
+
+TEST(BoundWarnings, OnlyVariableParametersAtABound) {
+  Fit_parameters p;
+  p.n_params = 4;
+  p.name = {"K11", "R1", "N1", "C1"};
+  p.value = {1e14, 1e-10, 0.0, 10.0};
+  p.is_constant[3] = true;
+  testing::Dialogue d("");
+  print_bound_warnings(d.console(), p);
+  EXPECT_EQ(d.transcript(),
+            "WARNING: K11 =  1.00000E+14 is at its bound; the data do not determine it.\n"
+            "WARNING: N1 =  0.00000E+00 is at its bound; the data do not determine it.\n");
+}
+
+}  // namespace
+}  // namespace kelvora
