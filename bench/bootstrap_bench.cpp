@@ -1,0 +1,46 @@
+// Speed of the single-curve bootstrap (100 replicates) on the EX1_SAT example
+// after its fit, with K, R and N variable, on 1 and 2 threads (Release build,
+// a fixed session seed so that every run draws the same resamples):
+//   build/rel/bench/bootstrap_bench --benchmark_repetitions=9
+//   --benchmark_report_aggregates_only=true
+#include <benchmark/benchmark.h>
+
+#include <sstream>
+
+#include "fit/fit_sequence.hpp"
+#include "fit_setup.hpp"
+#include "stats/bootstrap_se.hpp"
+#include "util/parallel.hpp"
+#include "util/random.hpp"
+
+namespace kelvora {
+namespace {
+
+void BM_Bootstrap(benchmark::State& state) {
+  bench::Analysis_setup fitted;
+  bench::set_up_example_analysis(fitted, {"EX1_SAT"}, 1, "");
+  std::istringstream in;
+  std::ostringstream out;
+  Console console(in, out);
+  Random_generator rng;
+  rng.set_session_seed(7);
+  run_fit_sequence(console, fitted.curves, fitted.params, fitted.opt, rng);
+  set_worker_threads(static_cast<int>(state.range(0)));
+  int converged = 0;
+  for (auto _ : state) {
+    bench::Analysis_setup a = fitted;
+    out.str("");
+    Random_generator run_rng;
+    run_rng.set_session_seed(7);
+    converged = calculate_bootstrap_se_kelvora(console, a.curves, a.params, a.opt, 100, run_rng)
+                    .n_converged;
+  }
+  state.counters["threads"] = static_cast<double>(state.range(0));
+  state.counters["converged"] = converged;
+}
+BENCHMARK(BM_Bootstrap)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+}  // namespace kelvora
+
+BENCHMARK_MAIN();

@@ -1,0 +1,159 @@
+#include "stats/bootstrap_engine.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <mutex>
+
+#include "util/fields.hpp"
+#include "util/order_statistics.hpp"
+#include "util/parallel.hpp"
+
+namespace kelvora {
+
+namespace {
+
+constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+constexpr int rule_width = 44;
+
+void reset(Bootstrap_results& results, int B, int P) {
+  results = Bootstrap_results{};
+  results.samples.assign(static_cast<std::size_t>(std::max(B, 0)),
+                         std::vector<double>(static_cast<std::size_t>(P), nan));
+}
+
+// One replicate: b (0-based), its own generator, the starting values in
+// params; returns whether the refit converged.
+using Replicate = std::function<bool(int b, Random_generator& rng, std::vector<double>& params)>;
+
+// Runs the B replicates in parallel. Row b of the samples belongs to
+// replicate b alone; the counters and the progress lines are kept under one
+// lock, the k-th finished replicate printing when k is a multiple of the step.
+void run_replicates(Console& console, const std::vector<double>& start_params, int B,
+                    Bootstrap_results& results, const Replicate& replicate, std::uint64_t run_seed,
+                    bool repeatable, bool verbose) {
+  const int step = std::max(B / 10, 1);
+  std::mutex guard;
+  int finished = 0;
+  parallel_for(B, [&](int b) {
+    Random_generator rng =
+        Random_generator::for_stream(run_seed, static_cast<std::uint64_t>(b), repeatable);
+    std::vector<double> params = start_params;
+    bool converged = replicate(b, rng, params);
+    // A refit that leaves a value that is not finite is no refit: one such
+    // row would make the mean and the spread of its column meaningless.
+    converged =
+        converged && params.size() == start_params.size() &&
+        std::all_of(params.begin(), params.end(), [](double v) { return std::isfinite(v); });
+    if (converged) results.samples[b] = params;
+    const std::lock_guard lock(guard);
+    ++(converged ? results.n_converged : results.n_failed);
+    ++finished;
+    if (verbose && finished % step == 0) {
+      console.exact("  Completed " + fmt_i0(finished) + "/" + fmt_i0(B) + " (" +
+                    fmt_f(100.0 * finished / B, 5, 1) + "%)");
+    }
+  });
+}
+
+void print_closing(Console& console, const Bootstrap_results& results) {
+  console.exact(rule('=', rule_width));
+  console.exact(" Converged: " + fmt_i0(results.n_converged) +
+                " / Failed: " + fmt_i0(results.n_failed));
+  console.exact(rule('=', rule_width));
+}
+
+}  // namespace
+
+void generate_bootstrap_indices(int n, std::vector<int>& idx,
+                                const std::function<double()>& uniform) {
+  idx.resize(static_cast<std::size_t>(std::max(n, 0)));
+  for (int i = 0; i < n; ++i) {
+    // truncate(n r) reaches n only when r rounds up to 1 in the product.
+    const double draw = std::trunc(n * uniform());
+    idx[i] = draw >= n ? n - 1 : draw < 0 ? 0 : static_cast<int>(draw);
+  }
+}
+
+void generate_bootstrap_indices(int n, std::vector<int>& idx, Random_generator& rng) {
+  generate_bootstrap_indices(n, idx, [&rng] { return rng.uniform(); });
+}
+
+void calculate_bootstrap_statistics(Bootstrap_results& results, int P) {
+  results.mean.assign(P, nan);
+  results.std_error.assign(P, nan);
+  results.median.assign(P, nan);
+  results.ci_lower.assign(P, nan);
+  results.ci_upper.assign(P, nan);
+  std::vector<double> values;
+  for (int j = 0; j < P; ++j) {
+    values.clear();
+    for (const auto& row : results.samples) {
+      if (j < static_cast<int>(row.size()) && !std::isnan(row[j])) values.push_back(row[j]);
+    }
+    const int m = static_cast<int>(values.size());
+    if (m == 0) continue;
+    double sum = 0.0;
+    for (const double v : values) sum += v;
+    const double mean = sum / m;
+    double squares = 0.0;
+    for (const double v : values) squares += (v - mean) * (v - mean);
+    results.mean[j] = mean;
+    results.std_error[j] = m > 1 ? std::sqrt(squares / (m - 1)) : nan;
+    std::sort(values.begin(), values.end());
+    results.median[j] = median_of_sorted(values.data(), m);
+    results.ci_lower[j] = percentile(values.data(), m, 2.5);
+    results.ci_upper[j] = percentile(values.data(), m, 97.5);
+  }
+}
+
+void calculate_bootstrap_se(Console& console, const std::vector<double>& x,
+                            const std::vector<double>& y, const std::vector<double>& w,
+                            const std::vector<double>& start_params, int B,
+                            Bootstrap_results& results, const Point_refit& refit,
+                            Random_generator& rng, bool verbose) {
+  const int P = static_cast<int>(start_params.size());
+  const int n = static_cast<int>(std::min({x.size(), y.size(), w.size()}));
+  reset(results, B, P);
+  rng.seed_from_clock();
+  const std::uint64_t run_seed = rng.next_bits();
+  if (verbose) {
+    console.exact(rule('=', rule_width));
+    console.exact(" Bootstrap SE Calculation (" + fmt_i0(B) + " samples)");
+    console.exact(rule('=', rule_width));
+  }
+  const Replicate replicate = [&](int, Random_generator& own, std::vector<double>& params) {
+    std::vector<int> idx;
+    generate_bootstrap_indices(n, idx, own);
+    std::vector<double> xr(n), yr(n), wr(n);
+    for (int i = 0; i < n; ++i) {
+      xr[i] = x[idx[i]];
+      yr[i] = y[idx[i]];
+      wr[i] = w[idx[i]];
+    }
+    return refit(xr, yr, wr, n, params, own);
+  };
+  run_replicates(console, start_params, B, results, replicate, run_seed, rng.repeatable(), verbose);
+  calculate_bootstrap_statistics(results, P);
+  if (verbose) print_closing(console, results);
+}
+
+void calculate_bootstrap_se_multicurve(Console& console, const Curve_table& curves,
+                                       const Fit_parameters& fit_params, int B,
+                                       Bootstrap_results& results, const Curve_refit& refit,
+                                       Random_generator& rng, bool verbose) {
+  const int P = fit_params.n_var;
+  std::vector<double> start_params(P);
+  for (int j = 0; j < P; ++j) start_params[j] = fit_params.value[fit_params.var_map[j]];
+  reset(results, B, P);
+  rng.seed_fixed(multicurve_seed);
+  const std::uint64_t run_seed = rng.next_bits();
+  const Replicate replicate = [&](int, Random_generator& own, std::vector<double>& params) {
+    return refit(curves, fit_params, params, own);
+  };
+  run_replicates(console, start_params, B, results, replicate, run_seed, rng.repeatable(), verbose);
+  calculate_bootstrap_statistics(results, P);
+  if (verbose) print_closing(console, results);
+}
+
+}  // namespace kelvora

@@ -1,0 +1,270 @@
+#include "stats/bootstrap_se.hpp"
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+
+#include "fit/minimisers.hpp"
+#include "fit/objective.hpp"
+#include "fit/tunnel_search.hpp"
+#include "util/fields.hpp"
+#include "util/text.hpp"
+
+namespace kelvora {
+
+namespace {
+
+// Gives a resampled curve its arrays, at least n points long.
+void allocate_points(Curve_data& curve, int n) {
+  allocate_curve_data(curve);
+  if (n <= max_points) return;
+  curve.total.resize(n);
+  for (auto* column :
+       {&curve.bound, &curve.predicted, &curve.residual, &curve.weight, &curve.replicates}) {
+    column->resize(n);
+  }
+}
+
+// Loads the starting variables into the private copy p and refits the private
+// curve set: tunnel move, simplex, two Levenberg-Marquardt runs. The refit is
+// kept when it ends no worse than twice the SS it started from (a NaN on
+// either side is a failure); params then receives the refitted variables.
+bool refit_private_copy(Curve_table& set, Fit_parameters& p, std::vector<double>& params,
+                        Random_generator& rng) {
+  for (int j = 0; j < p.n_var; ++j) {
+    const int slot = p.var_map[j];
+    p.accepted[slot] = p.backup[slot] = p.value[slot] = params[j];
+  }
+  Optimization_data opt;
+  opt.ss_prev = 1e30;
+  evaluate_model(set, p, opt);
+  const double s0 = opt.ss;
+  opt.ss_prev = s0;
+  tunnel_search_kelvora3(set, p, opt, rng);
+  nelder_mead_simplex(set, p, opt, 100);
+  optimize_fit_simple(set, p, opt, 100);
+  optimize_fit_simple(set, p, opt, 200);
+  const double s1 = opt.ss;
+  if (!(2.0 * s0 >= s1)) return false;
+  for (int j = 0; j < p.n_var; ++j) params[j] = p.value[p.var_map[j]];
+  return true;
+}
+
+void store_in(Optimization_data& opt, const Bootstrap_results& results, int P) {
+  for (int j = 0; j < P && j < max_var; ++j) {
+    opt.se[j] = results.std_error[j];
+    opt.ci_lower[j] = results.ci_lower[j];
+    opt.ci_upper[j] = results.ci_upper[j];
+  }
+  opt.has_intervals = true;
+}
+
+std::string heading_rule() {
+  return " " + rule('=', 45);
+}
+
+}  // namespace
+
+bool fit_wrapper(const Curve_table& curves, const Fit_parameters& fit_params,
+                 const std::vector<double>& x, const std::vector<double>& y,
+                 const std::vector<double>& w, int n, std::vector<double>& params,
+                 Random_generator& rng) {
+  const Curve_data& first = curves[0];
+  Curve_table set;
+  Curve_data& curve = set[0];
+  curve.file_name = "bootstrap_sample";
+  curve.n_points = n;
+  curve.varying_ligand = first.varying_ligand;
+  curve.labelled_ligand = first.labelled_ligand;
+  curve.weight_coef = first.weight_coef;
+  allocate_points(curve, n);
+  for (int i = 0; i < n; ++i) {
+    curve.replicates[i] = 1.0;
+    curve.total_of(i, curve.varying_ligand) = x[i];
+    if (!first.is_saturation_curve()) {
+      // The ligands that do not vary keep the first curve's concentrations.
+      for (int l = 1; l <= max_ligands; ++l) {
+        if (l != curve.varying_ligand) curve.total_of(i, l) = first.total_of(0, l);
+      }
+    }
+    curve.bound[i] = y[i];
+    curve.weight[i] = w[i];
+  }
+  Fit_parameters p = fit_params;
+  p.n_curves = 1;
+  p.n_points = n;
+  return refit_private_copy(set, p, params, rng);
+}
+
+bool fit_wrapper_multi(const Curve_table& curves, const Fit_parameters& fit_params,
+                       std::vector<double>& params, Random_generator& rng) {
+  Curve_table set;
+  std::vector<int> idx;
+  for (int c = 0; c < fit_params.n_curves; ++c) {
+    const Curve_data& from = curves[c];
+    Curve_data& to = set[c];
+    to.file_name = from.file_name;
+    to.n_points = from.n_points;
+    to.varying_ligand = from.varying_ligand;
+    to.labelled_ligand = from.labelled_ligand;
+    to.weight_coef = from.weight_coef;
+    allocate_points(to, from.n_points);
+    generate_bootstrap_indices(from.n_points, idx, rng);
+    for (int i = 0; i < from.n_points; ++i) {
+      to.total[i] = from.total[idx[i]];
+      to.bound[i] = from.bound[idx[i]];
+      to.weight[i] = from.weight[idx[i]];
+      to.replicates[i] = from.replicates[idx[i]];
+    }
+  }
+  Fit_parameters p = fit_params;
+  return refit_private_copy(set, p, params, rng);
+}
+
+Bootstrap_results calculate_bootstrap_se_kelvora(Console& console, Curve_table& curves,
+                                                 const Fit_parameters& fit_params,
+                                                 Optimization_data& opt, int B,
+                                                 Random_generator& rng) {
+  std::vector<double> x, y, w;
+  for (int c = 0; c < fit_params.n_curves; ++c) {
+    const Curve_data& curve = curves[c];
+    for (int i = 0; i < curve.n_points; ++i) {
+      x.push_back(curve.total_of(i, curve.varying_ligand));
+      y.push_back(curve.bound[i]);
+      w.push_back(curve.weight[i]);
+    }
+  }
+  const int P = fit_params.n_var;
+  std::vector<double> start(P);
+  for (int j = 0; j < P; ++j) start[j] = fit_params.value[fit_params.var_map[j]];
+
+  console.exact(heading_rule());
+  console.exact("  BOOTSTRAP STANDARD ERROR CALCULATION");
+  console.exact("  Efron, Ann. Statist. 7, 1-26 (1979)");
+  console.exact(heading_rule());
+  console.exact(" Using " + fmt_i0(B) + " bootstrap samples");
+  console.empty_line();
+
+  const Curve_table& data = curves;
+  const Point_refit refit = [&](const std::vector<double>& xr, const std::vector<double>& yr,
+                                const std::vector<double>& wr, int n, std::vector<double>& params,
+                                Random_generator& own) {
+    return fit_wrapper(data, fit_params, xr, yr, wr, n, params, own);
+  };
+  Bootstrap_results results;
+  calculate_bootstrap_se(console, x, y, w, start, B, results, refit, rng, true);
+  store_in(opt, results, P);
+  print_bootstrap_results_kelvora(console, fit_params, opt, results);
+  return results;
+}
+
+Bootstrap_results calculate_bootstrap_se_kelvora_multi(Console& console, Curve_table& curves,
+                                                       const Fit_parameters& fit_params,
+                                                       Optimization_data& opt, int B,
+                                                       Random_generator& rng,
+                                                       const std::string& samples_path) {
+  console.empty_line();
+  console.exact(heading_rule());
+  console.exact("  MULTI-CURVE BOOTSTRAP SE CALCULATION");
+  console.exact(heading_rule());
+  console.exact(" Using " + fmt_i0(B) + " bootstrap samples");
+  console.exact(" Number of curves: " + fmt_i0(fit_params.n_curves));
+  console.empty_line();
+
+  Bootstrap_results results;
+  calculate_bootstrap_se_multicurve(console, curves, fit_params, B, results, &fit_wrapper_multi,
+                                    rng, true);
+  store_in(opt, results, fit_params.n_var);
+  print_bootstrap_results_kelvora(console, fit_params, opt, results);
+  write_bootstrap_samples_kelvora(console, results, fit_params, samples_path);
+  return results;
+}
+
+void print_bootstrap_results_kelvora(Console& console, const Fit_parameters& fit_params,
+                                     const Optimization_data& opt,
+                                     const Bootstrap_results& results) {
+  const std::string bar = " " + rule('=', 44);
+  const int P = fit_params.n_var;
+  console.empty_line();
+  console.exact(bar);
+  console.exact("  NONLINEAR REGRESSION PARAMETER RESULTS");
+  console.exact(bar);
+  console.exact("  Converged: " + fmt_i0(results.n_converged) +
+                " / Failed: " + fmt_i0(results.n_failed));
+  console.empty_line();
+  console.exact(blanks(5) + "Parameter" + blanks(6) + "Value" + blanks(9) + "Std Error" +
+                blanks(5) + "CV%" + blanks(6) + "95% CI" + blanks(15) + "Status");
+  console.exact(rule('-', 87));
+  for (int k = 0; k < fit_params.n_params; ++k) {
+    const double value = fit_params.value[k];
+    const std::string_view name = trim_right(fit_params.name[k]);
+    std::string row = "  " + fmt_a(name, 12) + " " + fmt_es(value, 14, 4) + " ";
+    const int v = fit_params.var_of_param[k];
+    if (fit_params.is_constant[k]) {
+      console.exact(row + "     ---      " + " " + "  ---  " + " " + "    ---    " + " " +
+                    "    ---    " + " (FIXED)");
+      continue;
+    }
+    if (v < 0 || v >= P || v >= static_cast<int>(results.std_error.size())) {
+      console.exact(row + " (ERROR: var_map issue)");
+      continue;
+    }
+    const double se = results.std_error[v];
+    const double cv = std::abs(value) > 1e-30 ? 100.0 * se / std::abs(value) : 0.0;
+    row += fmt_es(se, 14, 4) + " ";
+    row += (cv >= 999.9 || std::isnan(cv)) ? fmt_a("999 %", 7) : fmt_f(cv, 7, 1) + "%";
+    console.exact(row + " " + fmt_es(results.ci_lower[v], 11, 4) + " " +
+                  fmt_es(results.ci_upper[v], 11, 4));
+    if (!name.empty() && name.front() == 'K' && value > 0.0) {
+      console.exact("          (Kd = " + fmt_es(1.0 / value, 14, 6) + " M)");
+    }
+  }
+  console.exact(bar);
+  console.empty_line();
+  const double s = opt.ss;
+  const int n = fit_params.n_points;
+  console.exact("SUM OF SQUARED RESIDUALS (SSQ) = " + fmt_es(s, 14, 6));
+  console.exact("RESIDUAL VARIANCE (MSE) = " + fmt_es(s / (n - P), 14, 6));
+  console.exact("AKAIKE INFORMATION CRITERION (AIC) = " +
+                fmt_es(n * std::log(s / (n + 1)) + 2.0 * P, 14, 6));
+  console.exact("DEGREES OF FREEDOM = " + fmt_i(n - P, 4));
+  console.empty_line();
+}
+
+bool write_bootstrap_samples_kelvora(Console& console, const Bootstrap_results& results,
+                                     const Fit_parameters& fit_params, const std::string& path) {
+  const int P = fit_params.n_var;
+  // Written beside the target and renamed over it once every byte is out,
+  // so that a failed write never leaves a partial file under the real name.
+  const std::string temporary = path + ".tmp";
+  bool written = false;
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    if (out) {
+      out << "# Bootstrap_Sample";
+      for (int j = 0; j < P; ++j) out << ' ' << trim_right(fit_params.name[fit_params.var_map[j]]);
+      out << '\n';
+      for (std::size_t b = 0; b < results.samples.size(); ++b) {
+        out << fmt_i(static_cast<long long>(b) + 1, 6);
+        for (int j = 0; j < P; ++j) out << ' ' << fmt_es(results.samples[b][j], 15, 6);
+        out << '\n';
+      }
+      out.close();
+      written = !out.fail();
+    }
+  }
+  std::error_code ec;
+  if (written) {
+    std::filesystem::rename(temporary, path, ec);
+    written = !ec;
+  }
+  if (!written) {
+    std::filesystem::remove(temporary, ec);
+    console.exact("ERROR: Cannot write file " + std::string(trim_right(path)));
+    return false;
+  }
+  console.exact(" Bootstrap samples written to: " + std::string(trim_right(path)));
+  return true;
+}
+
+}  // namespace kelvora

@@ -1,0 +1,60 @@
+#pragma once
+// Bootstrap standard errors of the fitted parameters: the drivers that refit
+// the resamples of an analysis with the program's minimisers, and the reports
+// of the result. The refits work on private copies, so the analysis's curves
+// and parameter record are left as they are; the drivers write only the
+// standard errors and the percentile intervals into Optimization_data.
+
+#include <string>
+#include <vector>
+
+#include "data/records.hpp"
+#include "stats/bootstrap_engine.hpp"
+#include "util/console.hpp"
+#include "util/random.hpp"
+
+namespace kelvora {
+
+// One curve: the pooled points (x the varying ligand's total, y bound, w
+// weight) are resampled and each resample is refitted by fit_wrapper.
+Bootstrap_results calculate_bootstrap_se_kelvora(Console& console, Curve_table& curves,
+                                                 const Fit_parameters& fit_params,
+                                                 Optimization_data& opt, int B,
+                                                 Random_generator& rng);
+
+// Two or more curves: each replicate resamples every curve on its own
+// (stratified by curve) and refits them jointly with fit_wrapper_multi; the
+// replicates' vectors are saved to `samples_path`.
+Bootstrap_results calculate_bootstrap_se_kelvora_multi(
+    Console& console, Curve_table& curves, const Fit_parameters& fit_params, Optimization_data& opt,
+    int B, Random_generator& rng, const std::string& samples_path = "bootstrap_multicurve.dat");
+
+// The refit of a single-curve resample: a one-curve set with the first
+// curve's ligands and weighting, the variables loaded from params, then the
+// tunnel move (drawing from rng), simplex (100), Levenberg-Marquardt (100,
+// 200). Converged when the final SS is at most twice the SS at the start;
+// params then holds the refitted variables.
+bool fit_wrapper(const Curve_table& curves, const Fit_parameters& fit_params,
+                 const std::vector<double>& x, const std::vector<double>& y,
+                 const std::vector<double>& w, int n, std::vector<double>& params,
+                 Random_generator& rng);
+
+// The refit of a multi-curve replicate: every curve resampled from rng in
+// curve order (whole rows: all totals, bound, weight, replicates), then the
+// refit of fit_wrapper on the resampled set.
+bool fit_wrapper_multi(const Curve_table& curves, const Fit_parameters& fit_params,
+                       std::vector<double>& params, Random_generator& rng);
+
+// The parameter table (value, standard error, CV, interval) and the fit's
+// SSQ, MSE, AIC and degrees of freedom.
+void print_bootstrap_results_kelvora(Console& console, const Fit_parameters& fit_params,
+                                     const Optimization_data& opt,
+                                     const Bootstrap_results& results);
+
+// Writes every replicate's variables to `path` (replaced when it exists) and
+// names the file on the console; when it cannot be written, says so instead.
+// Returns whether the file was written.
+bool write_bootstrap_samples_kelvora(Console& console, const Bootstrap_results& results,
+                                     const Fit_parameters& fit_params, const std::string& path);
+
+}  // namespace kelvora
