@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "app/output_file.hpp"
+#include "competition/competition_analysis.hpp"
 #include "data/assay.hpp"
 #include "data/curve_reader.hpp"
 #include "data/parameter_layout.hpp"
@@ -21,7 +22,9 @@
 #include "params/auto_estimates.hpp"
 #include "params/dialogues.hpp"
 #include "params/parameter_vector.hpp"
+#include "report/graphics_data.hpp"
 #include "report/results.hpp"
+#include "stats/bootstrap_se.hpp"
 #include "stats/runs_test.hpp"
 #include "util/console.hpp"
 #include "util/fields.hpp"
@@ -451,8 +454,7 @@ void report(Analysis& a) {
   if (p.n_curves == 1) {
     calculate_bootstrap_se_kelvora(a.console, a.curves, p, opt, replicates, process_random());
   } else {
-    calculate_bootstrap_se_kelvora_multi(a.console, a.curves, p, opt, replicates,
-                                         process_random());
+    calculate_bootstrap_se_kelvora_multi(a.console, a.curves, p, opt, replicates, process_random());
   }
   print_bound_warnings(a.console, p);
   copy_values_to_accepted(p, p.n_params);
