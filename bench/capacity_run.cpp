@@ -2,14 +2,18 @@
 // saturation curves of <points> points each (one ligand, one site; K, R and N
 // fitted, the C's and B1 constant), made from K = 3e8, R = 2.5e-10, N = 0.02
 // with 3 % noise, fitted from the default estimates. Release build:
-//   build/bench/capacity_run 50 1000 7 [threads]
+//   build/bench/capacity_run 50 1000 7 [threads] [bootstrap]
 // prints the wall time, the evaluations of each stage and the result. The
 // result does not depend on the number of threads (default: processors).
+// With a fifth argument "bootstrap", the 100-replicate bootstrap of several
+// curves follows, its console lines on standard output as they come.
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <sstream>
+#include <string>
 
 #include "data/parameter_layout.hpp"
 #include "fit/fit_sequence.hpp"
@@ -17,6 +21,7 @@
 #include "model/binding_model.hpp"
 #include "params/dialogues.hpp"
 #include "params/parameter_vector.hpp"
+#include "stats/bootstrap_se.hpp"
 #include "util/parallel.hpp"
 #include "util/random.hpp"
 
@@ -79,12 +84,22 @@ int main(int argc, char** argv) {
   const Sequence_summary summary = run_fit_sequence(console, curves, p, opt, rng);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  double bootstrap_seconds = -1.0;
+  if (argc > 5 && std::string(argv[5]) == "bootstrap") {
+    std::istringstream no_input;
+    Console live(no_input, std::cout);
+    const auto begin = std::chrono::steady_clock::now();
+    calculate_bootstrap_se_kelvora_multi(live, curves, p, opt, 100, rng, "capacity_samples.dat");
+    bootstrap_seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  }
 
   std::printf("%d curves x %d points: %.2f s, %lld evaluations, SS %.6g -> %.6g\n", n_curves,
               n_points, seconds, summary.evaluations, ss0, opt.ss);
   for (const Stage_record& stage : summary.stages)
     std::printf("  %-30.*s %8lld\n", static_cast<int>(stage.name.size()), stage.name.data(),
                 stage.evaluations);
+  if (bootstrap_seconds >= 0.0) std::printf("bootstrap: %.2f s\n", bootstrap_seconds);
   std::printf("threads %d  K11 %.17g  R1 %.17g  N1 %.17g\n", worker_threads(),
               p.value[k_slot(p, 1, 1)], p.value[r_slot(p, 1)], p.value[n_slot(p, 1)]);
   return 0;
