@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <vector>
 
@@ -151,13 +152,36 @@ TEST(Program, ASeededSessionIsRepeatable) {
     const std::string command =
         std::string(KELVORA_BINARY) + " --seed 7 < answers.txt > transcript.txt";
     ASSERT_EQ(std::system(command.c_str()), 0);
-    const std::string out = testing::read_text("run.out");
-    EXPECT_NE(out.find("K11"), std::string::npos);
+    // Every result file of the analysis, the bootstrap intervals included.
+    const std::string files = testing::read_text("run.out") + testing::read_text("run_Plot.out") +
+                              testing::read_text("run_Scatchard.out");
+    EXPECT_NE(files.find("(95% CI = "), std::string::npos);
+    EXPECT_NE(files.find("EX1_SAT, FIT NO.    1"), std::string::npos);
+    EXPECT_NE(files.find("EX1_SAT, CURVE NO.    1"), std::string::npos);
     if (run == 0)
-      first = out;
+      first = files;
     else
-      EXPECT_EQ(out, first);
+      EXPECT_EQ(files, first);
   }
+}
+
+TEST(Program, ASaturationAndACompetitionCurveWriteEveryFile) {
+  Scratch_folder folder;
+  // EX1_SAT + EX2_COMP, C2 fitted, default estimates.
+  testing::write_text("answers.txt", "4\n1\npair\nEX1_SAT\nEX2_COMP\n\n1\nC1 B1\n" +
+                                         std::string(9, '\n') + "N\n" + std::string(8, '\n') +
+                                         "N\n5\n");
+  const std::string command =
+      std::string(KELVORA_BINARY) + " --seed 3 < answers.txt > transcript.txt";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const std::string samples = testing::read_text("bootstrap_multicurve.dat");
+  EXPECT_EQ(std::count(samples.begin(), samples.end(), '\n'), 101);  // header + 100 rows
+  EXPECT_EQ(samples.rfind("# Bootstrap_Sample K11 K21 R1 N1 N2 C2\n", 0), 0u);
+  EXPECT_NE(testing::read_text("pair_Competition.out").find("IC50 (bootstrap median)"),
+            std::string::npos);
+  EXPECT_NE(testing::read_text("pair_Scatchard.out").find("EX1_SAT, CURVE NO.    1"),
+            std::string::npos);
+  EXPECT_NE(testing::read_text("pair_Plot.out").find("EX2_COMP, FIT NO.    2"), std::string::npos);
 }
 
 TEST(Program, RunsAsAProcessFromAFileOfAnswers) {
