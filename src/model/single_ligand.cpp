@@ -30,20 +30,6 @@ Residual residual(const Single_ligand& p, double f) {
 
 }  // namespace
 
-bool in_domain(const Single_ligand& p) {
-  // Every constant finite and non-negative (a NaN fails every comparison);
-  // the tests are combined as integers, without short-circuits, to keep the
-  // check free of branches.
-  int ok = static_cast<int>(p.total > 0.0) & static_cast<int>(finite_non_negative(p.nonspecific));
-  for (int s = 0; s < p.n_sites; ++s) {
-    ok &= static_cast<int>(finite_non_negative(p.affinity[s])) &
-          static_cast<int>(finite_non_negative(p.capacity[s])) &
-          static_cast<int>(finite_non_negative(p.cooperativity[s])) &
-          static_cast<int>(finite_non_negative(p.background[s]));
-  }
-  return ok != 0;
-}
-
 double single_bound(const Single_ligand& p, double free) {
   double bound_per_free = p.nonspecific;
   for (int s = 0; s < p.n_sites; ++s) {

@@ -46,7 +46,19 @@ inline bool finite_non_negative(double x) {
 
 // True when every constant is finite and non-negative (the domain in which
 // the solvers guarantee convergence).
-bool in_domain(const Single_ligand& p);
+inline bool in_domain(const Single_ligand& p) {
+  // Every constant finite and non-negative (a NaN fails every comparison);
+  // the tests are combined as integers, without short-circuits, to keep the
+  // check free of branches.
+  int ok = static_cast<int>(p.total > 0.0) & static_cast<int>(finite_non_negative(p.nonspecific));
+  for (int s = 0; s < p.n_sites; ++s) {
+    ok &= static_cast<int>(finite_non_negative(p.affinity[s])) &
+          static_cast<int>(finite_non_negative(p.capacity[s])) &
+          static_cast<int>(finite_non_negative(p.cooperativity[s])) &
+          static_cast<int>(finite_non_negative(p.background[s]));
+  }
+  return ok != 0;
+}
 
 struct Single_solution {
   double free;
