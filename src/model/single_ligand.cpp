@@ -30,20 +30,6 @@ Residual residual(const Single_ligand& p, double f) {
 
 }  // namespace
 
-bool in_domain(const Single_ligand& p) {
-  // Every constant finite and non-negative (a NaN fails every comparison);
-  // the tests are combined as integers, without short-circuits, to keep the
-  // check free of branches.
-  int ok = static_cast<int>(p.total > 0.0) & static_cast<int>(finite_non_negative(p.nonspecific));
-  for (int s = 0; s < p.n_sites; ++s) {
-    ok &= static_cast<int>(finite_non_negative(p.affinity[s])) &
-          static_cast<int>(finite_non_negative(p.capacity[s])) &
-          static_cast<int>(finite_non_negative(p.cooperativity[s])) &
-          static_cast<int>(finite_non_negative(p.background[s]));
-  }
-  return ok != 0;
-}
-
 double single_bound(const Single_ligand& p, double free) {
   double bound_per_free = p.nonspecific;
   for (int s = 0; s < p.n_sites; ++s) {
@@ -57,9 +43,8 @@ double single_bound(const Single_ligand& p, double free) {
 // Starting estimate: the exact solution for one site without cooperativity.
 // The sites are lumped into one of capacity sum CR(s) and apparent affinity
 // K' = sum K'(s) CR(s) / sum CR(s), with K'(s) = K(s) / (1 + A0(s)) the
-// affinity left by the other ligands (exact when B = 1). Then
-//   (1 + CN) K' F^2 + (1 + CN + K' CR - K' T) F - T = 0
-// and the positive root is taken in its cancellation-free form.
+// affinity left by the other ligands (exact when B = 1), and the positive
+// root of the quadratic of lumped_root is taken.
 double starting_estimate(const Single_ligand& p) {
   double apparent = 0.0;  // sum K'(s) CR(s)
   double capacity = 0.0;  // sum CR(s)
@@ -75,15 +60,11 @@ double starting_estimate(const Single_ligand& p) {
     if (apparent > 0.0) k = apparent / capacity;
   }
   const double ns = 1.0 + p.nonspecific;
-  const double t = p.total;
-  if (!(apparent > 0.0)) return t / ns;
-  const double a = k * ns;
-  const double b = ns + apparent - k * t;
-  const double root = std::sqrt(b * b + 4.0 * a * t);
-  return b >= 0.0 ? 2.0 * t / (b + root) : (root - b) / (2.0 * a);
+  if (!(apparent > 0.0)) return p.total / ns;
+  return lumped_root(k, apparent, ns, p.total);
 }
 
-Single_solution solve_single(const Single_ligand& p) {
+Single_solution solve_single_iterative(const Single_ligand& p) {
   const double t = p.total;
   double lo = 0.0;  // g(lo) > 0
   double hi = t;    // g(hi) <= 0
