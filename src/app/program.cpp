@@ -75,9 +75,10 @@ const char* const command_line_help =
     "Starts the interactive analysis of ligand binding curves (the main menu).\n"
     "\n"
     "  --seed N  make the session repeatable: every random number it draws (the\n"
-    "            random searches of the fit and the polish of the quasi-Newton\n"
-    "            minimiser) follows from N, 0 <= N < 2^64. Two sessions with the\n"
-    "            same N and the same answers write identical result files.\n"
+    "            random searches of the fit, the polish of the quasi-Newton\n"
+    "            minimiser, the bootstrap resamples) follows from N, 0 <= N <\n"
+    "            2^64. Two sessions with the same N and the same answers write\n"
+    "            identical result files, whatever the number of processors.\n"
     "            Without it, the random searches draw fresh numbers from the\n"
     "            system's entropy source.\n"
     "  --help    show this text and exit.\n";
