@@ -6,12 +6,11 @@
 // on that many threads).
 #include <benchmark/benchmark.h>
 
-#include <filesystem>
 #include <sstream>
 #include <string>
 
 #include "app/fitting_analysis.hpp"
-#include "report/example_files.hpp"
+#include "fit_setup.hpp"
 #include "util/console.hpp"
 #include "util/parallel.hpp"
 #include "util/random.hpp"
@@ -38,12 +37,7 @@ const Session sessions[] = {
 void BM_WholeAnalysis(benchmark::State& state) {
   const Session& session = sessions[state.range(0)];
   set_worker_threads(static_cast<int>(state.range(1)));
-  const auto folder = std::filesystem::temp_directory_path() / "kelvora_analysis_bench";
-  std::filesystem::create_directories(folder);
-  const auto previous = std::filesystem::current_path();
-  std::filesystem::current_path(folder);
-  create_simple_saturation_file();
-  create_competition_file();
+  const bench::Example_folder folder("kelvora_analysis_bench");
   state.SetLabel(session.name);
   for (auto _ : state) {
     process_random().set_session_seed(7);
@@ -57,7 +51,6 @@ void BM_WholeAnalysis(benchmark::State& state) {
     run_fitting_analysis(console, curves, params, opt, results);
     benchmark::DoNotOptimize(out);
   }
-  std::filesystem::current_path(previous);
 }
 BENCHMARK(BM_WholeAnalysis)
     ->ArgsProduct({{0, 1}, {1, 2}})

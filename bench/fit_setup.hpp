@@ -24,18 +24,32 @@ struct Analysis_setup {
   Optimization_data opt;
 };
 
+// While it lives, the current folder is the scratch folder `name` under the
+// system's temporary folder, holding the three example curve files.
+class Example_folder {
+ public:
+  explicit Example_folder(const std::string& name) : previous_(std::filesystem::current_path()) {
+    const auto folder = std::filesystem::temp_directory_path() / name;
+    std::filesystem::create_directories(folder);
+    std::filesystem::current_path(folder);
+    create_simple_saturation_file();
+    create_competition_file();
+    create_twosite_file();
+  }
+  ~Example_folder() { std::filesystem::current_path(previous_); }
+  Example_folder(const Example_folder&) = delete;
+  Example_folder& operator=(const Example_folder&) = delete;
+
+ private:
+  std::filesystem::path previous_;
+};
+
 // Reads the example files `files` (written into a scratch folder) and sets up
 // `sites` sites with the constant parameters `constants` (an answer to the
 // constant-parameter dialogue; empty for its default) and default estimates.
 inline void set_up_example_analysis(Analysis_setup& a, const std::vector<std::string>& files,
                                     int sites, const std::string& constants) {
-  const auto folder = std::filesystem::temp_directory_path() / "kelvora_fit_bench";
-  std::filesystem::create_directories(folder);
-  const auto previous = std::filesystem::current_path();
-  std::filesystem::current_path(folder);
-  create_simple_saturation_file();
-  create_competition_file();
-  create_twosite_file();
+  const Example_folder folder("kelvora_fit_bench");
   std::string answers;
   for (const auto& file : files) answers += file + "\n";
   answers += "\n" + constants + "\n" + std::string(60, '\n');
@@ -53,7 +67,6 @@ inline void set_up_example_analysis(Analysis_setup& a, const std::vector<std::st
   a.params.accepted = a.params.value;
   a.params.backup = a.params.accepted;
   evaluate_model(a.curves, a.params, a.opt);
-  std::filesystem::current_path(previous);
 }
 
 }  // namespace kelvora::bench

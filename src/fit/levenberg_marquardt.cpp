@@ -337,6 +337,12 @@ bool levenberg_marquardt_step(Fit_parameters& params, Optimization_data& opt) {
   return apply_corrections(params, opt);
 }
 
+void finish_at_accepted(Curve_table& curves, Fit_parameters& params, Optimization_data& opt,
+                        bool at_accepted) {
+  restore_accepted(params);
+  if (!at_accepted) evaluate_model(curves, params, opt);
+}
+
 bool raise_damping_after_failure(Optimization_data& opt) {
   if (opt.lambda != 0.0) {
     opt.lambda *= 10.0;
@@ -357,10 +363,6 @@ bool raise_damping_after_rejection(Optimization_data& opt) {
 
 Lm_summary optimize_fit_simple(Curve_table& curves, Fit_parameters& params, Optimization_data& opt,
                                int max_iter) {
-  auto restore_accepted = [&params] {
-    for (int i = 0; i < params.n_var; ++i)
-      params.value[params.var_map[i]] = params.accepted[params.var_map[i]];
-  };
   Lm_summary summary;
   const long long evaluations_at_entry = opt.n_evaluations;
   opt.lambda = 0.0;
@@ -370,7 +372,7 @@ Lm_summary optimize_fit_simple(Curve_table& curves, Fit_parameters& params, Opti
   bool at_accepted = true;
   for (int iteration = 1; iteration <= max_iter; ++iteration) {
     summary.iterations = iteration;
-    restore_accepted();
+    restore_accepted(params);
     calculate_gradient_hessian(curves, params, opt);
     bool go_on = true;
     if (levenberg_marquardt_step(params, opt)) {
@@ -387,7 +389,7 @@ Lm_summary optimize_fit_simple(Curve_table& curves, Fit_parameters& params, Opti
         opt.lambda = std::max(opt.lambda / 10.0, 0.0);
       } else {
         go_on = raise_damping_after_rejection(opt);
-        restore_accepted();
+        restore_accepted(params);
         at_accepted = false;
       }
     } else {
@@ -403,10 +405,7 @@ Lm_summary optimize_fit_simple(Curve_table& curves, Fit_parameters& params, Opti
   for (int i = 0; i < params.n_var; ++i)
     trial_left =
         trial_left || params.value[params.var_map[i]] != params.accepted[params.var_map[i]];
-  if (trial_left || !at_accepted) {
-    restore_accepted();
-    evaluate_model(curves, params, opt);
-  }
+  finish_at_accepted(curves, params, opt, at_accepted && !trial_left);
   summary.evaluations = opt.n_evaluations - evaluations_at_entry;
   return summary;
 }

@@ -29,11 +29,6 @@ constexpr double max_radius = 10.0;
 constexpr double min_damping = 1e-8;
 constexpr double quality_clamp = 100.0;
 
-void restore_accepted(Fit_parameters& params) {
-  for (int i = 0; i < params.n_var; ++i)
-    params.value[params.var_map[i]] = params.accepted[params.var_map[i]];
-}
-
 // r = |delta / max(1, |accepted|)|; when r > radius the step is shortened to
 // the radius: value = accepted + delta radius / r (replacing any repair).
 void apply_trust_region(Fit_parameters& params, const Optimization_data& opt, double radius) {
@@ -150,8 +145,7 @@ Lm_summary levenberg_marquardt_enhanced(Curve_table& curves, Fit_parameters& par
   }
   // Hand the best point on, with SS and residuals belonging to it, and the
   // numerical gradient and Hessian there for the statistics that follow.
-  restore_accepted(params);
-  if (!at_accepted) evaluate_model(curves, params, opt);
+  finish_at_accepted(curves, params, opt, at_accepted);
   calculate_gradient_hessian(curves, params, opt);
   summary.evaluations = opt.n_evaluations - evaluations_at_entry;
   return summary;

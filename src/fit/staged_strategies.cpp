@@ -23,11 +23,6 @@ namespace kelvora {
 
 namespace {
 
-void restore_accepted(Fit_parameters& params) {
-  for (int i = 0; i < params.n_var; ++i)
-    params.value[params.var_map[i]] = params.accepted[params.var_map[i]];
-}
-
 // Before iteration `grace_iterations` + 1 the loops are not stopped for a
 // small gain: the damping is still being tuned.
 constexpr int grace_iterations = 20;
@@ -49,14 +44,6 @@ Tunnel_result tunnel_from_accepted(Curve_table& curves, Fit_parameters& params,
   opt.ss = reference;
   ++summary.tunnel_moves;
   return tunnel_search_kelvora3(curves, params, opt, rng);
-}
-
-// Hands the accepted point on, with its SS and residuals, when the last
-// evaluation was of another point.
-void finish_at_accepted(Curve_table& curves, Fit_parameters& params, Optimization_data& opt,
-                        bool at_accepted) {
-  restore_accepted(params);
-  if (!at_accepted) evaluate_model(curves, params, opt);
 }
 
 // The record of a one-curve analysis of curve c: the same ligands, sites,
@@ -292,8 +279,7 @@ Strategy_summary optimize_with_adaptive_tunnel(Curve_table& curves, Fit_paramete
 }
 
 Strategy_summary fit_curves_independently(Curve_table& curves, Fit_parameters& params,
-                                          Optimization_data& opt, double ss_ref,
-                                          Random_generator& /*rng: no random step here*/) {
+                                          Optimization_data& opt, double ss_ref) {
   Strategy_summary summary;
   const long long evaluations_at_entry = opt.n_evaluations;
   long long private_evaluations = 0;
@@ -342,7 +328,7 @@ Strategy_summary optimize_multidataset_staged(Curve_table& curves, Fit_parameter
   evaluate_model(curves, params, opt);
   opt.ss_prev = opt.ss;
   const long long before_alone = opt.n_evaluations;
-  const Strategy_summary alone = fit_curves_independently(curves, params, opt, opt.ss, rng);
+  const Strategy_summary alone = fit_curves_independently(curves, params, opt, opt.ss);
   // The evaluations of the one-curve copies, which opt does not count.
   const long long private_evaluations = alone.evaluations - (opt.n_evaluations - before_alone);
 

@@ -56,8 +56,7 @@ Strategy_summary optimize_with_adaptive_tunnel(Curve_table& curves, Fit_paramete
 // ss_ref (the SS the caller measured before), a simplex of 200 iterations
 // refines it on the whole problem.
 Strategy_summary fit_curves_independently(Curve_table& curves, Fit_parameters& params,
-                                          Optimization_data& opt, double ss_ref,
-                                          Random_generator& rng);
+                                          Optimization_data& opt, double ss_ref);
 
 // The staged fit of several curves: each curve alone and the average
 // (fit_curves_independently), Levenberg-Marquardt (200 iterations), the

@@ -73,6 +73,10 @@ void update_parameters(Fit_parameters& p, const Optimization_data&) {
   for (int i = 0; i < p.n_var; ++i) p.accepted[p.var_map[i]] = p.value[p.var_map[i]];
 }
 
+void restore_accepted(Fit_parameters& p) {
+  for (int i = 0; i < p.n_var; ++i) p.value[p.var_map[i]] = p.accepted[p.var_map[i]];
+}
+
 void load_variables(Fit_parameters& p, const double* x) {
   for (int i = 0; i < p.n_var; ++i) p.value[p.var_map[i]] = x[i];
 }

@@ -24,6 +24,8 @@ void setup_variable_map(Fit_parameters& params, Optimization_data& opt);
 
 // Copies the current values of the variable parameters into the accepted ones.
 void update_parameters(Fit_parameters& params, const Optimization_data& opt);
+// The reverse: the accepted values of the variable parameters become current.
+void restore_accepted(Fit_parameters& params);
 
 // Loads a minimiser's working point x(1..n_var) into the vector's values, and
 // reads it back.

@@ -97,6 +97,11 @@ std::unique_ptr<Worker_pool>& pool() {
 }
 int requested_threads = 0;  // 0: the default
 
+// The thread count in force; the caller holds pool_mutex.
+int configured_threads() {
+  return requested_threads > 0 ? requested_threads : default_threads();
+}
+
 }  // namespace
 
 void set_worker_threads(int n) {
@@ -107,7 +112,7 @@ void set_worker_threads(int n) {
 
 int worker_threads() {
   std::lock_guard lock(pool_mutex);
-  return requested_threads > 0 ? requested_threads : default_threads();
+  return configured_threads();
 }
 
 void parallel_for(int n, const std::function<void(int)>& body) {
@@ -117,9 +122,7 @@ void parallel_for(int n, const std::function<void(int)>& body) {
     return;
   }
   std::lock_guard lock(pool_mutex);  // one job at a time
-  if (!pool())
-    pool() = std::make_unique<Worker_pool>(requested_threads > 0 ? requested_threads
-                                                                 : default_threads());
+  if (!pool()) pool() = std::make_unique<Worker_pool>(configured_threads());
   pool()->run(n, body);
 }
 

@@ -151,14 +151,13 @@ TEST(StagedStrategy, EndsAtTheJointMinimumOfTwoCurves) {
 TEST(StagedStrategy, FitsEachCurveWithItsOwnCorrectionFactor) {
   // Three curves made with C = 1, 1.3 and 0.8, all held at those values:
   // each curve alone gives back K, R, N exactly, and so does their mean.
-  Random_generator rng = seeded(3);
   Curves f(truth, {2e9, 0.6e-10, 0.02}, {1.0, 1.3, 0.8});
   f.p.value[4] = 1.3, f.p.value[5] = 0.8;
   f.p.is_constant[4] = f.p.is_constant[5] = true;
   setup_variable_map(f.p, f.opt);
   f.p.accepted = f.p.value;
   evaluate_model(f.curves, f.p, f.opt);
-  fit_curves_independently(f.curves, f.p, f.opt, f.opt.ss, rng);
+  fit_curves_independently(f.curves, f.p, f.opt, f.opt.ss);
   EXPECT_LT(worst_error(f.p), 1e-4);
   EXPECT_EQ(f.p.value[6], 1.0);  // B1, constant, untouched
 }
