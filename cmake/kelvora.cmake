@@ -9,14 +9,16 @@ function(kelvora_library folder)
   target_link_libraries(kelvora_${folder} PUBLIC ${ARG_DEPS})
 endfunction()
 
-# kelvora_test(<folder> SOURCES ... DEPS ...) builds <folder>_tests and
-# registers it with CTest; tests run in a scratch folder of their own.
+# kelvora_test(<folder> SOURCES ... DEPS ... [LAUNCHER ...]) builds
+# <folder>_tests and registers it with CTest, started through the launcher
+# command when one is given; tests run in a scratch folder of their own.
 function(kelvora_test folder)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LAUNCHER" ${ARGN})
   add_executable(${folder}_tests ${ARG_SOURCES})
   target_include_directories(${folder}_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_link_libraries(${folder}_tests PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main)
   set(work ${CMAKE_BINARY_DIR}/test_work/${folder})
   file(MAKE_DIRECTORY ${work})
-  add_test(NAME ${folder} COMMAND ${folder}_tests WORKING_DIRECTORY ${work})
+  add_test(NAME ${folder} COMMAND ${ARG_LAUNCHER} $<TARGET_FILE:${folder}_tests>
+           WORKING_DIRECTORY ${work})
 endfunction()

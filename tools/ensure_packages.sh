@@ -3,11 +3,13 @@
 # Usage: tools/ensure_packages.sh [--tests]
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config)
+# GTK 3 with its C++ binding draws and shows the plots; a font for their text.
+packages=(cmake ninja-build g++ pkg-config libgtkmm-3.0-dev fonts-dejavu-core)
 if [[ "${1:-}" == "--tests" ]]; then
   # Clang builds the suite a second time and builds the fuzz target
   # (libFuzzer comes with Clang's runtime libraries).
-  packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-dev)
+  # The plot window's tests run on a virtual X server.
+  packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-dev xvfb xauth)
 fi
 
 missing=()
