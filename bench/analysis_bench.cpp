@@ -48,7 +48,8 @@ void BM_WholeAnalysis(benchmark::State& state) {
     Fit_parameters params;
     Optimization_data opt;
     Fit_results results;
-    run_fitting_analysis(console, curves, params, opt, results);
+    Plot_mode plots = Plot_mode::none;
+    run_fitting_analysis(console, curves, params, opt, results, plots);
     benchmark::DoNotOptimize(out);
   }
 }

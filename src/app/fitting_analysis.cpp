@@ -38,13 +38,15 @@ namespace {
 
 // The state of one analysis, from its first prompt to its closing.
 struct Analysis {
-  Analysis(Console& c, Curve_table& t, Fit_parameters& p, Optimization_data& o, Fit_results& r)
-      : console(c), curves(t), params(p), opt(o), results(r) {}
+  Analysis(Console& c, Curve_table& t, Fit_parameters& p, Optimization_data& o, Fit_results& r,
+           Plot_mode& m)
+      : console(c), curves(t), params(p), opt(o), results(r), plots(m) {}
   Console& console;
   Curve_table& curves;
   Fit_parameters& params;
   Optimization_data& opt;
   Fit_results& results;
+  Plot_mode& plots;
   std::string stem;
   Output_file out;        // stem + ".out"
   Output_file plot;       // stem + "_Plot.out"
@@ -468,7 +470,14 @@ void report(Analysis& a) {
   a.console.empty_line();
   print_detailed_results(a.console, a.curves, p, opt);
   calculate_runs(a.console, a.curves, p);
-  plot_graphics_data(a.plot.stream(), a.curves, p, opt, a.results);
+  // The image files of the first fit are STEM_curveN; those of a refit carry
+  // its number, so that a refit never replaces the plots of an earlier fit.
+  const auto show = [&a](int c, const Curve_plot& curve) {
+    std::string file_stem = a.stem + "_curve" + std::to_string(c + 1);
+    if (a.pass > 1) file_stem += "_fit" + std::to_string(a.pass);
+    plot(a.console, curve, a.plots, file_stem);
+  };
+  plot_graphics_data(a.plot.stream(), a.curves, p, opt, a.results, show);
   if (a.scatchard.is_open())
     save_graphics_data_cl(a.console, a.scatchard.stream(), a.curves, p, opt, a.results);
 }
@@ -542,8 +551,8 @@ void close_analysis(Analysis& a) {
 }  // namespace
 
 void run_fitting_analysis(Console& console, Curve_table& curves, Fit_parameters& fit_params,
-                          Optimization_data& opt_data, Fit_results& results) {
-  Analysis a(console, curves, fit_params, opt_data, results);
+                          Optimization_data& opt_data, Fit_results& results, Plot_mode& plots) {
+  Analysis a(console, curves, fit_params, opt_data, results, plots);
   if (!open_output_files(a)) return;
   if (!read_curves(a)) return;
   try {

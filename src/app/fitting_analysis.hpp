@@ -2,12 +2,15 @@
 // One analysis of main-menu choice 1, from the output stem to the closing.
 
 #include "data/records.hpp"
+#include "plot/curve_plot.hpp"
 
 namespace kelvora {
 
 class Console;
 
+// The plot of each fitted curve goes where `plots` says; a window that
+// cannot be opened turns it into PNG files for the rest of the session.
 void run_fitting_analysis(Console& console, Curve_table& curves, Fit_parameters& fit_params,
-                          Optimization_data& opt_data, Fit_results& results);
+                          Optimization_data& opt_data, Fit_results& results, Plot_mode& plots);
 
 }  // namespace kelvora

@@ -21,5 +21,8 @@ int main(int argc, char** argv) {
   // Answers read from a file are echoed, so that the transcript shows them.
   const bool echo_input = isatty(STDIN_FILENO) == 0;
   kelvora::Console console(std::cin, std::cout, echo_input);
-  return kelvora::run_program(console, std::chrono::seconds(kelvora::stop_pause_seconds));
+  // Nobody could close a plot window in a session answered from a file.
+  kelvora::Plot_mode plots = line.plots;
+  if (plots == kelvora::Plot_mode::automatic && echo_input) plots = kelvora::Plot_mode::png;
+  return kelvora::run_program(console, std::chrono::seconds(kelvora::stop_pause_seconds), plots);
 }

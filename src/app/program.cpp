@@ -57,7 +57,7 @@ constexpr std::string_view banner_text[] = {
     "  o Allows refitting data using last fitted parameter values",
     "  o Implements bootstrap parameter standard errors",
     "  o Performs Runs test of curve-fit residual patterns",
-    "  o Plots of Log(Total Ligand) vs Bound/Total: not yet",
+    "  o Creates plots of Log(Total Ligand) versus Bound/Total Ligand",
     "",
     " KELVORA v2.0 by the KELVORA developers, released December 2026",
     " Documentation: README.md of the KELVORA source distribution",
@@ -70,7 +70,7 @@ constexpr std::string_view banner_text[] = {
 }  // namespace
 
 const char* const command_line_help =
-    "Usage: kelvora [--seed N]\n"
+    "Usage: kelvora [--seed N] [--plots=window|png|svg|none]\n"
     "\n"
     "Starts the interactive analysis of ligand binding curves (the main menu).\n"
     "\n"
@@ -81,7 +81,13 @@ const char* const command_line_help =
     "            identical result files, whatever the number of processors.\n"
     "            Without it, the random searches draw fresh numbers from the\n"
     "            system's entropy source.\n"
-    "  --help    show this text and exit.\n";
+    "  --plots=window|png|svg|none\n"
+    "            where the plot of each fitted curve goes: a window that the\n"
+    "            analysis waits for you to close (window), an 800 x 600 image\n"
+    "            file STEM_curveN.png or .svg beside the results (png, svg), or\n"
+    "            nowhere (none). The default is the window when the answers are\n"
+    "            typed at a terminal and a display can be opened, PNG files\n"
+    "            otherwise (answers from a file, no display, a remote login).\n"    "  --help    show this text and exit.\n";
 
 Command_line parse_command_line(int argc, const char* const* argv) {
   Command_line line;
@@ -89,6 +95,29 @@ Command_line parse_command_line(int argc, const char* const* argv) {
     const std::string_view argument = argv[i];
     if (argument == "--help" || argument == "-h") {
       line.help = true;
+    } else if (argument.starts_with("--plots")) {
+      std::string_view value;
+      if (argument.starts_with("--plots=")) {
+        value = argument.substr(8);
+      } else if (argument == "--plots" && i + 1 < argc) {
+        value = argv[++i];
+      }
+      const std::pair<std::string_view, Plot_mode> modes[] = {{"window", Plot_mode::window},
+                                                              {"png", Plot_mode::png},
+                                                              {"svg", Plot_mode::svg},
+                                                              {"none", Plot_mode::none}};
+      bool known = false;
+      for (const auto& [name, mode] : modes) {
+        if (value == name) {
+          line.plots = mode;
+          known = true;
+        }
+      }
+      if (!known) {
+        line.error = "kelvora: --plots needs window, png, svg or none, not '" +
+                     std::string(value) + "'";
+        return line;
+      }
     } else if (argument == "--seed" && i + 1 < argc) {
       const std::string_view number = argv[++i];
       std::uint64_t seed = 0;
@@ -150,7 +179,7 @@ void main_menu(Console& console, Analysis_state& state) {
     switch (choice) {
       case 1:
         run_fitting_analysis(console, state.curves, state.fit_params, state.opt_data,
-                             state.results);
+                             state.results, state.plots);
         break;
       case 2:
         print_main_menu_help(console);
@@ -184,8 +213,9 @@ void print_banner(Console& console) {
   console.free_form(banner_rule);
 }
 
-int run_program(Console& console, std::chrono::milliseconds stop_pause) {
+int run_program(Console& console, std::chrono::milliseconds stop_pause, Plot_mode plots) {
   auto state = std::make_unique<Analysis_state>();
+  state->plots = plots;
   try {
     print_banner(console);
     main_menu(console, *state);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "data/records.hpp"
+#include "plot/curve_plot.hpp"
 
 namespace kelvora {
 
@@ -18,14 +19,16 @@ struct Analysis_state {
   Fit_parameters fit_params;
   Optimization_data opt_data;
   Fit_results results;
+  Plot_mode plots = Plot_mode::none;  // where the plots of the session go
 };
 
 void print_banner(Console& console);
 
-// The command line: `kelvora [--seed N]` or `kelvora --help`.
+// The command line: `kelvora [--seed N] [--plots=MODE]` or `kelvora --help`.
 struct Command_line {
   bool help = false;
   std::optional<std::uint64_t> seed;  // --seed N: a repeatable session
+  Plot_mode plots = Plot_mode::automatic;
   std::string error;                  // not empty when the line was refused
 };
 Command_line parse_command_line(int argc, const char* const* argv);
@@ -33,6 +36,8 @@ extern const char* const command_line_help;
 
 // Runs the banner and the main menu until the user exits or the input ends
 // (status 0), or until an orderly stop (non-zero status, after `stop_pause`).
-int run_program(Console& console, std::chrono::milliseconds stop_pause);
+// The plots go where `plots` says.
+int run_program(Console& console, std::chrono::milliseconds stop_pause,
+                Plot_mode plots = Plot_mode::none);
 
 }  // namespace kelvora

@@ -84,7 +84,8 @@ Curve_plot make_curve_plot(const Curve_table& curves, int c, const Fit_parameter
 }
 
 void plot_graphics_data(std::ostream& out, const Curve_table& curves, const Fit_parameters& params,
-                        const Optimization_data& opt, Fit_results& results) {
+                        const Optimization_data& opt, Fit_results& results,
+                        const Plot_sink& show) {
   results.n_blocks = 0;
   for (int c = 0; c < params.n_curves; ++c) {
     const Curve_data& curve = curves[c];
@@ -101,12 +102,11 @@ void plot_graphics_data(std::ostream& out, const Curve_table& curves, const Fit_
       out << fmt_es(row.log_total, 16, 8) << ' ' << fmt_es(row.observed, 16, 8) << ' '
           << fmt_es(row.predicted, 16, 8) << " \n";
     }
-    const Curve_plot plot = make_curve_plot(curves, c, params, opt);
-    // PLOT WINDOW: the plot of this curve (observed dots, predicted line,
-    // title and labels from plot.legend) is shown here, and the next curve
-    // waits until its window is closed. The plotting layer is not part of
-    // this library yet, so nothing is drawn.
-    static_cast<void>(plot);
+    if (show) {
+      // The block reaches the file before a plot window holds the session.
+      out.flush();
+      show(c, make_curve_plot(curves, c, params, opt));
+    }
   }
 }
 

@@ -6,6 +6,7 @@
 // the measured points.
 
 #include <array>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -25,10 +26,15 @@ struct Curve_plot {
   std::array<std::string, 5> legend;
 };
 
+// Shows the plot of curve number `c` (from 0); it returns when the next
+// curve may follow (a plot window has been closed).
+using Plot_sink = std::function<void(int c, const Curve_plot& plot)>;
+
 // Writes one plot data block per curve (the fit number counts all curves and
-// is kept in results.n_blocks) and prepares each curve's plot.
+// is kept in results.n_blocks), each followed by that curve's plot.
 void plot_graphics_data(std::ostream& out, const Curve_table& curves, const Fit_parameters& params,
-                        const Optimization_data& opt, Fit_results& results);
+                        const Optimization_data& opt, Fit_results& results,
+                        const Plot_sink& show = {});
 
 // The plot of curve `c`: its plotted points and its legend.
 Curve_plot make_curve_plot(const Curve_table& curves, int c, const Fit_parameters& params,

@@ -132,10 +132,13 @@ TEST(CommandLine, AcceptsASeedAndHelpAndRefusesAnythingElse) {
   const Command_line seeded = parse({"--seed", "18446744073709551615"});
   EXPECT_TRUE(seeded.error.empty() && seeded.seed == 18446744073709551615ull);
   EXPECT_TRUE(parse({"--help"}).help);
+  EXPECT_EQ(parse({}).plots, Plot_mode::automatic);
+  EXPECT_EQ(parse({"--plots=svg", "--seed", "1"}).plots, Plot_mode::svg);
+  EXPECT_EQ(parse({"--plots", "none"}).plots, Plot_mode::none);
   // clang-format off
   for (const auto& bad : std::vector<std::vector<const char*>>{
            {"--seed"}, {"--seed", "-1"}, {"--seed", "7x"}, {"--seed", "18446744073709551616"},
-           {"--seeds", "7"}})
+           {"--seeds", "7"}, {"--plots=jpeg"}, {"--plots"}, {"--plots="}})
     // clang-format on
     EXPECT_FALSE(parse(bad).error.empty()) << bad[0];
 }
@@ -149,8 +152,9 @@ TEST(Program, ASeededSessionIsRepeatable) {
   std::string first;
   for (int run = 0; run < 2; ++run) {
     const std::string command =
-        std::string(KELVORA_BINARY) + " --seed 7 < answers.txt > transcript.txt";
+        std::string(KELVORA_BINARY) + " --seed 7 --plots=none < answers.txt > transcript.txt";
     ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_FALSE(fs::exists("run_curve1.png"));
     // Every result file of the analysis, the bootstrap intervals included.
     const std::string files = testing::read_text("run.out") + testing::read_text("run_Plot.out") +
                               testing::read_text("run_Scatchard.out");
@@ -178,6 +182,15 @@ TEST(Program, ASaturationAndACompetitionCurveWriteEveryFile) {
   EXPECT_NE(testing::read_text("pair_Competition.out").find("IC50 (bootstrap median)"),
             std::string::npos);
   EXPECT_NE(testing::read_text("pair_Plot.out").find("EX2_COMP, FIT NO.    2"), std::string::npos);
+  // Answers from a file: the plots become 800 x 600 PNG files (the size is
+  // in the header's first chunk, big-endian), named on the console.
+  const std::string transcript = testing::read_text("transcript.txt");
+  for (const std::string name : {"pair_curve1.png", "pair_curve2.png"}) {
+    const std::string png = testing::read_text(name);
+    ASSERT_GT(png.size(), 24u) << name;
+    EXPECT_EQ(png.substr(12, 12), std::string("IHDR\0\0\x03\x20\0\0\x02\x58", 12));
+    EXPECT_NE(transcript.find(" Plot saved to: " + name + "\n"), std::string::npos);
+  }
 }
 
 TEST(Program, RunsAsAProcessFromAFileOfAnswers) {

@@ -68,6 +68,34 @@ TEST(PlotData, CompetitionBlockAndPlottedPointsWithoutCompetitor) {
             (std::vector<double>{-14, -8}));
 }
 
+TEST(PlotData, EachCurveIsPlottedAfterItsBlockWithItsLegend) {
+  Fixture f;
+  f.curves[0].file_name = "A_COMPETITION_CURVE_NAME_";  // 25 characters
+  std::ostringstream out;
+  std::vector<std::pair<int, Curve_plot>> shown;
+  plot_graphics_data(out, f.curves, f.params, f.opt, f.results,
+                     [&](int c, const Curve_plot& plot) {
+                       // The curve's block is complete when its plot is shown.
+                       EXPECT_NE(out.str().find(c == 0 ? "-8.0" : "SAT, FIT"), std::string::npos);
+                       shown.emplace_back(c, plot);
+                     });
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_EQ(shown[0].second.legend[0], "A_COMPETITION_CURVE_NAME_: Com");
+  EXPECT_EQ(shown[1].second.legend[0], "SAT: Saturation" + std::string(15, ' '));
+  EXPECT_EQ(shown[1].second.legend[1], "SSQR =  5.0000E-01" + std::string(12, ' '));
+  // One site: Kd1 = 1 / K11.
+  EXPECT_EQ(shown[1].second.legend[2], "Kd1 [M] =  1.0000E-09" + std::string(9, ' '));
+  EXPECT_EQ(shown[1].second.legend[4], std::string(30, ' '));
+
+  // Two sites: AIC = N ln(SSQ / (N + 1)) + 2P = 25 ln(0.5 / 26) + 10.
+  f.params.n_sites = 2;
+  EXPECT_EQ(make_curve_plot(f.curves, 1, f.params, f.opt).legend[2],
+            "AIC = -8.8781E+01" + std::string(13, ' '));
+  f.opt.ss = -1.0;
+  EXPECT_EQ(make_curve_plot(f.curves, 1, f.params, f.opt).legend[2],
+            "AIC = N/A" + std::string(21, ' '));
+}
+
 TEST(ScatchardData, SaturationBlockByHand) {
   Fixture f;
   EXPECT_EQ(f.scatchard(),
