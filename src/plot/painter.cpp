@@ -29,7 +29,7 @@ constexpr double series_line = 2.0;
 constexpr double axis_line = 1.2;
 constexpr double tick_length = 5.0;
 constexpr double margin_left = 84.0;
-constexpr double margin_right = 24.0;
+constexpr double margin_right = 30.0;
 constexpr double margin_bottom = 58.0;
 constexpr double margin_top_title = 44.0;
 constexpr double margin_top_plain = 20.0;
@@ -165,17 +165,18 @@ class Tick_format {
     char text[64];
     if (range_.logarithmic) {
       std::snprintf(text, sizeof text, "%g", std::pow(range_.base, v));
-      return text;
-    }
-    if (v == 0.0) return "0";
-    if (!scientific_) {
+    } else if (v == 0.0) {
+      return "0";
+    } else if (!scientific_) {
       std::snprintf(text, sizeof text, "%.*f", decimals_, v);
       return text;
+    } else {
+      std::snprintf(text, sizeof text, "%.*e", decimals_, v);
     }
     // Mantissa and a plain exponent: 2.0e-9 rather than 2.0e-09.
-    std::snprintf(text, sizeof text, "%.*e", decimals_, v);
     std::string s = text;
     const auto e = s.find('e');
+    if (e == std::string::npos) return s;
     const int exponent = std::atoi(s.c_str() + e + 1);
     return s.substr(0, e) + "e" + std::to_string(exponent);
   }

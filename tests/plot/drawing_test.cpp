@@ -34,8 +34,10 @@ TEST(ScaleAxis, RoundsOutwardToReadableSteps) {
   expect_axis({0.48, 0.02, 0.3}, 0.0, 0.5, 0.1);
   // 1.1 * 1.2 = 1.32 units of 1: step 0.2, 0 ... 1.2 spans six steps.
   expect_axis({0.0, 1.2}, 0.0, 1.2, 0.2);
-  // 1.1 * 2 = 2.2 units: step 0.5 and at least three steps: 0 ... 2.
-  expect_axis({0.1, 2.1}, 0.0, 2.5, 0.5);
+  // 1.1 * 1.5 = 1.65 units: step 0.5, three steps are enough.
+  expect_axis({0.0, 1.5}, 0.0, 1.5, 0.5);
+  // 1.1 * 3 = 3.3 units: step 1, widened from three steps to four.
+  expect_axis({0.0, 3.0}, 0.0, 4.0, 1.0);
   // Equal values: 0.9 v ... 1.1 v in five steps; zero: -1 ... 1.
   expect_axis({0.3, 0.3, 0.3}, 0.27, 0.33, 0.012);
   expect_axis({4.0}, 3.6, 4.4, 0.16);
@@ -182,13 +184,23 @@ TEST(ImageFiles, WritesEachFormatCompletelyOrNotAtAll) {
   EXPECT_EQ(u32(22), 600u);
   EXPECT_EQ(u32(28) & 0xFFFF, 24u);  // bits per pixel
   EXPECT_GE(fs::file_size("plot.bmp"), 54u + 800u * 600u * 3u);
+  // Rows run bottom-up, 2400 bytes each, pixels blue-green-red: a data point is blue.
+  const Plot_frame f = plot_frame(plot, 800, 600);
+  const int col = static_cast<int>(f.x_pixel(plot.series[0].x[3]));
+  const int row = 599 - static_cast<int>(f.y_pixel(plot.series[0].y[3]));
+  const std::string pixels = file_start("plot.bmp", fs::file_size("plot.bmp")).substr(u32(10));
+  EXPECT_EQ(pixels.substr(row * 2400 + 3 * col, 3), std::string("\xFF\0\0", 3));
 
-  // Failures: a missing folder, an image too large for Cairo. The older
-  // file keeps its content and no temporary is left behind.
+  // Failures: a missing folder, an image too large for Cairo, a folder in
+  // the way of the final name. An older file keeps its content and no
+  // temporary is left behind.
   EXPECT_FALSE(write_plot_image(plot, "no_such_dir/p.png", Image_format::png, 80, 60));
   std::ofstream("old.png") << "older";
   EXPECT_FALSE(write_plot_image(plot, "old.png", Image_format::png, 40000, 600));
   EXPECT_EQ(file_start("old.png", 10).substr(0, 5), "older");
+  fs::create_directory("taken.svg");
+  EXPECT_FALSE(write_plot_image(plot, "taken.svg", Image_format::svg, 80, 60));
+  EXPECT_TRUE(fs::is_directory("taken.svg"));
   for (const auto& entry : fs::directory_iterator("."))
     EXPECT_EQ(entry.path().filename().string().find(".part"), std::string::npos) << entry.path();
 }
