@@ -1,6 +1,7 @@
 #include "plot/image_files.hpp"
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cairomm/context.h>
@@ -30,6 +31,11 @@ bool write_via_temporary(const std::string& file_name,
   name.insert(name.end(), suffix, suffix + sizeof suffix);  // with the final '\0'
   const int fd = mkstemp(name.data());
   if (fd < 0) return false;
+  // mkstemp makes the file private; an image gets the permissions any new
+  // file of the user gets.
+  const mode_t mask = umask(0);
+  umask(mask);
+  fchmod(fd, 0666 & ~mask);
   close(fd);
   const std::string temporary(name.data());
   bool written = false;

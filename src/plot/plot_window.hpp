@@ -12,6 +12,7 @@
 #include <gtkmm/box.h>
 #include <gtkmm/window.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 
@@ -57,6 +58,8 @@ class Plot_window {
   // The size of the drawing area in pixels.
   int width() const { return area_.get_allocated_width(); }
   int height() const { return area_.get_allocated_height(); }
+  // Device pixels per pixel of the size above (2 on many high-resolution screens).
+  int scale_factor() const { return std::max(1, area_.get_scale_factor()); }
   // Shows a white area until the next picture.
   void clear();
   void show_picture(const Cairo::RefPtr<Cairo::ImageSurface>& picture);

@@ -128,7 +128,12 @@ bool display_plot(Plot_handle* plot) {
       } while (plot->state != Display_state::closed &&
                (width != window.width() || height != window.height()));
       if (plot->state == Display_state::closed) break;
-      window.show_picture(render_plot(plot->plot, width, height));
+      // On a high-resolution screen the picture has as many pixels as the
+      // screen shows, at the same layout.
+      const int scale = window.scale_factor();
+      const auto picture = render_plot(plot->plot, width * scale, height * scale);
+      cairo_surface_set_device_scale(picture->cobj(), scale, scale);
+      window.show_picture(picture);
       plot->state = Display_state::idle;
       if (plot->drawn) plot->drawn();
       continue;

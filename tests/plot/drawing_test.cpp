@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cairomm/context.h>
 
@@ -161,7 +162,12 @@ TEST(ImageFiles, WritesEachFormatCompletelyOrNotAtAll) {
   EXPECT_EQ(image_format_of("x.txt"), std::nullopt);
 
   const Plot_object plot = saturation_plot();
+  const mode_t mask = umask(022);
   ASSERT_TRUE(write_plot_image(plot, "plot.png", Image_format::png, 800, 600));
+  umask(mask);
+  // Readable by others like any new file, not private like a temporary.
+  EXPECT_NE(std::filesystem::status("plot.png").permissions() & std::filesystem::perms::others_read,
+            std::filesystem::perms::none);
   const auto png = Cairo::ImageSurface::create_from_png("plot.png");
   EXPECT_EQ(png->get_width(), 800);
   EXPECT_EQ(png->get_height(), 600);
