@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "plot/scale_axis.hpp"
+#include "util/text.hpp"
 
 namespace kelvora {
 
@@ -39,10 +40,8 @@ double box_scale(double width, double height) {
   return std::isfinite(s) && s > 0.0 ? s : 0.0;
 }
 
-std::string trim_right(const std::string& text) {
-  const auto end = text.find_last_not_of(" \t\r\n");
-  return end == std::string::npos ? std::string() : text.substr(0, end + 1);
-}
+// Texts are drawn without their trailing blanks.
+std::string trimmed(const std::string& text) { return std::string(trim_right(text)); }
 
 // The drawn coordinate of a value: the value itself, or its logarithm.
 double to_axis(const Plot_axis& axis, double v) {
@@ -357,7 +356,7 @@ void draw_legend(cairo_t* cr, const Plot_frame& f, const Plot_object& plot, doub
   double text_width = 0.0;
   double row = 14.0 * scale;
   for (const Plot_series& s : plot.series) {
-    const std::string label = trim_right(s.label);
+    const std::string label = trimmed(s.label);
     if (label.empty()) continue;
     entries.push_back({&s, Text(cr, label, legend_px * scale)});
     text_width = std::max(text_width, entries.back().text.width());
@@ -458,12 +457,12 @@ void draw_axes(cairo_t* cr, const Plot_frame& f, const Plot_object& plot, double
   }
 
   // Captions: x centred below, y turned a quarter left at the left edge.
-  const std::string x_caption = trim_right(plot.x.caption);
+  const std::string x_caption = trimmed(plot.x.caption);
   if (!x_caption.empty()) {
     const Text caption(cr, x_caption, 13.0 * scale);
     caption.show(cr, (f.left + f.right - caption.width()) / 2.0, f.bottom + 30.0 * scale);
   }
-  const std::string y_caption = trim_right(plot.y.caption);
+  const std::string y_caption = trimmed(plot.y.caption);
   if (!y_caption.empty()) {
     const Text caption(cr, y_caption, 13.0 * scale);
     cairo_save(cr);
@@ -493,7 +492,7 @@ Plot_frame plot_frame(const Plot_object& plot, double width, double height) {
   Plot_frame f;
   f.left = margin_left * s;
   f.right = std::max(f.left + 1.0, width - margin_right * s);
-  f.top = (trim_right(plot.title).empty() ? margin_top_plain : margin_top_title) * s;
+  f.top = (trimmed(plot.title).empty() ? margin_top_plain : margin_top_title) * s;
   f.bottom = std::max(f.top + 1.0, height - margin_bottom * s);
   f.x = axis_range(plot, true);
   f.y = axis_range(plot, false);
@@ -516,7 +515,7 @@ void paint_plot(const Cairo::RefPtr<Cairo::Context>& context, const Plot_object&
   draw_axes(cr, f, plot, s);
   draw_legend(cr, f, plot, s);
 
-  const std::string title = trim_right(plot.title);
+  const std::string title = trimmed(plot.title);
   if (!title.empty()) {
     const Text text(cr, title, title_px * s, true);
     cairo_set_source_rgb(cr, 0.0, 0.0, 0.0);
