@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cmath>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -25,6 +26,7 @@
 #include "report/graphics_data.hpp"
 #include "report/results.hpp"
 #include "stats/bootstrap_se.hpp"
+#include "stats/model_comparison.hpp"
 #include "stats/runs_test.hpp"
 #include "util/console.hpp"
 #include "util/fields.hpp"
@@ -62,6 +64,9 @@ struct Analysis {
   // Slots held at the values the redundant-parameter step gave them, which
   // the repeated estimates dialogue must not ask again.
   std::array<bool, max_params> tied{};
+  // The fit of the previous pass, compared with the next one when that has
+  // a different number of sites.
+  std::optional<Model_fit> last_fit;
 };
 
 void report_file_error(Console& console, const std::string& name) {
@@ -131,6 +136,7 @@ bool read_curves(Analysis& a) {
   reorder_curves_saturation_first(a.console, a.curves, a.params);
   a.results.n_blocks = 0;
   a.pass = 0;
+  a.last_fit.reset();
   a.all_saturation = all_saturation_curves(a.curves, a.params);
   return true;
 }
@@ -310,6 +316,25 @@ void automatic_estimates(Analysis& a) {
   tunnel_search_kelvora3(a.curves, p, a.opt, process_random());
 }
 
+// Names the affinities and nonspecific ratio of a ligand that the data can
+// only determine as ratios (see ratio_only_parameters).
+void warn_ratio_only(Console& console, const Curve_table& curves, const Fit_parameters& p) {
+  for (const Ratio_only& group : ratio_only_parameters(curves, p)) {
+    std::string names;
+    for (std::size_t i = 0; i < group.k_slots.size(); ++i)
+      names += p.name[group.k_slots[i]] + (i + 1 < group.k_slots.size() ? ", " : "");
+    const std::string& n = p.name[group.n_slot];
+    console.empty_line();
+    console.exact("WARNING: Ligand " + std::to_string(group.ligand) +
+                  " is never the labelled ligand: " + names + " and " + n);
+    console.exact("         enter the model only as " + group.ratio(p, group.k_slots[0]) +
+                  (group.k_slots.size() > 1 ? " (and alike)" : "") +
+                  ", which these data");
+    console.exact("         cannot tell apart. Hold " + n + " constant (e.g. at 0) to fit " +
+                  names + ".");
+  }
+}
+
 // The set-up of one pass, up to the start of fitting. False when the user
 // cancels the fit.
 bool set_up_pass(Analysis& a) {
@@ -353,6 +378,7 @@ bool set_up_pass(Analysis& a) {
   a.tied.fill(false);
   if (a.all_saturation && saturation_of_both_ligands(a)) fix_redundant_parameters(a);
 
+  warn_ratio_only(console, a.curves, p);
   console.empty_line();
   console.prompt("PROCEED WITH FITTING (Y/N) [Y]: ");
   const std::string proceed(trim(console.answer()));
@@ -459,12 +485,30 @@ void report(Analysis& a) {
     calculate_bootstrap_se_kelvora_multi(a.console, a.curves, p, opt, replicates, process_random());
   }
   print_bound_warnings(a.console, p);
+  print_poorly_determined(a.console, p, opt);
+  const std::vector<Ratio_only> ratio_only = ratio_only_parameters(a.curves, p);
+  for (const Ratio_only& group : ratio_only) {
+    for (const int k : group.k_slots)
+      a.console.free_form("Only " + group.ratio(p, k) + " is determined by these data");
+  }
   copy_values_to_accepted(p, p.n_params);
   p.backup = p.accepted;
   opt.ss_prev = opt.ss;
   evaluate_model(a.curves, p, opt);
 
-  write_output_summary(a.out.stream(), p, opt);
+  write_output_summary(a.out.stream(), p, opt, ratio_only);
+  // One site against two: after a pass whose number of sites differs from
+  // the previous pass's.
+  const Model_fit this_fit{p.n_sites, opt.ss, p.n_points, p.n_var};
+  if (a.last_fit && a.last_fit->sites != this_fit.sites) {
+    a.console.empty_line();
+    for (const std::string& line : model_comparison_lines(compare_models(*a.last_fit, this_fit))) {
+      a.console.free_form(line);
+      a.out.stream() << line << '\n';
+    }
+    a.out.stream() << '\n';
+  }
+  a.last_fit = this_fit;
   opt.lambda = 0.0;
   opt.lm_mode = 0;
   a.console.empty_line();

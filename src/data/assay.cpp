@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "data/parameter_layout.hpp"
 #include "util/console.hpp"
 #include "util/fields.hpp"
 
@@ -108,6 +109,29 @@ void print_binding_model_info(Console& console, const Curve_table& curves,
   }
   console.exact(banner_rule);
   console.empty_line();
+}
+
+std::string Ratio_only::ratio(const Fit_parameters& params, int k_slot) const {
+  return params.name[k_slot] + "/(1 + C*" + params.name[n_slot] + ")";
+}
+
+std::vector<Ratio_only> ratio_only_parameters(const Curve_table& curves,
+                                              const Fit_parameters& params) {
+  std::vector<Ratio_only> groups;
+  for (int l = 1; l <= params.n_ligands; ++l) {
+    bool labelled = false;
+    for (int c = 0; c < params.n_curves; ++c) labelled = labelled || curves[c].labelled_ligand == l;
+    Ratio_only group;
+    group.ligand = l;
+    group.n_slot = n_slot(params, l);
+    bool all_variable = !labelled && !params.is_constant[group.n_slot];
+    for (int s = 1; s <= params.n_sites && all_variable; ++s) {
+      group.k_slots.push_back(k_slot(params, l, s));
+      all_variable = !params.is_constant[group.k_slots.back()];
+    }
+    if (all_variable) groups.push_back(group);
+  }
+  return groups;
 }
 
 bool all_saturation_curves(const Curve_table& curves, const Fit_parameters& params) {

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <ostream>
@@ -21,7 +22,7 @@ std::string es_or_na(double value, int width, int decimals) {
 }  // namespace
 
 void write_output_summary(std::ostream& out, const Fit_parameters& params,
-                          const Optimization_data& opt) {
+                          const Optimization_data& opt, const std::vector<Ratio_only>& ratio_only) {
   const std::string heading_rule = " " + rule('=', 41);
   out << '\n' << heading_rule << "\n      FINAL PARAMETER ESTIMATES\n" << heading_rule << "\n\n";
   const int n_var = params.n_var;
@@ -55,6 +56,11 @@ void write_output_summary(std::ostream& out, const Fit_parameters& params,
       out << "          (95% CI = " << es_or_na(opt.ci_lower[v], 14, 6) << " to "
           << es_or_na(opt.ci_upper[v], 14, 6) << ")\n";
     }
+    for (const Ratio_only& group : ratio_only) {
+      if (std::find(group.k_slots.begin(), group.k_slots.end(), slot) != group.k_slots.end())
+        out << "          (only " << group.ratio(params, slot)
+            << " is determined by these data)\n";
+    }
   }
   // MSE = S / (N - P) and AIC = N ln(S / (N + 1)) + 2P. Without degrees of
   // freedom (N <= P) there is no variance to estimate, and a zero S has no
@@ -71,6 +77,16 @@ void write_output_summary(std::ostream& out, const Fit_parameters& params,
       << "RESIDUAL VARIANCE (MSE) = " << es_or_na(mse, 14, 6) << '\n'
       << "AKAIKE INFORMATION CRITERION (AIC) = " << es_or_na(aic, 14, 6) << '\n'
       << "DEGREES OF FREEDOM = " << fmt_i(n - p, 4) << "\n\n";
+}
+
+void print_poorly_determined(Console& console, const Fit_parameters& params,
+                             const Optimization_data& opt) {
+  for (int slot = 0; slot < params.n_params; ++slot) {
+    const int v = params.var_of_param[slot];
+    if (params.is_constant[slot] || v < 0 || v >= params.n_var) continue;
+    if (opt.se[v] > std::abs(params.value[slot]))
+      console.free_form(params.name[slot] + " is poorly determined by these data");
+  }
 }
 
 void print_bound_warnings(Console& console, const Fit_parameters& params) {

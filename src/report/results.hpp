@@ -5,6 +5,7 @@
 #include <iosfwd>
 #include <string>
 
+#include "data/assay.hpp"
 #include "data/records.hpp"
 
 namespace kelvora {
@@ -24,9 +25,16 @@ std::string make_residual_plot(double value, int width = 40);
 
 // The final parameter table (value, standard error, coefficient of
 // variation, Kd of affinities, and the 95 % bootstrap interval when there is
-// one) and the goodness-of-fit figures.
+// one) and the goodness-of-fit figures. An affinity of `ratio_only` gets a
+// line saying that only its ratio is determined.
 void write_output_summary(std::ostream& out, const Fit_parameters& params,
-                          const Optimization_data& opt);
+                          const Optimization_data& opt,
+                          const std::vector<Ratio_only>& ratio_only = {});
+
+// One note line for every fitted parameter whose bootstrap coefficient of
+// variation exceeds 100 %.
+void print_poorly_determined(Console& console, const Fit_parameters& params,
+                             const Optimization_data& opt);
 
 // A warning for every variable parameter that ended at a bound of the
 // admissible range of its kind: there the fit was stopped by the bound, not

@@ -87,6 +87,28 @@ TEST(Analysis, ChangedNumberOfSitesAsksForEstimatesAgain) {
   EXPECT_EQ(run.count("   INITIAL PARAMETER ESTIMATES"), 3);
   EXPECT_EQ(run.count("REFIT THE SAME DATA USING CURRENT PARAMETER VALUES (Y/N) [Y]: "), 0);
   EXPECT_GT(run.fitted("ex1", "K12"), 0.0);
+  // The second site adds nothing to EX1_SAT.
+  const std::string verdict = "  Verdict: the two-site model is not justified by the data";
+  EXPECT_EQ(run.count(" MODEL COMPARISON (1 vs 2 sites)"), 1);
+  EXPECT_EQ(run.count(" " + verdict), 1);
+  EXPECT_NE(testing::read_text("ex1.out").find(verdict + "\n"), std::string::npos);
+}
+
+TEST(Analysis, TwoSitesFitTheTwoSiteExampleSignificantlyBetter) {
+  Analysis_run run("1\nex3\nEX3_TWOSITE\n\n1\n" + blanks(8) + "Y\n2\n" + blanks(14) + "N\n5\n");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.count("   Verdict: the two-site model fits significantly better (p < 0.05)"), 1);
+}
+
+TEST(Analysis, AnUnlabelledLigandsAffinityAndNonspecificRatioAreNamedBeforeFitting) {
+  // Ligand 2 only ever displaces labelled ligand 1; the fit is cancelled.
+  const std::string competition =
+      "Ligand 2 against labelled ligand 1\n0.0, 0.0, 0.001, 0.0, 0.0\n2, 1\n1.0E-09\n"
+      "0.0, 5.0E-10, 3.0\n1.0E-09, 3.3E-10, 3.0\n1.0E-07, 1.2E-11, 3.0\n";
+  Analysis_run run("1\nmix\nEX1_SAT\nCOMP21\n\n1\n" + blanks(9) + "N\n5\n",
+                   {{"COMP21.CRV", competition}});
+  EXPECT_EQ(run.count("WARNING: Ligand 2 is never the labelled ligand: K21 and N2"), 1);
+  EXPECT_EQ(run.count(" Fit cancelled. Returning to setup..."), 1);
 }
 
 TEST(Analysis, TwoSitesAndTwoCurvesReportEveryCurve) {

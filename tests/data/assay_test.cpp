@@ -41,6 +41,29 @@ TEST(IsCompetitionAssay, NeedsTwoLigandsDifferentNumbersAndAConstantLabelledTota
   EXPECT_FALSE(is_competition_assay(make_curve("c", 1, 2, {1e-9, 1e-9}), one_ligand));
 }
 
+TEST(RatioOnly, AnUnlabelledLigandWithNAndEveryKVariable) {
+  // Two ligands, two sites; ligand 1 labelled in a saturation curve, ligand 2
+  // only displacing it. Slots: K11 K12 K21 K22 R1 R2 N1 N2 ...
+  Curve_table curves;
+  curves[0] = make_curve("sat", 1, 1, {1e-9});
+  curves[1] = make_curve("comp", 2, 1, {1e-9});
+  Fit_parameters p = two_ligands(2);
+  p.name = {"K11", "K12", "K21", "K22", "R1", "R2", "N1", "N2"};
+  auto groups = ratio_only_parameters(curves, p);
+  ASSERT_EQ(groups.size(), 1u);
+  EXPECT_EQ(groups[0].ligand, 2);
+  EXPECT_EQ(groups[0].k_slots, (std::vector<int>{2, 3}));
+  EXPECT_EQ(groups[0].ratio(p, 3), "K22/(1 + C*N2)");
+  // A constant K or N ties the ratio down; a ligand labelled anywhere is seen.
+  for (const int held : {3, 7}) {
+    Fit_parameters q = p;
+    q.is_constant[held] = true;
+    EXPECT_TRUE(ratio_only_parameters(curves, q).empty()) << held;
+  }
+  curves[1].labelled_ligand = 2;
+  EXPECT_TRUE(ratio_only_parameters(curves, p).empty());
+}
+
 TEST(ReorderCurves, MovesSaturationCurvesFirstKeepingTheirOrder) {
   Curve_table curves;
   curves[0] = make_curve("COMP_A", 1, 2, {1e-9, 1e-9});

@@ -62,7 +62,8 @@ TEST(OutputSummary, WritesEveryKindOfParameterLine) {
   opt.ci_lower = {8e8, 0.0, -2e-4};
   opt.ci_upper = {1.2e9, 5e-9, 2e-4};
   std::ostringstream out;
-  write_output_summary(out, p, opt);
+  // As if ligand 1 were never labelled: only K11/(1 + C*N1) is determined.
+  write_output_summary(out, p, opt, {Ratio_only{1, 2, {0}}});
   const std::string expected =
       "\n =========================================\n"
       "      FINAL PARAMETER ESTIMATES\n"
@@ -70,6 +71,7 @@ TEST(OutputSummary, WritesEveryKindOfParameterLine) {
       "K11        =   1.000000E+09 +/-   1.000E+08 (  10.00 %)\n"
       "          (Kd =   1.000000E-09 +/-   1.000E-10 [M])\n"
       "          (95% CI =   8.000000E+08 to   1.200000E+09)\n"
+      "          (only K11/(1 + C*N1) is determined by these data)\n"
       "R1         =   1.000000E-10 +/-   2.000E-09 (>999 %)\n"
       "          (95% CI =   0.000000E+00 to   5.000000E-09)\n"
       "N1         =   0.000000E+00 +/-   1.000E-04 (   0.00 %)\n"
@@ -80,6 +82,11 @@ TEST(OutputSummary, WritesEveryKindOfParameterLine) {
       "AKAIKE INFORMATION CRITERION (AIC) =   1.773818E+00\n"
       "DEGREES OF FREEDOM =   17\n\n";
   EXPECT_EQ(out.str(), expected);
+  // R1's standard error exceeds its value; N1's is 1e-4 on a value of 0.
+  testing::Dialogue d("");
+  print_poorly_determined(d.console(), p, opt);
+  EXPECT_EQ(d.lines(), (std::vector<std::string>{" R1 is poorly determined by these data",
+                                                 " N1 is poorly determined by these data"}));
 }
 
 TEST(OutputSummary, WithoutDegreesOfFreedomShowsNoInfinityOrNaN) {
