@@ -328,8 +328,7 @@ void warn_ratio_only(Console& console, const Curve_table& curves, const Fit_para
     console.exact("WARNING: Ligand " + std::to_string(group.ligand) +
                   " is never the labelled ligand: " + names + " and " + n);
     console.exact("         enter the model only as " + group.ratio(p, group.k_slots[0]) +
-                  (group.k_slots.size() > 1 ? " (and alike)" : "") +
-                  ", which these data");
+                  (group.k_slots.size() > 1 ? " (and alike)" : "") + ", which these data");
     console.exact("         cannot tell apart. Hold " + n + " constant (e.g. at 0) to fit " +
                   names + ".");
   }

@@ -87,7 +87,8 @@ const char* const command_line_help =
     "            file STEM_curveN.png or .svg beside the results (png, svg), or\n"
     "            nowhere (none). The default is the window when the answers are\n"
     "            typed at a terminal and a display can be opened, PNG files\n"
-    "            otherwise (answers from a file, no display, a remote login).\n"    "  --help    show this text and exit.\n";
+    "            otherwise (answers from a file, no display, a remote login).\n"
+    "  --help    show this text and exit.\n";
 
 Command_line parse_command_line(int argc, const char* const* argv) {
   Command_line line;
@@ -114,8 +115,8 @@ Command_line parse_command_line(int argc, const char* const* argv) {
         }
       }
       if (!known) {
-        line.error = "kelvora: --plots needs window, png, svg or none, not '" +
-                     std::string(value) + "'";
+        line.error =
+            "kelvora: --plots needs window, png, svg or none, not '" + std::string(value) + "'";
         return line;
       }
     } else if (argument == "--seed" && i + 1 < argc) {
@@ -178,8 +179,8 @@ void main_menu(Console& console, Analysis_state& state) {
     }
     switch (choice) {
       case 1:
-        run_fitting_analysis(console, state.curves, state.fit_params, state.opt_data,
-                             state.results, state.plots);
+        run_fitting_analysis(console, state.curves, state.fit_params, state.opt_data, state.results,
+                             state.plots);
         break;
       case 2:
         print_main_menu_help(console);

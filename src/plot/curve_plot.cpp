@@ -14,7 +14,9 @@ namespace {
 constexpr int file_width = 800;
 constexpr int file_height = 600;
 
-std::string trimmed(const std::string& text) { return std::string(trim_right(text)); }
+std::string trimmed(const std::string& text) {
+  return std::string(trim_right(text));
+}
 
 }  // namespace
 

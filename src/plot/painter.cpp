@@ -41,13 +41,20 @@ double box_scale(double width, double height) {
 }
 
 // Texts are drawn without their trailing blanks.
-std::string trimmed(const std::string& text) { return std::string(trim_right(text)); }
+std::string trimmed(const std::string& text) {
+  return std::string(trim_right(text));
+}
 
-// The drawn coordinate of a value: the value itself, or its logarithm.
-double to_axis(const Plot_axis& axis, double v) {
+// The drawn coordinate of a value: the value itself, or its logarithm; NaN
+// for a value that cannot be drawn.
+double axis_coordinate(bool logarithmic, double base, double v) {
   if (!std::isfinite(v)) return nan;
-  if (!axis.logarithmic) return v;
-  return v > 0.0 ? std::log(v) / std::log(axis.base) : nan;
+  if (!logarithmic) return v;
+  return v > 0.0 ? std::log(v) / std::log(base) : nan;
+}
+
+double to_axis(const Plot_axis& axis, double v) {
+  return axis_coordinate(axis.logarithmic, axis.base, v);
 }
 
 // A step of 1, 2 or 5 times a power of ten that cuts `range` into at most
@@ -476,14 +483,12 @@ void draw_axes(cairo_t* cr, const Plot_frame& f, const Plot_object& plot, double
 }  // namespace
 
 double Plot_frame::x_pixel(double value) const {
-  const double v = x.logarithmic ? (value > 0.0 ? std::log(value) / std::log(x.base) : nan) : value;
-  if (!std::isfinite(v)) return nan;
+  const double v = axis_coordinate(x.logarithmic, x.base, value);
   return left + (v - x.min) / (x.max - x.min) * (right - left);
 }
 
 double Plot_frame::y_pixel(double value) const {
-  const double v = y.logarithmic ? (value > 0.0 ? std::log(value) / std::log(y.base) : nan) : value;
-  if (!std::isfinite(v)) return nan;
+  const double v = axis_coordinate(y.logarithmic, y.base, value);
   return bottom - (v - y.min) / (y.max - y.min) * (bottom - top);
 }
 

@@ -13,7 +13,7 @@ enum class Series_type { line = 0, large_dots = 1, bars = 2, small_dots = 3 };
 struct Rgb {
   int red = 0;
   int green = 0;
-  int blue = 0;  // each 0 ... 255
+  int blue = 0;  // each 0 ... 255; the painter clamps others
 };
 
 struct Plot_series {

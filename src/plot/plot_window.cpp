@@ -1,7 +1,7 @@
 #include "plot/plot_window.hpp"
 
-#include <gtk/gtk.h>
 #include <glibmm/miscutils.h>
+#include <gtk/gtk.h>
 #include <gtkmm/filechooserdialog.h>
 #include <gtkmm/main.h>
 #include <gtkmm/messagedialog.h>
@@ -14,6 +14,7 @@
 #include "plot/image_files.hpp"
 #include "plot/painter.hpp"
 #include "plot/zozuv.hpp"
+#include "util/text.hpp"
 
 namespace kelvora {
 
@@ -35,13 +36,6 @@ constexpr std::array<Save_filter, 4> save_filters{{
     {"SVG drawings (*.svg)", "svg", Image_format::svg},
     {"PDF documents (*.pdf)", "pdf", Image_format::pdf},
 }};
-
-std::string uppercase_ascii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
 
 // The display state of the window's handle changes only through here, and
 // only while the handle is alive.
@@ -161,9 +155,13 @@ Plot_window::Plot_window(int handle_id) : handle_id_(handle_id) {
   window_.set_default_size(default_width, default_height + menu_natural);
 }
 
-Plot_window::~Plot_window() { window_.hide(); }
+Plot_window::~Plot_window() {
+  window_.hide();
+}
 
-void Plot_window::present() { window_.present(); }
+void Plot_window::present() {
+  window_.present();
+}
 
 void Plot_window::clear() {
   picture_.clear();
@@ -201,7 +199,7 @@ void Plot_window::save_as() {
     auto filter = Gtk::FileFilter::create();
     filter->set_name(f.name);
     filter->add_pattern(std::string("*.") + f.extension);
-    filter->add_pattern("*." + uppercase_ascii(f.extension));
+    filter->add_pattern("*." + uppercase(f.extension));
     dialog.add_filter(filter);
     filters.emplace_back(filter, f.format);
   }

@@ -4,12 +4,12 @@
 // the plot. The window only changes its plot handle's display state; the
 // drawing itself is done by display_plot.
 
+#include <gtkmm/box.h>
 #include <gtkmm/drawingarea.h>
 #include <gtkmm/menu.h>
 #include <gtkmm/menubar.h>
 #include <gtkmm/menuitem.h>
 #include <gtkmm/printsettings.h>
-#include <gtkmm/box.h>
 #include <gtkmm/window.h>
 
 #include <algorithm>

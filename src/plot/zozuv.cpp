@@ -29,8 +29,6 @@ Plot_series* series_of(Plot_handle* plot, int series) {
   return &plot->plot.series[series];
 }
 
-int channel(int value) { return std::clamp(value, 0, 255); }
-
 }  // namespace
 
 Plot_handle::Plot_handle() : id(next_id++) {}
@@ -96,7 +94,7 @@ void set_seriestype(Plot_handle* plot, int series, int type) {
     s->type = static_cast<Series_type>(type);
 }
 void set_seriescolor(Plot_handle* plot, int series, int red, int green, int blue) {
-  if (Plot_series* s = series_of(plot, series)) s->color = {channel(red), channel(green), channel(blue)};
+  if (Plot_series* s = series_of(plot, series)) s->color = {red, green, blue};
 }
 void set_serieslabel(Plot_handle* plot, int series, const std::string& text) {
   if (Plot_series* s = series_of(plot, series)) s->label = text;
@@ -109,7 +107,6 @@ bool display_plot(Plot_handle* plot) {
     plot->window = std::make_unique<Plot_window>(plot->id);
   }
   Plot_window& window = *plot->window;
-  plot->synchronous = true;
   const std::string_view title = trim_right(plot->plot.title);
   if (!title.empty()) window.set_title(std::string(title));
   window.present();
@@ -142,7 +139,6 @@ bool display_plot(Plot_handle* plot) {
   }
   plot->window.reset();
   run_pending_events();
-  plot->synchronous = false;
   if (plot->closed) plot->closed();
   return true;
 }

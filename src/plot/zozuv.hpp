@@ -28,9 +28,8 @@ struct Plot_handle {
   Plot_handle(const Plot_handle&) = delete;
   Plot_handle& operator=(const Plot_handle&) = delete;
 
-  int id;                              // finds the handle of a window
+  int id;                               // finds the handle of a window
   std::unique_ptr<Plot_window> window;  // none while the plot is not shown
-  bool synchronous = false;            // display_plot is waiting for the window
   Display_state state = Display_state::idle;
   Plot_object plot;
   // Raised after each completed drawing and after the window has closed.

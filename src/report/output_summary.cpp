@@ -11,16 +11,6 @@
 
 namespace kelvora {
 
-namespace {
-
-// A figure in ESw.d, or "N/A" in its place when it is not a finite number: a
-// report never shows an infinity or NaN as if it were a result.
-std::string es_or_na(double value, int width, int decimals) {
-  return std::isfinite(value) ? fmt_es(value, width, decimals) : fmt_a("N/A", width);
-}
-
-}  // namespace
-
 void write_output_summary(std::ostream& out, const Fit_parameters& params,
                           const Optimization_data& opt, const std::vector<Ratio_only>& ratio_only) {
   const std::string heading_rule = " " + rule('=', 41);
@@ -29,7 +19,7 @@ void write_output_summary(std::ostream& out, const Fit_parameters& params,
   for (int slot = 0; slot < params.n_params; ++slot) {
     const std::string name = fmt_left(params.name[slot], 10);
     const double value = params.value[slot];
-    out << name << " = " << es_or_na(value, 14, 6);
+    out << name << " = " << fmt_es_or_na(value, 14, 6);
     const int v = params.var_of_param[slot];
     if (params.is_constant[slot]) {
       out << " (FIXED)\n";
@@ -41,7 +31,7 @@ void write_output_summary(std::ostream& out, const Fit_parameters& params,
     }
     const double se = opt.se[v];
     const double cv = std::abs(value) > 1e-30 ? 100.0 * se / std::abs(value) : 0.0;
-    out << " +/- " << es_or_na(se, 11, 3);
+    out << " +/- " << fmt_es_or_na(se, 11, 3);
     if (cv >= 999.9 || std::isnan(cv)) {
       out << " (>999 %)\n";
     } else {
@@ -49,17 +39,16 @@ void write_output_summary(std::ostream& out, const Fit_parameters& params,
     }
     if (!params.name[slot].empty() && params.name[slot][0] == 'K' && value > 0.0) {
       // Kd = 1/K, and to first order SE(Kd) = SE(K) / K^2.
-      out << "          (Kd = " << es_or_na(1.0 / value, 14, 6) << " +/- "
-          << es_or_na(se / (value * value), 11, 3) << " [M])\n";
+      out << "          (Kd = " << fmt_es_or_na(1.0 / value, 14, 6) << " +/- "
+          << fmt_es_or_na(se / (value * value), 11, 3) << " [M])\n";
     }
     if (opt.has_intervals) {
-      out << "          (95% CI = " << es_or_na(opt.ci_lower[v], 14, 6) << " to "
-          << es_or_na(opt.ci_upper[v], 14, 6) << ")\n";
+      out << "          (95% CI = " << fmt_es_or_na(opt.ci_lower[v], 14, 6) << " to "
+          << fmt_es_or_na(opt.ci_upper[v], 14, 6) << ")\n";
     }
     for (const Ratio_only& group : ratio_only) {
       if (std::find(group.k_slots.begin(), group.k_slots.end(), slot) != group.k_slots.end())
-        out << "          (only " << group.ratio(params, slot)
-            << " is determined by these data)\n";
+        out << "          (only " << group.ratio(params, slot) << " is determined by these data)\n";
     }
   }
   // MSE = S / (N - P) and AIC = N ln(S / (N + 1)) + 2P. Without degrees of
@@ -73,9 +62,9 @@ void write_output_summary(std::ostream& out, const Fit_parameters& params,
   const double mse = has_freedom ? s / (n - p) : undefined;
   const double aic = has_freedom && s > 0.0 ? n * std::log(s / (n + 1)) + 2.0 * p : undefined;
   out << '\n'
-      << "SUM OF SQUARED RESIDUALS (SSQ) = " << es_or_na(s, 14, 6) << '\n'
-      << "RESIDUAL VARIANCE (MSE) = " << es_or_na(mse, 14, 6) << '\n'
-      << "AKAIKE INFORMATION CRITERION (AIC) = " << es_or_na(aic, 14, 6) << '\n'
+      << "SUM OF SQUARED RESIDUALS (SSQ) = " << fmt_es_or_na(s, 14, 6) << '\n'
+      << "RESIDUAL VARIANCE (MSE) = " << fmt_es_or_na(mse, 14, 6) << '\n'
+      << "AKAIKE INFORMATION CRITERION (AIC) = " << fmt_es_or_na(aic, 14, 6) << '\n'
       << "DEGREES OF FREEDOM = " << fmt_i(n - p, 4) << "\n\n";
 }
 

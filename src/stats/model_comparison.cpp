@@ -48,10 +48,6 @@ std::string sites_text(int sites) {
   return std::to_string(sites) + (sites == 1 ? " site " : " sites");
 }
 
-std::string es_or_na(double value) {
-  return std::isfinite(value) ? fmt_es(value, 12, 4) : fmt_a("N/A", 12);
-}
-
 }  // namespace
 
 double incomplete_beta(double a, double b, double x) {
@@ -106,13 +102,13 @@ std::vector<std::string> model_comparison_lines(const Model_comparison& c) {
   lines.push_back("MODEL COMPARISON (" + std::to_string(s1) + " vs " + std::to_string(s2) +
                   " sites)");
   for (const Model_fit* fit : {&c.simple, &c.rich}) {
-    lines.push_back("  " + sites_text(fit->sites) + ":  SSQ = " + es_or_na(fit->ss) +
-                    "   DF = " + fmt_i(fit->df(), 4) + "   AICc = " + es_or_na(aicc(*fit)));
+    lines.push_back("  " + sites_text(fit->sites) + ":  SSQ = " + fmt_es_or_na(fit->ss, 12, 4) +
+                    "   DF = " + fmt_i(fit->df(), 4) +
+                    "   AICc = " + fmt_es_or_na(aicc(*fit), 12, 4));
   }
   if (!c.ss_lower) {
-    lines.push_back("  The " + std::to_string(s2) +
-                    "-site fit has no lower SSQ than the " + std::to_string(s1) +
-                    "-site fit: no F test.");
+    lines.push_back("  The " + std::to_string(s2) + "-site fit has no lower SSQ than the " +
+                    std::to_string(s1) + "-site fit: no F test.");
   } else if (!c.testable) {
     lines.push_back("  No F test: the " + std::to_string(s2) +
                     "-site fit has no more fitted parameters, or no degrees of freedom left.");
@@ -123,9 +119,9 @@ std::vector<std::string> model_comparison_lines(const Model_comparison& c) {
   lines.push_back("  Akaike weight of the " + std::to_string(s2) + "-site model = " +
                   (std::isfinite(c.rich_weight) ? fmt_f(c.rich_weight, 6, 4) : "N/A"));
   const std::string model = s2 == 2 ? "two-site" : std::to_string(s2) + "-site";
-  lines.push_back(c.rich_better ? "  Verdict: the " + model +
-                                      " model fits significantly better (p < 0.05)"
-                                : "  Verdict: the " + model + " model is not justified by the data");
+  lines.push_back(c.rich_better
+                      ? "  Verdict: the " + model + " model fits significantly better (p < 0.05)"
+                      : "  Verdict: the " + model + " model is not justified by the data");
   return lines;
 }
 

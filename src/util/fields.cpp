@@ -51,6 +51,10 @@ std::string fmt_es(double value, int width, int decimals) {
   return right_justify(buffer, width);
 }
 
+std::string fmt_es_or_na(double value, int width, int decimals) {
+  return std::isfinite(value) ? fmt_es(value, width, decimals) : fmt_a("N/A", width);
+}
+
 std::string fmt_a(std::string_view text, int width) {
   if (width < 0) width = 0;
   const auto w = static_cast<std::size_t>(width);

@@ -23,6 +23,9 @@ std::string fmt_i0(long long value);
 std::string fmt_f(double value, int width, int decimals);
 std::string fmt_es(double value, int width, int decimals);
 std::string fmt_a(std::string_view text, int width);
+// ESw.d, or "N/A" right-justified in its place when the value is not a finite
+// number: a report never shows an infinity or NaN as if it were a result.
+std::string fmt_es_or_na(double value, int width, int decimals);
 // Text left-aligned in `width` columns (padded on the right, cut when longer).
 std::string fmt_left(std::string_view text, int width);
 std::string blanks(int count);

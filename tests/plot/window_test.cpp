@@ -106,7 +106,7 @@ class Window_session : public ::testing::Test {
         G_PRIORITY_DEFAULT, 20,
         [](gpointer data) -> gboolean {
           return (*static_cast<std::function<bool()>*>(data))() ? G_SOURCE_REMOVE
-                                                                 : G_SOURCE_CONTINUE;
+                                                                : G_SOURCE_CONTINUE;
         },
         owned, [](gpointer data) { delete static_cast<std::function<bool()>*>(data); });
   }

@@ -73,12 +73,11 @@ TEST(PlotData, EachCurveIsPlottedAfterItsBlockWithItsLegend) {
   f.curves[0].file_name = "A_COMPETITION_CURVE_NAME_";  // 25 characters
   std::ostringstream out;
   std::vector<std::pair<int, Curve_plot>> shown;
-  plot_graphics_data(out, f.curves, f.params, f.opt, f.results,
-                     [&](int c, const Curve_plot& plot) {
-                       // The curve's block is complete when its plot is shown.
-                       EXPECT_NE(out.str().find(c == 0 ? "-8.0" : "SAT, FIT"), std::string::npos);
-                       shown.emplace_back(c, plot);
-                     });
+  plot_graphics_data(out, f.curves, f.params, f.opt, f.results, [&](int c, const Curve_plot& plot) {
+    // The curve's block is complete when its plot is shown.
+    EXPECT_NE(out.str().find(c == 0 ? "-8.0" : "SAT, FIT"), std::string::npos);
+    shown.emplace_back(c, plot);
+  });
   ASSERT_EQ(shown.size(), 2u);
   EXPECT_EQ(shown[0].second.legend[0], "A_COMPETITION_CURVE_NAME_: Com");
   EXPECT_EQ(shown[1].second.legend[0], "SAT: Saturation" + std::string(15, ' '));

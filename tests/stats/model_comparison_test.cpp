@@ -14,7 +14,8 @@ TEST(FDistribution, MatchesTablesAndClosedForms) {
   };
   for (const Row& r : {Row{161.448, 1, 1, 0.05}, Row{4.9646, 1, 10, 0.05}, Row{4.4590, 2, 8, 0.05},
                        Row{2.8661, 4, 20, 0.05}, Row{4.5097, 3, 30, 0.01}})
-    EXPECT_NEAR(f_upper_tail(r.f, r.d1, r.d2), r.level, 2e-5 * r.level / 0.01) << r.d1 << "," << r.d2;
+    EXPECT_NEAR(f_upper_tail(r.f, r.d1, r.d2), r.level, 2e-5 * r.level / 0.01)
+        << r.d1 << "," << r.d2;
   // With two numerator degrees of freedom, P(F > f) = (1 + 2f/d2)^(-d2/2);
   // with d1 = d2 = 1 it is 1 - (2/pi) atan(sqrt f).
   for (double f : {0.01, 0.7, 3.0, 40.0}) {
