@@ -1,8 +1,8 @@
 #include "plot/image_files.hpp"
 
+#include <cairo-pdf.h>
+#include <cairo-svg.h>
 #include <gdk-pixbuf/gdk-pixbuf.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cairomm/context.h>
 
@@ -11,59 +11,45 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <memory>
-#include <vector>
 
 #include "plot/painter.hpp"
+#include "util/files.hpp"
 
 namespace kelvora {
 
 namespace {
 
-// Runs `write` on a fresh temporary file beside `file_name` and renames it
-// over `file_name` only when the write succeeded; otherwise the temporary is
-// removed and any older file of that name stays as it was.
-bool write_via_temporary(const std::string& file_name,
-                         const std::function<bool(const std::string&)>& write) {
-  std::vector<char> name(file_name.begin(), file_name.end());
-  const char suffix[] = ".part-XXXXXX";
-  name.insert(name.end(), suffix, suffix + sizeof suffix);  // with the final '\0'
-  const int fd = mkstemp(name.data());
-  if (fd < 0) return false;
-  // mkstemp makes the file private; an image gets the permissions any new
-  // file of the user gets.
-  const mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);
-  close(fd);
-  const std::string temporary(name.data());
-  bool written = false;
-  try {
-    written = write(temporary);
-  } catch (...) {
-    written = false;
-  }
-  if (written && std::rename(temporary.c_str(), file_name.c_str()) == 0) return true;
-  std::remove(temporary.c_str());
-  return false;
+// Appends what Cairo writes to a string.
+cairo_status_t append_bytes(void* bytes, const unsigned char* data, unsigned int length) {
+  static_cast<std::string*>(bytes)->append(reinterpret_cast<const char*>(data), length);
+  return CAIRO_STATUS_SUCCESS;
 }
 
-bool write_vector(const Plot_object& plot, const std::string& path, Image_format format, int width,
-                  int height) {
-  Cairo::RefPtr<Cairo::Surface> surface;
-  if (format == Image_format::svg) {
-    surface = Cairo::SvgSurface::create(path, width, height);
-  } else {
-    surface = Cairo::PdfSurface::create(path, width, height);
+// The bytes of a PNG, SVG or PDF file of the plot; nothing when Cairo fails.
+std::optional<std::string> cairo_file_bytes(const Plot_object& plot, Image_format format, int width,
+                                            int height) {
+  std::string bytes;
+  if (format == Image_format::png) {
+    const auto image = render_plot(plot, width, height);
+    if (cairo_surface_write_to_png_stream(image->cobj(), append_bytes, &bytes) !=
+        CAIRO_STATUS_SUCCESS)
+      return std::nullopt;
+    return bytes;
   }
+  const Cairo::RefPtr<Cairo::Surface> surface(new Cairo::Surface(
+      format == Image_format::svg
+          ? cairo_svg_surface_create_for_stream(append_bytes, &bytes, width, height)
+          : cairo_pdf_surface_create_for_stream(append_bytes, &bytes, width, height),
+      true));
   {
     const auto cr = Cairo::Context::create(surface);
     paint_plot(cr, plot, width, height);
     cr->show_page();
   }
   surface->finish();
-  return cairo_surface_status(surface->cobj()) == CAIRO_STATUS_SUCCESS;
+  if (cairo_surface_status(surface->cobj()) != CAIRO_STATUS_SUCCESS) return std::nullopt;
+  return bytes;
 }
 
 struct Pixbuf_unref {
@@ -91,22 +77,9 @@ bool write_plot_image(const Plot_object& plot, const std::string& file_name, Ima
                       int width, int height) {
   if (width <= 0 || height <= 0) return false;
   try {
-    switch (format) {
-      case Image_format::png: {
-        const auto image = render_plot(plot, width, height);
-        return write_via_temporary(file_name, [&](const std::string& path) {
-          image->write_to_png(path);
-          return true;
-        });
-      }
-      case Image_format::svg:
-      case Image_format::pdf:
-        return write_via_temporary(file_name, [&](const std::string& path) {
-          return write_vector(plot, path, format, width, height);
-        });
-      case Image_format::bmp:
-        return write_bmp(render_plot(plot, width, height), file_name);
-    }
+    if (format == Image_format::bmp) return write_bmp(render_plot(plot, width, height), file_name);
+    const std::optional<std::string> bytes = cairo_file_bytes(plot, format, width, height);
+    return bytes && replace_file(file_name, *bytes);
   } catch (...) {
     // Cairo reports an image it cannot make (too large, no memory) by throwing.
   }
@@ -146,13 +119,15 @@ bool write_bmp(const Cairo::RefPtr<Cairo::ImageSurface>& image, const std::strin
       out_row[3 * col + 2] = static_cast<guchar>(std::min(255u, (word & 0xFFu) + background));
     }
   }
-  return write_via_temporary(file_name, [&](const std::string& path) {
-    GError* error = nullptr;
-    const gboolean saved =
-        gdk_pixbuf_save(pixbuf.get(), path.c_str(), "bmp", &error, static_cast<char*>(nullptr));
-    if (error != nullptr) g_error_free(error);
-    return saved == TRUE;
-  });
+  gchar* buffer = nullptr;
+  gsize size = 0;
+  GError* error = nullptr;
+  const bool saved = gdk_pixbuf_save_to_buffer(pixbuf.get(), &buffer, &size, "bmp", &error,
+                                               static_cast<char*>(nullptr)) == TRUE;
+  if (error != nullptr) g_error_free(error);
+  const std::string bytes = saved ? std::string(buffer, size) : std::string();
+  g_free(buffer);
+  return saved && replace_file(file_name, bytes);
 }
 
 }  // namespace kelvora

@@ -1,8 +1,7 @@
 #pragma once
-// Plot image files: PNG, SVG, PDF and BMP. Each file is written under a
-// temporary name in its folder and renamed over the final name only when it
-// is complete, so that a failed write never leaves a truncated image or
-// destroys an older file of that name.
+// Plot image files: PNG, SVG, PDF and BMP. Each image is made in memory and
+// then written with replace_file, so that a failed write never leaves a
+// truncated image or destroys an older file of that name.
 
 #include <cairomm/surface.h>
 

@@ -1,9 +1,7 @@
 #pragma once
 // The three example curve files of the main menu.
 
-#include <cstdio>
 #include <string>
-#include <string_view>
 
 namespace kelvora {
 
@@ -19,16 +17,6 @@ void create_tutorial_files(Console& console);
 bool create_simple_saturation_file();
 bool create_competition_file();
 bool create_twosite_file();
-
-// Writes `text` to the file `name`, replacing a writable regular file of that
-// name only once the whole text has been written (through "name.tmp", then a
-// rename). False, with nothing of the caller's removed or changed, when the
-// name is taken by a folder or a protected file, when "name.tmp" exists
-// already, or when writing or renaming fails. `write` puts the text into the
-// open file and says whether all of it got there.
-using Text_writer = bool (*)(std::FILE* file, std::string_view text);
-bool write_all(std::FILE* file, std::string_view text);
-bool replace_file(const std::string& name, std::string_view text, Text_writer write = write_all);
 
 // The text of each file, line by line, as written.
 std::string simple_saturation_text();

@@ -208,7 +208,7 @@ TEST(ImageFiles, WritesEachFormatCompletelyOrNotAtAll) {
   EXPECT_FALSE(write_plot_image(plot, "taken.svg", Image_format::svg, 80, 60));
   EXPECT_TRUE(fs::is_directory("taken.svg"));
   for (const auto& entry : fs::directory_iterator("."))
-    EXPECT_EQ(entry.path().filename().string().find(".part"), std::string::npos) << entry.path();
+    EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
 }
 
 }  // namespace

@@ -69,24 +69,5 @@ TEST(ExampleFiles, LeaveWhatTheyCannotReplaceUntouched) {
   EXPECT_EQ(read_back("EX3_TWOSITE.CRV").n_points, 9);
 }
 
-TEST(ReplaceFile, AFailedWriteKeepsTheOldFileAndLeavesNoTrace) {
-  Scratch_folder folder;
-  // Stands for a full disk: half the text gets out, then the write fails.
-  const Text_writer failing = [](std::FILE* file, std::string_view text) {
-    write_all(file, text.substr(0, text.size() / 2));
-    return false;
-  };
-  write_text("OLD.CRV", "old text\n");
-  EXPECT_FALSE(replace_file("OLD.CRV", "new text\n", failing));
-  EXPECT_FALSE(replace_file("NEW.CRV", "new text\n", failing));
-  EXPECT_FALSE(replace_file("missing/NEW.CRV", "new text\n"));
-  EXPECT_EQ(read_text("OLD.CRV"), "old text\n");
-  EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 1);
-
-  EXPECT_TRUE(replace_file("OLD.CRV", "new text\n"));
-  EXPECT_EQ(read_text("OLD.CRV"), "new text\n");
-  EXPECT_FALSE(fs::exists("OLD.CRV.tmp"));
-}
-
 }  // namespace
 }  // namespace kelvora
