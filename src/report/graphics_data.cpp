@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "data/assay.hpp"
+#include "data/parameter_layout.hpp"
 #include "util/console.hpp"
 #include "util/fields.hpp"
 #include "util/text.hpp"
@@ -139,7 +140,7 @@ void save_graphics_data_cl(Console& console, std::ostream& out, const Curve_tabl
     // The nonspecific ratio N1 of ligand 1 and its standard error. The
     // standard errors are kept by variable number, so N1's own variable
     // number is looked up; a constant N1 has no error.
-    const int place = (params.n_ligands + 1) * params.n_sites + 1;  // 1-based
+    const int place = n_slot(params, 1) + 1;  // 1-based
     double ns = 0.0;
     double s_ns = 0.0;
     if (place > max_params) {
