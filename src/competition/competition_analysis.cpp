@@ -98,20 +98,31 @@ Hill_fit fit_hill_line(const std::vector<double>& x, const std::vector<double>& 
   return hill;
 }
 
+// The crossing of 50 % next to point k (0-based): towards the following point
+// first, then from the preceding one.
+bool crossing_next_to(const std::vector<double>& conc, const std::vector<double>& percent, int k,
+                      bool linear_allowed, double& ic50) {
+  const int n = static_cast<int>(conc.size());
+  return (k < n - 1 &&
+          crossing(conc[k], percent[k], conc[k + 1], percent[k + 1], linear_allowed, ic50)) ||
+         (k > 0 &&
+          crossing(conc[k - 1], percent[k - 1], conc[k], percent[k], linear_allowed, ic50));
+}
+
 // IC50 of the fitted curve: interpolated across 50 % next to the closest
-// point (first towards the following point, then from the preceding one),
-// otherwise the closest point's concentration. The percentages here are
-// neither clamped nor guarded, so that the line runs through the fitted values.
+// point k (unless k is the last point), otherwise the closest point's
+// concentration. The percentages here are neither clamped nor guarded, so
+// that the line runs through the fitted values.
 void point_estimate(const std::vector<double>& conc, const std::vector<double>& spec_pred,
                     double b0_spec, int k, Competition_result& result) {
   result.ic50 = k >= 0 ? conc[k] : 0.0;
   result.ic50_interpolated = false;
   const int n = static_cast<int>(conc.size());
   if (k < 0 || k == n - 1) return;
-  auto percent = [&](int i) { return 100.0 * (spec_pred[i] / b0_spec); };
+  std::vector<double> percent(n);
+  for (int i = 0; i < n; ++i) percent[i] = 100.0 * (spec_pred[i] / b0_spec);
   double ic50 = 0.0;
-  if (crossing(conc[k], percent(k), conc[k + 1], percent(k + 1), true, ic50) ||
-      (k > 0 && crossing(conc[k - 1], percent(k - 1), conc[k], percent(k), true, ic50))) {
+  if (crossing_next_to(conc, percent, k, true, ic50)) {
     result.ic50 = ic50;
     result.ic50_interpolated = true;
   }
@@ -213,14 +224,8 @@ Competition_result analyse_competition_curve(const Curve_data& curve, const Fit_
     }
     double ic50 = result.ic50;
     const int k = closest_to_half(conc, percent);
-    if (k >= 0) {
-      double interpolated = 0.0;
-      if ((k < n - 1 &&
-           crossing(conc[k], percent[k], conc[k + 1], percent[k + 1], false, interpolated)) ||
-          (k > 0 &&
-           crossing(conc[k - 1], percent[k - 1], conc[k], percent[k], false, interpolated)))
-        ic50 = interpolated;
-    }
+    double interpolated = 0.0;
+    if (k >= 0 && crossing_next_to(conc, percent, k, false, interpolated)) ic50 = interpolated;
     ic50_samples[r] = ic50;
     if (ic50 > 0.0 && result.kd_hot_app > 0.0) {
       ki_samples[r] = ic50 / cheng_prusoff;

@@ -76,13 +76,13 @@ constexpr double damping_limit = 1e10;
 // After a step that did not lower SS: lambda <- 10 lambda, or first_damping
 // at lambda = 0. Both return false once lambda exceeds damping_limit.
 bool raise_damping_after_failure(Optimization_data& opt);
+bool raise_damping_after_rejection(Optimization_data& opt);
 
 // Hands a strategy's accepted point on: its values become current and, unless
 // `at_accepted` says that opt.ss and the curves' residuals already belong to
 // it, it is evaluated.
 void finish_at_accepted(Curve_table& curves, Fit_parameters& params, Optimization_data& opt,
                         bool at_accepted);
-bool raise_damping_after_rejection(Optimization_data& opt);
 
 // The parts of the Levenberg-Marquardt step, shared with the other
 // least-squares strategies.

@@ -5,6 +5,7 @@
 #include <limits>
 #include <mutex>
 
+#include "params/parameter_vector.hpp"
 #include "util/fields.hpp"
 #include "util/order_statistics.hpp"
 #include "util/parallel.hpp"
@@ -144,7 +145,7 @@ void calculate_bootstrap_se_multicurve(Console& console, const Curve_table& curv
                                        Random_generator& rng, bool verbose) {
   const int P = fit_params.n_var;
   std::vector<double> start_params(P);
-  for (int j = 0; j < P; ++j) start_params[j] = fit_params.value[fit_params.var_map[j]];
+  read_variables(fit_params, start_params.data());
   reset(results, B, P);
   rng.seed_fixed(multicurve_seed);
   const std::uint64_t run_seed = rng.next_bits();

@@ -7,6 +7,7 @@
 #include "fit/minimisers.hpp"
 #include "fit/objective.hpp"
 #include "fit/tunnel_search.hpp"
+#include "params/parameter_vector.hpp"
 #include "util/fields.hpp"
 #include "util/text.hpp"
 
@@ -46,7 +47,7 @@ bool refit_private_copy(Curve_table& set, Fit_parameters& p, std::vector<double>
   optimize_fit_simple(set, p, opt, 200);
   const double s1 = opt.ss;
   if (!(2.0 * s0 >= s1)) return false;
-  for (int j = 0; j < p.n_var; ++j) params[j] = p.value[p.var_map[j]];
+  read_variables(p, params.data());
   return true;
 }
 
@@ -136,7 +137,7 @@ Bootstrap_results calculate_bootstrap_se_kelvora(Console& console, Curve_table& 
   }
   const int P = fit_params.n_var;
   std::vector<double> start(P);
-  for (int j = 0; j < P; ++j) start[j] = fit_params.value[fit_params.var_map[j]];
+  read_variables(fit_params, start.data());
 
   console.exact(heading_rule());
   console.exact("  BOOTSTRAP STANDARD ERROR CALCULATION");

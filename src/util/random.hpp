@@ -47,7 +47,6 @@ class Random_generator {
   // From now on every seeding request installs the seed derived from
   // `session` and its request number; nothing clears it but a new call.
   void set_session_seed(std::optional<std::uint64_t> session);
-  void set_sources(Seed_sources sources) { sources_ = std::move(sources); }
 
   // A generator of its own for stream `index` of a run (one bootstrap
   // replicate, say), seeded from `run_seed` and the index alone, so that

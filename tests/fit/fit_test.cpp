@@ -7,38 +7,31 @@
 #include "fit/objective.hpp"
 #include "model/binding_model.hpp"
 #include "params/parameter_vector.hpp"
+#include "support/saturation_curves.hpp"
 
 namespace kelvora {
 namespace {
 
-constexpr double ex1_total[12] = {1e-11, 2.5e-11, 5e-11, 1e-10, 2.5e-10, 5e-10,
-                                  1e-9,  2.5e-9,  5e-9,  1e-8,  1.5e-8,  2e-8};
+using testing::saturation_totals;
+
 constexpr double ex1_truth[5] = {1e9, 1e-10, 0.01, 1.0, 1.0};
 
-// One ligand, one site (slots K11 R1 N1 C1 B1): a curve made from `truth` at the
-// EX1 totals, times 1 + noise * (fixed normal-like deviates), weights (0, 0,
-// 0.001, 0, 0), three replicates; the vector starts at `start`, `fitted` slots variable.
+// One ligand, one site (slots K11 R1 N1 C1 B1): the saturation curve made from
+// `truth`, times 1 + noise * (fixed normal-like deviates); the vector starts at
+// `start`, `fitted` slots variable.
 struct One_site_fit {
   One_site_fit(const double (&truth)[5], const double (&start)[5], const bool (&fitted)[5],
                double noise = 0.0) {
     constexpr double pattern[12] = {0.5, -1.2, 0.8,  1.5, -0.3, -0.9,
                                     0.2, 1.1,  -1.6, 0.4, -0.7, 0.9};
+    double relative_error[12];
+    for (int j = 0; j < 12; ++j) relative_error[j] = noise * pattern[j];
     p.n_ligands = p.n_sites = p.n_curves = 1;
     setup_parameter_names(p);
-    Curve_data& c = curves[0];
-    c.varying_ligand = c.labelled_ligand = 1;
-    c.weight_coef = {0.0, 0.0, 0.001, 0.0, 0.0};
-    allocate_curve_data(c);
-    c.n_points = p.n_points = 12;
-    Binding_constants k;
-    k.K[0][0] = truth[0], k.R[0] = truth[1], k.N[0] = truth[2], k.B[0] = truth[4];
-    for (int j = 0; j < 12; ++j) {
-      c.total_of(j, 1) = ex1_total[j];
-      c.replicates[j] = 3.0;
-      Point_binding out;
-      calculate_bound_ligand_general(1, 1, c.total[j].data(), k, truth[3], out);
-      c.bound[j] = out.bound[0] * (1.0 + noise * pattern[j]);
-    }
+    testing::fill_saturation_curve(
+        curves[0], testing::one_site_constants(truth[0], truth[1], truth[2], truth[4]), truth[3],
+        relative_error);
+    p.n_points = testing::saturation_points;
     for (int s = 0; s < 5; ++s) p.value[s] = start[s], p.is_constant[s] = !fitted[s];
     setup_variable_map(p, opt);
     p.accepted = p.value;
@@ -197,7 +190,7 @@ TEST(Derivatives, MatchTheClosedFormOverTheAdmissibleRange) {
     One_site_fit f(ex1_truth, v, {true, true, true, true, true});
     for (int j = 0; j < 12; ++j) {
       double d[max_params], expected[5];
-      closed_form_derivatives(ex1_total[j], v, expected);
+      closed_form_derivatives(saturation_totals[j], v, expected);
       const double typical[5] = {v[0], v[1], std::max(v[2], 0.01), v[3], v[4]};
       for (const bool analytical : {false, true}) {
         if (analytical) {

@@ -9,39 +9,25 @@
 #include "fit/tunnel_search.hpp"
 #include "model/binding_model.hpp"
 #include "params/parameter_vector.hpp"
+#include "support/saturation_curves.hpp"
 #include "util/parallel.hpp"
 
 namespace kelvora {
 namespace {
 
-constexpr double totals[12] = {1e-11, 2.5e-11, 5e-11, 1e-10, 2.5e-10, 5e-10,
-                               1e-9,  2.5e-9,  5e-9,  1e-8,  1.5e-8,  2e-8};
-
-// One ligand, one site, n saturation curves at the totals above, noise-free,
-// made from K, R, N (truth) and correction factors c_true; weights
-// 1 / (0.001 Yhat^2) with 3 replicates. Slots: K11 R1 N1 C1..Cn B1; the
-// vector starts at `start` (K, R, N) with C<c> = 1, C1 and B1 constant.
+// One ligand, one site, n saturation curves (support/saturation_curves.hpp),
+// noise-free, made from K, R, N (truth) and correction factors c_true.
+// Slots: K11 R1 N1 C1..Cn B1; the vector starts at `start` (K, R, N) with
+// C<c> = 1, C1 and B1 constant.
 struct Curves {
   Curves(const double (&truth)[3], const double (&start)[3], std::vector<double> c_true = {1.0}) {
     p.n_ligands = p.n_sites = 1;
     p.n_curves = static_cast<int>(c_true.size());
     setup_parameter_names(p);
-    Binding_constants k;
-    k.K[0][0] = truth[0], k.R[0] = truth[1], k.N[0] = truth[2], k.B[0] = 1.0;
+    const Binding_constants k = testing::one_site_constants(truth[0], truth[1], truth[2]);
     for (int c = 0; c < p.n_curves; ++c) {
-      Curve_data& curve = curves[c];
-      curve.varying_ligand = curve.labelled_ligand = 1;
-      curve.weight_coef = {0.0, 0.0, 0.001, 0.0, 0.0};
-      allocate_curve_data(curve);
-      curve.n_points = 12;
-      p.n_points += 12;
-      for (int j = 0; j < 12; ++j) {
-        curve.total_of(j, 1) = totals[j];
-        curve.replicates[j] = 3.0;
-        Point_binding out;
-        calculate_bound_ligand_general(1, 1, curve.total[j].data(), k, c_true[c], out);
-        curve.bound[j] = out.bound[0];
-      }
+      testing::fill_saturation_curve(curves[c], k, c_true[c]);
+      p.n_points += testing::saturation_points;
     }
     for (int s = 0; s < 3; ++s) p.value[s] = start[s];
     setup_variable_map(p, opt);
