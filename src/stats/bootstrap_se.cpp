@@ -1,14 +1,15 @@
 #include "stats/bootstrap_se.hpp"
 
 #include <cmath>
-#include <filesystem>
-#include <fstream>
+#include <sstream>
+#include <string>
 
 #include "fit/minimisers.hpp"
 #include "fit/objective.hpp"
 #include "fit/tunnel_search.hpp"
 #include "params/parameter_vector.hpp"
 #include "util/fields.hpp"
+#include "util/files.hpp"
 #include "util/text.hpp"
 
 namespace kelvora {
@@ -235,32 +236,18 @@ void print_bootstrap_results_kelvora(Console& console, const Fit_parameters& fit
 bool write_bootstrap_samples_kelvora(Console& console, const Bootstrap_results& results,
                                      const Fit_parameters& fit_params, const std::string& path) {
   const int P = fit_params.n_var;
-  // Written beside the target and renamed over it once every byte is out,
-  // so that a failed write never leaves a partial file under the real name.
-  const std::string temporary = path + ".tmp";
-  bool written = false;
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (out) {
-      out << "# Bootstrap_Sample";
-      for (int j = 0; j < P; ++j) out << ' ' << trim_right(fit_params.name[fit_params.var_map[j]]);
-      out << '\n';
-      for (std::size_t b = 0; b < results.samples.size(); ++b) {
-        out << fmt_i(static_cast<long long>(b) + 1, 6);
-        for (int j = 0; j < P; ++j) out << ' ' << fmt_es(results.samples[b][j], 15, 6);
-        out << '\n';
-      }
-      out.close();
-      written = !out.fail();
-    }
+  // replace_file writes beside the target and renames over it once every
+  // byte is out, so a failed write never leaves a partial file.
+  std::ostringstream out;
+  out << "# Bootstrap_Sample";
+  for (int j = 0; j < P; ++j) out << ' ' << trim_right(fit_params.name[fit_params.var_map[j]]);
+  out << '\n';
+  for (std::size_t b = 0; b < results.samples.size(); ++b) {
+    out << fmt_i(static_cast<long long>(b) + 1, 6);
+    for (int j = 0; j < P; ++j) out << ' ' << fmt_es(results.samples[b][j], 15, 6);
+    out << '\n';
   }
-  std::error_code ec;
-  if (written) {
-    std::filesystem::rename(temporary, path, ec);
-    written = !ec;
-  }
-  if (!written) {
-    std::filesystem::remove(temporary, ec);
+  if (!replace_file(path, out.str())) {
     console.exact("ERROR: Cannot write file " + std::string(trim_right(path)));
     return false;
   }
