@@ -1,9 +1,15 @@
 #include "competition/competition_analysis.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdint>
 
+#include <boost/math/tools/toms748_solve.hpp>
+
+#include "data/assay.hpp"
 #include "data/parameter_layout.hpp"
+#include "model/binding_model.hpp"
 #include "util/order_statistics.hpp"
 
 namespace kelvora {
@@ -19,9 +25,8 @@ double specific_binding(double bound, double hot, double ns) {
   return bound - ns * std::max(tiny, hot - bound);
 }
 
-// Percent of the specific binding at the first point, clamped to 0..100; 0
-// throughout when there is no specific binding to refer to. The ratio is taken
-// first, so that the first point itself is exactly 100 %.
+// Percent of the specific binding without competitor, clamped to 0..100; 0
+// throughout when there is no specific binding to refer to.
 double percent_binding(double specific, double b0_spec) {
   if (!(b0_spec > tiny)) return 0.0;
   return std::clamp(100.0 * (specific / b0_spec), 0.0, 100.0);
@@ -42,22 +47,42 @@ int closest_to_half(const std::vector<double>& conc, const std::vector<double>& 
   return closest;
 }
 
-// The concentration where percent binding crosses 50 between the points
-// (ca, pa) and (cb, pb), interpolated from a towards b: in log concentration
-//   ln IC50 = ln ca + (ln cb - ln ca) (50 - pa) / (pb - pa)
-// when both concentrations are positive, otherwise linearly (only when
-// `linear_allowed`). False when 50 is not between pa and pb, or they agree.
-bool crossing(double ca, double pa, double cb, double pb, bool linear_allowed, double& ic50) {
+// True when 50 lies between pa and pb (inclusive) and they differ.
+bool encloses_half(double pa, double pb) {
   const bool between = (pa >= 50.0 && 50.0 >= pb) || (pa <= 50.0 && 50.0 <= pb);
-  if (!between || !(std::abs(pb - pa) > 1e-10)) return false;
-  const double fraction = (50.0 - pa) / (pb - pa);
-  if (ca > 0.0 && cb > 0.0) {
-    ic50 = std::exp(std::log(ca) + (std::log(cb) - std::log(ca)) * fraction);
-    return true;
-  }
-  if (!linear_allowed) return false;
-  ic50 = ca + (cb - ca) * fraction;
+  return between && std::abs(pb - pa) > 1e-10;
+}
+
+// The concentration where percent binding crosses 50 between the points
+// (ca, pa) and (cb, pb), both concentrations positive, interpolated in log
+// concentration:  ln IC50 = ln ca + (ln cb - ln ca) (50 - pa) / (pb - pa).
+bool log_crossing(double ca, double pa, double cb, double pb, double& ic50) {
+  if (!encloses_half(pa, pb) || !(ca > 0.0 && cb > 0.0)) return false;
+  ic50 = std::exp(std::log(ca) + (std::log(cb) - std::log(ca)) * (50.0 - pa) / (pb - pa));
   return true;
+}
+
+// The pair of neighbouring points next to point k (0-based) that encloses
+// 50 %: k with the following point first, then the preceding one with k.
+// Returns the index of the pair's first point, or -1.
+int enclosing_pair(const std::vector<double>& percent, int k) {
+  const int n = static_cast<int>(percent.size());
+  if (k < 0) return -1;
+  if (k < n - 1 && encloses_half(percent[k], percent[k + 1])) return k;
+  if (k > 0 && encloses_half(percent[k - 1], percent[k])) return k - 1;
+  return -1;
+}
+
+// The IC50 of a set of (clamped) percentages by log interpolation next to
+// their closest point, as the bootstrap replicates take it; false when no
+// neighbouring pair of positive concentrations encloses 50 %.
+bool interpolated_ic50(const std::vector<double>& conc, const std::vector<double>& percent,
+                       double& ic50) {
+  const int k = closest_to_half(conc, percent);
+  const int n = static_cast<int>(conc.size());
+  if (k < 0) return false;
+  return (k < n - 1 && log_crossing(conc[k], percent[k], conc[k + 1], percent[k + 1], ic50)) ||
+         (k > 0 && log_crossing(conc[k - 1], percent[k - 1], conc[k], percent[k], ic50));
 }
 
 // Weighted least squares of y on x from the raw sums
@@ -98,33 +123,105 @@ Hill_fit fit_hill_line(const std::vector<double>& x, const std::vector<double>& 
   return hill;
 }
 
-// The crossing of 50 % next to point k (0-based): towards the following point
-// first, then from the preceding one.
-bool crossing_next_to(const std::vector<double>& conc, const std::vector<double>& percent, int k,
-                      bool linear_allowed, double& ic50) {
-  const int n = static_cast<int>(conc.size());
-  return (k < n - 1 &&
-          crossing(conc[k], percent[k], conc[k + 1], percent[k + 1], linear_allowed, ic50)) ||
-         (k > 0 &&
-          crossing(conc[k - 1], percent[k - 1], conc[k], percent[k], linear_allowed, ic50));
+// The fitted model of one competition curve at any competitor concentration,
+// the other ligands' totals as at the curve's first point.
+class Fitted_curve {
+ public:
+  Fitted_curve(const Curve_data& curve, const Fit_parameters& params, double correction, double ns)
+      : curve_(curve),
+        params_(params),
+        constants_(binding_constants(params)),
+        correction_(correction),
+        ns_(ns),
+        competition_(is_competition_assay(curve, params)),
+        hot_(curve.total_of(0, curve.labelled_ligand)) {}
+
+  Point_binding at(double competitor) const {
+    std::array<double, max_ligands> total = curve_.total[0];
+    total[curve_.varying_ligand - 1] = competitor;
+    Point_binding point;
+    calculate_binding_unified(curve_, params_, total, constants_, correction_, competition_, point);
+    return point;
+  }
+
+  double specific(double competitor) const {
+    return specific_binding(at(competitor).bound[curve_.labelled_ligand - 1], hot_, ns_);
+  }
+
+  // The labelled ligand's binding to each site at the curve's first point, in
+  // percent of its binding to all sites.
+  std::vector<double> site_shares() const {
+    const Point_binding point = at(curve_.total_of(0, curve_.varying_ligand));
+    std::vector<double> share(params_.n_sites);
+    double sum = 0.0;
+    for (int s = 1; s <= params_.n_sites; ++s) {
+      share[s - 1] = bound_at_site(params_.n_ligands, constants_, correction_, point,
+                                   curve_.labelled_ligand, s);
+      sum += share[s - 1];
+    }
+    for (double& v : share) v = sum > 0.0 ? 100.0 * v / sum : 0.0;
+    return share;
+  }
+
+ private:
+  const Curve_data& curve_;
+  const Fit_parameters& params_;
+  Binding_constants constants_;
+  double correction_;
+  double ns_;
+  bool competition_;
+  double hot_;
+};
+
+// The concentration where the fitted curve's specific binding is 50 % of b0,
+// between the measured concentrations ca and cb whose fitted values enclose
+// it. The search runs on ln(concentration) (TOMS 748: Alefeld, Potra, Shi,
+// ACM Trans. Math. Softw. 21, 327-344, 1995); a bracket that starts at zero
+// competitor is first moved down in decades until it encloses 50 %.
+bool solve_half_binding(const Fitted_curve& fitted, double b0, double ca, double cb, double& ic50) {
+  auto excess = [&](double log_conc) {
+    return 100.0 * fitted.specific(std::exp(log_conc)) / b0 - 50.0;
+  };
+  double lo = std::min(ca, cb);
+  double hi = std::max(ca, cb);
+  if (!(hi > 0.0)) return false;
+  if (!(lo > 0.0)) {
+    lo = hi;
+    for (int decade = 0; decade < 40 && excess(std::log(lo)) * excess(std::log(hi)) > 0.0; ++decade)
+      lo /= 10.0;
+  }
+  double a = std::log(lo), b = std::log(hi);
+  double fa = excess(a), fb = excess(b);
+  if (fa == 0.0 || fb == 0.0) {
+    ic50 = std::exp(fa == 0.0 ? a : b);
+    return true;
+  }
+  if (!(fa * fb < 0.0)) return false;
+  std::uintmax_t iterations = 200;
+  const auto root = boost::math::tools::toms748_solve(
+      excess, a, b, fa, fb, boost::math::tools::eps_tolerance<double>(48), iterations);
+  ic50 = std::exp(0.5 * (root.first + root.second));
+  return std::isfinite(ic50);
 }
 
-// IC50 of the fitted curve: interpolated across 50 % next to the closest
-// point k (unless k is the last point), otherwise the closest point's
-// concentration. The percentages here are neither clamped nor guarded, so
-// that the line runs through the fitted values.
-void point_estimate(const std::vector<double>& conc, const std::vector<double>& spec_pred,
-                    double b0_spec, int k, Competition_result& result) {
+// IC50 of the fitted curve: solved on the model between the closest point k
+// and the neighbour on the other side of 50 % (unless k is the last point),
+// otherwise the closest point's concentration. The percentages that choose
+// the pair are neither clamped nor guarded, so that they follow the model.
+void point_estimate(const Fitted_curve& fitted, const std::vector<double>& conc,
+                    const std::vector<double>& spec_pred, double b0_spec, int k,
+                    Competition_result& result) {
   result.ic50 = k >= 0 ? conc[k] : 0.0;
-  result.ic50_interpolated = false;
+  result.ic50_solved = false;
   const int n = static_cast<int>(conc.size());
-  if (k < 0 || k == n - 1) return;
+  if (k < 0 || k == n - 1 || !(b0_spec > tiny)) return;
   std::vector<double> percent(n);
   for (int i = 0; i < n; ++i) percent[i] = 100.0 * (spec_pred[i] / b0_spec);
+  const int pair = enclosing_pair(percent, k);
   double ic50 = 0.0;
-  if (crossing_next_to(conc, percent, k, true, ic50)) {
+  if (pair >= 0 && solve_half_binding(fitted, b0_spec, conc[pair], conc[pair + 1], ic50)) {
     result.ic50 = ic50;
-    result.ic50_interpolated = true;
+    result.ic50_solved = true;
   }
 }
 
@@ -140,9 +237,10 @@ Bootstrap_summary summarise_replicates(std::vector<double>& values) {
   return {median_of_sorted(values.data(), n), values[lower_rank - 1], values[upper_rank - 1]};
 }
 
-Competition_result analyse_competition_curve(const Curve_data& curve, const Fit_parameters& params,
-                                             int fit_number, Random_generator& rng,
-                                             int n_replicates) {
+Competition_result analyse_competition_curve(const Curve_table& curves, int c,
+                                             const Fit_parameters& params, int fit_number,
+                                             Random_generator& rng, int n_replicates) {
+  const Curve_data& curve = curves[c];
   Competition_result result;
   const int n = curve.n_points;
   const int hot_ligand = curve.labelled_ligand;
@@ -167,21 +265,25 @@ Competition_result analyse_competition_curve(const Curve_data& curve, const Fit_
     capacity += r;
     kd_hot_sum += kd_hot * r;
     kd_cold_sum += kd_cold * r;
+    result.sites.push_back({kd_cold, 0.0});
   }
   result.kd_hot_app = n_sites == 1 ? kd_hot_first : kd_hot_sum / capacity;
   result.kd_cold_app = n_sites == 1 ? result.kd_cold_first : kd_cold_sum / capacity;
 
-  // The competitor's nonspecific ratio, kept from exceeding what the first
-  // point can carry; B0spec refers every percentage to the first point.
+  // The measured bound is the labelled ligand's, so its nonspecific part is
+  // that of the labelled ligand: C N(hot) times the free labelled ligand.
+  const double correction = params.value[c_slot(params, c + 1)];
+  const double ns = std::max(0.0, correction * params.value[n_slot(params, hot_ligand)]);
   const double hot = curve.total_of(0, hot_ligand);
-  const double bound_first = curve.bound[0];
-  const double free_first = std::max(tiny, hot - bound_first);
-  double ns = params.value[n_slot(params, cold_ligand)];
-  if (ns < 0.0) ns = 0.0;
-  if (ns * free_first > bound_first) ns = 0.0;
   result.ns = ns;
   result.hot = hot;
-  result.b0_spec = bound_first - free_first * ns;
+  const Fitted_curve fitted(curve, params, correction, ns);
+  // 100 % is the fitted top: specific binding without competitor.
+  result.b0_spec = fitted.specific(0.0);
+  if (n_sites > 1) {
+    const std::vector<double> shares = fitted.site_shares();
+    for (int s = 0; s < n_sites; ++s) result.sites[s].hot_share = shares[s];
+  }
 
   std::vector<double> conc(n), spec_pred(n), percent_pred(n), resid(n);
   std::vector<double> hill_x, hill_y, hill_w;
@@ -201,7 +303,8 @@ Competition_result analyse_competition_curve(const Curve_data& curve, const Fit_
     row.inhibition_pred = 100.0 - row.percent_pred;
     const double w = curve.weight[i];
     row.std_err = w > tiny ? 1.0 / std::sqrt(w) : 0.0;
-    // Hill (logit) points: y = log10(B / (100 - B)) over 20 < B < 80.
+    // Hill (logit) points of specific binding: y = log10(B / (100 - B)) over
+    // 20 < B < 80.
     if (row.percent_pred > 20.0 && row.percent_pred < 80.0 && row.conc > min_conc) {
       hill_x.push_back(row.log_conc);
       hill_y.push_back(std::log10(row.percent_pred / (100.0 - row.percent_pred)));
@@ -209,11 +312,20 @@ Competition_result analyse_competition_curve(const Curve_data& curve, const Fit_
     }
   }
   result.hill = fit_hill_line(hill_x, hill_y, hill_w);
-  point_estimate(conc, spec_pred, result.b0_spec, closest_to_half(conc, percent_pred), result);
+  point_estimate(fitted, conc, spec_pred, result.b0_spec, closest_to_half(conc, percent_pred),
+                 result);
 
   // Residual bootstrap without refit: y*(i) = predicted(i) + resid(j), j drawn
-  // uniformly; each replicate's IC50 is interpolated in log concentration
-  // next to its closest point, or falls back to the point estimate.
+  // uniformly. A replicate's IC50 is interpolated in log concentration next
+  // to its closest point. Interpolating between measured points misses the
+  // curve's own crossing by a factor that depends on the spacing of the
+  // points only, so each replicate is referred to the same interpolation of
+  // the fitted values: IC50* = IC50 * interp(y*) / interp(predicted). The
+  // replicates then scatter about the fitted curve's IC50 as the data's noise
+  // moves the crossing. A replicate without a crossing keeps the point
+  // estimate.
+  double reference = 0.0;
+  const bool has_reference = interpolated_ic50(conc, percent_pred, reference);
   std::vector<double> ic50_samples(n_replicates), ki_samples(n_replicates), percent(n);
   const double cheng_prusoff = 1.0 + hot / result.kd_hot_app;
   for (int r = 0; r < n_replicates; ++r) {
@@ -223,9 +335,9 @@ Competition_result analyse_competition_curve(const Curve_data& curve, const Fit_
       percent[i] = percent_binding(specific_binding(y, hot, ns), result.b0_spec);
     }
     double ic50 = result.ic50;
-    const int k = closest_to_half(conc, percent);
     double interpolated = 0.0;
-    if (k >= 0 && crossing_next_to(conc, percent, k, false, interpolated)) ic50 = interpolated;
+    if (interpolated_ic50(conc, percent, interpolated))
+      ic50 = has_reference ? result.ic50 * (interpolated / reference) : interpolated;
     ic50_samples[r] = ic50;
     if (ic50 > 0.0 && result.kd_hot_app > 0.0) {
       ki_samples[r] = ic50 / cheng_prusoff;
@@ -253,7 +365,7 @@ void competition_ic50_analysis_bootstrap(std::ostream& out, const Curve_table& c
     const auto word = static_cast<std::uint32_t>(1000 * (c + 1) + 12345);
     rng.seed_fixed({word, word, word, word});
     write_competition_block(out,
-                            analyse_competition_curve(curve, params, results.n_blocks, rng, B));
+                            analyse_competition_curve(curves, c, params, results.n_blocks, rng, B));
   }
 }
 

@@ -53,6 +53,13 @@ struct Bootstrap_summary {
   double upper = 0.0;
 };
 
+// The competitor's affinity at one site of a multi-site model, and how much of
+// the labelled ligand's specific binding that site carries at the first point.
+struct Site_summary {
+  double kd_cold = 0.0;    // 1 / K(cold, s) [M]
+  double hot_share = 0.0;  // % of the hot ligand's specific binding at site s
+};
+
 struct Competition_result {
   int fit_number = 0;
   std::string file_name;
@@ -61,28 +68,41 @@ struct Competition_result {
   int n_points = 0;
   int n_sites = 0;
   int n_replicates = 0;
-  double ns = 0.0;       // nonspecific ratio of the competitor, after its guards
+  // The nonspecific ratio of the labelled ligand on this curve, C N(hot):
+  // nonspecifically bound hot ligand = ns * free hot.
+  double ns = 0.0;
   double hot = 0.0;      // labelled concentration at the first point
-  double b0_spec = 0.0;  // specific binding at the first point
+  double b0_spec = 0.0;  // the fitted specific binding without competitor (100 %)
   double kd_hot_app = 0.0;
   double kd_cold_app = 0.0;
-  double kd_cold_first = 0.0;  // Kd of the competitor at site 1
+  double kd_cold_first = 0.0;       // Kd of the competitor at site 1
+  std::vector<Site_summary> sites;  // one per site
   std::vector<Inhibition_row> rows;
   Hill_fit hill;
-  double ic50 = 0.0;  // point estimate from the fitted curve; 0 when undetermined
-  bool ic50_interpolated = false;
-  int n_successful = 0;  // replicates that gave a Ki
+  double ic50 = 0.0;         // point estimate from the fitted curve; 0 when undetermined
+  bool ic50_solved = false;  // the 50 % crossing of the fitted curve was found
+  int n_successful = 0;      // replicates that gave a Ki
   Bootstrap_summary ic50_boot;
   Bootstrap_summary ki_boot;
   double ki = 0.0;
   bool has_ki = false;
 };
 
-// Analyses one competition curve with `n_replicates` (>= 1) bootstrap
-// replicates drawn from `rng` as it stands (the caller seeds it).
-Competition_result analyse_competition_curve(const Curve_data& curve, const Fit_parameters& params,
-                                             int fit_number, Random_generator& rng,
-                                             int n_replicates);
+// Analyses competition curve `c` (0-based position in the table) of a fitted
+// model with `n_replicates` (>= 1) bootstrap replicates drawn from `rng` as
+// it stands (the caller seeds it). The curve's predicted values must belong
+// to the parameter values.
+//
+// Specific binding is the labelled ligand's bound minus its nonspecific part,
+// ns * (Hot - bound) with ns = C(c) N(hot). 100 % is the fitted specific
+// binding without competitor. The IC50 is the competitor concentration where
+// the fitted curve's specific binding is half of that, found by a bracketed
+// root search on the model between the two measured points that enclose it;
+// when no pair of points encloses 50 %, the concentration of the point
+// closest to 50 % stands in.
+Competition_result analyse_competition_curve(const Curve_table& curves, int c,
+                                             const Fit_parameters& params, int fit_number,
+                                             Random_generator& rng, int n_replicates);
 
 // Sorts `values` ascending and returns the median and the values at ranks
 // max(trunc(0.025 n), 1) and min(trunc(0.975 n), n) (1-based, no interpolation).

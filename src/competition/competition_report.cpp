@@ -89,8 +89,8 @@ void write_ic50(std::ostream& out, const Competition_result& r) {
   value_line(out, "log(IC50):           ", std::log10(r.ic50), "");
   value_line(out, "IC50 (bootstrap median): ", r.ic50_boot.median);
   interval_lines(out, "95% CI (bootstrap):  ", "CI Ratio:            ", r.ic50_boot);
-  out << (r.ic50_interpolated ? "Method:              Interpolated from fitted curve\n"
-                              : "Method:              Estimated from closest point\n");
+  out << (r.ic50_solved ? "Method:              Solved on the fitted model curve\n"
+                        : "Method:              Estimated from closest point\n");
 }
 
 void write_ki(std::ostream& out, const Competition_result& r) {
@@ -118,6 +118,18 @@ void write_ki(std::ostream& out, const Competition_result& r) {
   }
 }
 
+// Cheng-Prusoff assumes one class of sites; with several, the competitor's own
+// affinity at each site and the share of the hot ligand's specific binding
+// that each site carries say which Kd the IC50 reflects.
+void write_sites(std::ostream& out, const Competition_result& r) {
+  section(out, "AFFINITY OF THE COMPETITOR AT EACH SITE:", 40);
+  for (std::size_t s = 0; s < r.sites.size(); ++s) {
+    out << "  Site " << fmt_i0(static_cast<long long>(s) + 1)
+        << ":  Kd(cold) = " << fmt_es(r.sites[s].kd_cold, 12, 5) << " M   ("
+        << fmt_f(r.sites[s].hot_share, 5, 1) << " % of the hot specific binding at point 1)\n";
+  }
+}
+
 }  // namespace
 
 void write_competition_block(std::ostream& out, const Competition_result& r) {
@@ -141,6 +153,7 @@ void write_competition_block(std::ostream& out, const Competition_result& r) {
       << " successful\n";
   write_ic50(out, r);
   write_ki(out, r);
+  if (r.n_sites > 1) write_sites(out, r);
   out << '\n' << equals << "\n\n";
 }
 

@@ -15,6 +15,8 @@
 // not as T - F, so that it keeps its full relative accuracy when it is a tiny
 // fraction of the total.
 
+#include <array>
+
 #include "data/records.hpp"
 
 namespace kelvora {
@@ -46,6 +48,20 @@ void calculate_binding_unified(const Curve_data& curve, const Fit_parameters& pa
 void calculate_binding_unified(const Curve_data& curve, const Fit_parameters& params, int point,
                                const Binding_constants& k, double C, bool competition,
                                Point_binding& out);
+
+// The same at totals of the caller's choosing (total[l-1] for ligand l), with
+// the curve's ligand numbers and kind: the fitted curve between and beyond the
+// measured points.
+void calculate_binding_unified(const Curve_data& curve, const Fit_parameters& params,
+                               const std::array<double, max_ligands>& total,
+                               const Binding_constants& k, double C, bool competition,
+                               Point_binding& out);
+
+// Ligand `ligand` (1-based) bound to site `site` (1-based) at the solved free
+// concentrations of `point`: F(l) K(l,s) Q(s), with A(s) = sum_j K(j,s) F(j)
+// and the site term Q(s) = C R(s) (1 + B(s) A(s)) / (1 + 2 A(s) + B(s) A(s)^2).
+double bound_at_site(int n_ligands, const Binding_constants& k, double C,
+                     const Point_binding& point, int ligand, int site);
 
 // General mass-action solver for L ligands (totals T[0..L-1]) and S sites.
 void calculate_bound_ligand_general(int n_ligands, int n_sites, const double* total,
