@@ -5,11 +5,13 @@
 
 #include "app/fitting_analysis.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "app/output_file.hpp"
 #include "competition/competition_analysis.hpp"
@@ -28,6 +30,7 @@
 #include "stats/bootstrap_se.hpp"
 #include "stats/model_comparison.hpp"
 #include "stats/runs_test.hpp"
+#include "stats/site_preference.hpp"
 #include "util/console.hpp"
 #include "util/fields.hpp"
 #include "util/orderly_stop.hpp"
@@ -67,6 +70,10 @@ struct Analysis {
   // The fit of the previous pass, compared with the next one when that has
   // a different number of sites.
   std::optional<Model_fit> last_fit;
+  // This pass fits on from the previous pass's values, unchanged.
+  bool reuse_values = false;
+  // The warning of this pass that a ligand's site preference is undetermined.
+  std::vector<std::string> preference_warning;
 };
 
 void report_file_error(Console& console, const std::string& name) {
@@ -387,9 +394,13 @@ bool set_up_pass(Analysis& a) {
   }
   p.n_params_check = get_total_npar(p);
 
-  if (same_model && is_one_letter_yes(two_letter_answer(
-                        console, "REFIT THE SAME DATA USING CURRENT PARAMETER VALUES (Y/N) [Y]: ")))
-    return true;  // fit from the values of the previous pass
+  a.reuse_values = false;
+  if (same_model &&
+      is_one_letter_yes(two_letter_answer(
+          console, "REFIT THE SAME DATA USING CURRENT PARAMETER VALUES (Y/N) [Y]: "))) {
+    a.reuse_values = true;  // fit from the values of the previous pass, as they are
+    return true;
+  }
   if (!is_one_letter_yes(
           two_letter_answer(console, "COMPUTE AUTOMATIC PARAMETER ESTIMATES (Y/N) [Y]: "))) {
     get_initial_parameters(console, p, a.tied);
@@ -435,7 +446,7 @@ void fit(Analysis& a) {
 
   opt.lambda = 0.0;
   opt.lm_mode = 0;
-  apply_k_constraints_barrier(p);
+  if (!a.reuse_values) apply_k_constraints_barrier(p);
   copy_values_to_accepted(p, p.n_params);
   p.backup = p.accepted;
   opt.ss_prev = opt.ss;
@@ -448,9 +459,13 @@ void fit(Analysis& a) {
   console.exact(" Initial sum of squares: " + fmt_es(a.ss_initial, 12, 5));
   console.exact(" Residual Variance (MSE) = " + fmt_es(a.ss_initial / divisor, 12, 5));
 
-  // The fixed sequence of minimisers and its guards.
+  // The fixed sequence of minimisers and its guards, from both site
+  // preferences of every ligand but ligand 1 when both its affinities are fitted.
   const bool one_curve = p.n_curves == 1;
-  a.ss_initial = run_fit_sequence(console, curves, p, opt, process_random()).ss_reference;
+  std::vector<Preference_fits> preferences;
+  a.ss_initial =
+      run_fit_sequence_both_preferences(console, curves, p, opt, process_random(), preferences)
+          .ss_reference;
 
   console.empty_line();
   console.free_form(rule('=', 41));
@@ -462,6 +477,13 @@ void fit(Analysis& a) {
   console.exact(" Residual Variance (MSE) = " + fmt_es(opt.ss / divisor, 12, 5));
   console.free_form(rule('=', 41));
   console.empty_line();
+  a.preference_warning.clear();
+  for (const Preference_fits& fits : preferences) {
+    const std::vector<std::string> lines = preference_warning(p, fits);
+    a.preference_warning.insert(a.preference_warning.end(), lines.begin(), lines.end());
+  }
+  for (const std::string& line : a.preference_warning) console.exact(line);
+  if (!a.preference_warning.empty()) console.empty_line();
 
   opt.lm_mode = 0;
   opt.lambda = 0.0;
@@ -496,6 +518,8 @@ void report(Analysis& a) {
   evaluate_model(a.curves, p, opt);
 
   write_output_summary(a.out.stream(), p, opt, ratio_only);
+  for (const std::string& line : a.preference_warning) a.out.stream() << line << '\n';
+  if (!a.preference_warning.empty()) a.out.stream() << '\n';
   // One site against two: after a pass whose number of sites differs from
   // the previous pass's.
   const Model_fit this_fit{p.n_sites, opt.ss, p.n_points, p.n_var};

@@ -2,7 +2,10 @@
 
 #include <cmath>
 #include <functional>
+#include <string>
+#include <utility>
 
+#include "data/parameter_layout.hpp"
 #include "fit/minimisers.hpp"
 #include "fit/objective.hpp"
 #include "fit/quasi_newton.hpp"
@@ -87,6 +90,68 @@ Sequence_summary run_fit_sequence(Console& console, Curve_table& curves, Fit_par
   summary.returned_to_best = best.restore_if_better(curves, params, opt);
   summary.evaluations = opt.n_evaluations - evaluations_at_entry + best.evaluations();
   return summary;
+}
+
+std::vector<int> ligands_with_open_preference(const Fit_parameters& params) {
+  std::vector<int> ligands;
+  if (params.n_sites != 2) return ligands;
+  for (int l = 2; l <= params.n_ligands; ++l) {
+    if (!params.is_constant[k_slot(params, l, 1)] && !params.is_constant[k_slot(params, l, 2)])
+      ligands.push_back(l);
+  }
+  return ligands;
+}
+
+Sequence_summary run_fit_sequence_both_preferences(Console& console, Curve_table& curves,
+                                                   Fit_parameters& params, Optimization_data& opt,
+                                                   Random_generator& rng,
+                                                   std::vector<Preference_fits>& preferences) {
+  preferences.clear();
+  const Fit_parameters start = params;
+  const Optimization_data start_opt = opt;
+  Sequence_summary kept = run_fit_sequence(console, curves, params, opt, rng);
+  for (const int l : ligands_with_open_preference(start)) {
+    const int site_1 = k_slot(start, l, 1);
+    const int site_2 = k_slot(start, l, 2);
+    Preference_fits fits;
+    fits.ligand = l;
+    fits.k_as_given[0] = params.value[site_1];
+    fits.k_as_given[1] = params.value[site_2];
+    fits.ss_as_given = opt.ss;
+
+    const Fit_parameters as_given = params;
+    const Optimization_data as_given_opt = opt;
+    params = start;
+    opt = start_opt;
+    opt.n_evaluations = as_given_opt.n_evaluations;
+    for (auto* values : {&params.value, &params.accepted, &params.backup})
+      std::swap((*values)[site_1], (*values)[site_2]);
+    console.empty_line();
+    console.free_form("Fitting again with the site preference of ligand " + std::to_string(l) +
+                      " exchanged (" + params.name[site_1] + " <-> " + params.name[site_2] + ")");
+    evaluate_model(curves, params, opt);
+    const Sequence_summary other = run_fit_sequence(console, curves, params, opt, rng);
+    fits.k_exchanged[0] = params.value[site_1];
+    fits.k_exchanged[1] = params.value[site_2];
+    fits.ss_exchanged = opt.ss;
+    // A sum that is not a number never wins.
+    fits.exchanged_kept = fits.ss_exchanged < fits.ss_as_given ||
+                          (std::isnan(fits.ss_as_given) && !std::isnan(fits.ss_exchanged));
+    if (fits.exchanged_kept) {
+      kept = other;
+    } else {
+      const long long evaluations = opt.n_evaluations;
+      params = as_given;
+      opt = as_given_opt;
+      opt.n_evaluations = evaluations;
+      // The curves hold the residuals of the last fit run: refresh them.
+      const double ss = opt.ss;
+      evaluate_model(curves, params, opt);
+      opt.ss = ss;
+    }
+    preferences.push_back(fits);
+  }
+  return kept;
 }
 
 bool restore_if_markedly_worse(Fit_parameters& params, Optimization_data& opt, double ss_reference,

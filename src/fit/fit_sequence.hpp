@@ -63,6 +63,36 @@ class Best_point {
 Sequence_summary run_fit_sequence(Console& console, Curve_table& curves, Fit_parameters& params,
                                   Optimization_data& opt, Random_generator& rng);
 
+// A two-site model names its sites after ligand 1 (site 1 is the one it
+// prefers), but every other ligand may prefer either site, and a fit started
+// in one preference rarely crosses to the other: the exchange passes through
+// equal affinities, a ridge of the sum of squares. These are the ligands
+// other than 1 whose two affinities are both fitted.
+std::vector<int> ligands_with_open_preference(const Fit_parameters& params);
+
+// The two fits of one ligand's preference: its affinities at the end of the
+// fit started as given and of the fit started with K(l,1) and K(l,2)
+// exchanged, with their sums of squares.
+struct Preference_fits {
+  int ligand = 0;
+  double k_as_given[2] = {0.0, 0.0};  // K(l,1), K(l,2)
+  double ss_as_given = 0.0;
+  double k_exchanged[2] = {0.0, 0.0};
+  double ss_exchanged = 0.0;
+  bool exchanged_kept = false;  // the exchanged start reached the lower SS
+};
+
+// run_fit_sequence from the current values and, for every ligand of
+// ligands_with_open_preference, once more from the same values with that
+// ligand's two affinities exchanged (everything else as at the start); the
+// fit with the lowest sum of squares is kept, with value = accepted, backup,
+// opt and the curves' residuals as that fit left them. Returns the summary of
+// the kept fit; `preferences` gets one record per ligand tried.
+Sequence_summary run_fit_sequence_both_preferences(Console& console, Curve_table& curves,
+                                                   Fit_parameters& params, Optimization_data& opt,
+                                                   Random_generator& rng,
+                                                   std::vector<Preference_fits>& preferences);
+
 // When opt.ss exceeds twice `ss_reference` (the sum of squares of the point
 // saved in params.backup) — or, when `nan_restores`, is not a number — the
 // backup becomes the accepted and current values and opt.ss becomes

@@ -68,23 +68,21 @@ void enforce_parameter_bounds(Fit_parameters& params, int slot) {
 }
 
 void apply_k_constraints_barrier(Fit_parameters& params) {
-  int k11 = -1, k12 = -1, k21 = -1, k22 = -1;
+  int k11 = -1, k12 = -1, k22 = -1;
   for (int slot = 0; slot < params.n_params; ++slot) {
     const std::string_view name = params.name[slot];
     if (name == "K11") k11 = slot;
     if (name == "K12") k12 = slot;
-    if (name == "K21") k21 = slot;
     if (name == "K22") k22 = slot;
   }
-  if (k22 != 3) return;
+  if (k22 != 3 || k11 < 0 || k12 < 0) return;
+  // Only K12 changes, so a constant K12 is left as the user gave it. Ligand 1
+  // names the sites (site 1 is its preferred one); every other ligand keeps
+  // whichever site it prefers.
   auto& v = params.value;
-  auto push_below = [&v](int first, int second) {
-    const double rho = v[second] / v[first];
-    v[second] = v[first] * rho * (1.0 + std::tanh(2.0 * (1.0 - rho))) / 2.0;
-  };
-  // Only K(l,2) changes, so a constant K(l,2) is left as the user gave it.
-  if (k11 >= 0 && k12 >= 0 && v[k11] > 0.0 && !params.is_constant[k12]) push_below(k11, k12);
-  if (k21 >= 0 && v[k21] > 0.0 && !params.is_constant[k22]) push_below(k21, k22);
+  if (!(v[k11] > 0.0) || params.is_constant[k12]) return;
+  const double rho = v[k12] / v[k11];
+  v[k12] = v[k11] * rho * (1.0 + std::tanh(2.0 * (1.0 - rho))) / 2.0;
 }
 
 void evaluate_model(Curve_table& curves, Fit_parameters& params, Optimization_data& opt) {

@@ -49,9 +49,10 @@ std::optional<Admissible_range> admissible_range(char kind);
 // Clamps the value of `slot` to the admissible range of its kind.
 void enforce_parameter_bounds(Fit_parameters& params, int slot);
 
-// With two ligands and two sites, pushes each ligand's second-site affinity
-// below its first: K(l,2) <- K(l,1) rho (1 + tanh(2 (1 - rho))) / 2 with
-// rho = K(l,2) / K(l,1). A constant K(l,2) is left alone; nothing happens in
+// With two ligands and two sites, pushes ligand 1's second-site affinity
+// below its first: K12 <- K11 rho (1 + tanh(2 (1 - rho))) / 2 with
+// rho = K12 / K11, so that site 1 is the site ligand 1 prefers. Other ligands
+// keep their own preference; a constant K12 is left alone; nothing happens in
 // any other configuration.
 void apply_k_constraints_barrier(Fit_parameters& params);
 

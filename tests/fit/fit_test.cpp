@@ -310,18 +310,19 @@ TEST(ComputeWeight, LogSlopeOfTheVarianceIsMinusThatOfTheWeight) {
   EXPECT_EQ(variance_log_slope(-1.0, {0, 1, 0, 0, 0}), 0.0);
 }
 
-TEST(KConstraintsBarrier, PushesVariableSecondSitesBelowFirstWithTwoLigandsAndSites) {
+TEST(KConstraintsBarrier, PushesOnlyLigandOnesSecondSiteBelowItsFirst) {
   for (const int ligands : {2, 1}) {  // one ligand (K11 K12 R1 R2): no K22, no change
     for (const bool constant : {false, true}) {
       Fit_parameters p;
       p.n_ligands = ligands, p.n_sites = 2, p.n_curves = 1;
       setup_parameter_names(p);
-      p.value = {1e9, 1e8, 1e9, 1e9};
-      p.is_constant[1] = p.is_constant[3] = constant;  // constants keep the user's values
+      p.value = {1e9, 1e8, 1e7, 1e9};  // ligand 2 prefers site 2 and keeps it
+      p.is_constant[1] = constant;     // a constant keeps the user's value
       apply_k_constraints_barrier(p);
       const bool moves = ligands == 2 && !constant;
       EXPECT_DOUBLE_EQ(p.value[1], moves ? 1e8 * (1 + std::tanh(1.8)) / 2 : 1e8);
-      EXPECT_DOUBLE_EQ(p.value[3], moves ? 0.5e9 : 1e9);  // moved: equal to K21, halved
+      EXPECT_DOUBLE_EQ(p.value[2], 1e7);
+      EXPECT_DOUBLE_EQ(p.value[3], 1e9);
     }
   }
 }

@@ -165,6 +165,80 @@ TEST(FitSequence, EndsAtTheBestPointWithItsOwnSum) {
   EXPECT_TRUE(out.str().empty());
 }
 
+// Two ligands, two sites: a saturation curve of ligand 1 and a curve on which
+// ligand 2 displaces it (0.5 nM), noise-free from K11 1e10, K12 1e9 (ligand 1
+// prefers site 1), K21 1e6, K22 1e8 (ligand 2 prefers site 2 by 100), R1
+// 1e-10, R2 2e-10, N1 0.01. N2, the C's and the B's are constant.
+struct Reversed_selectivity {
+  static constexpr double truth[7] = {1e10, 1e9, 1e6, 1e8, 1e-10, 2e-10, 0.01};
+  explicit Reversed_selectivity(const double (&start)[7]) {
+    p.n_ligands = p.n_sites = p.n_curves = 2;
+    setup_parameter_names(p);
+    for (int s = 0; s < p.n_params; ++s) p.value[s] = 1.0, p.is_constant[s] = s >= 7;
+    p.value[7] = 0.0;  // N2
+    for (int s = 0; s < 7; ++s) p.value[s] = truth[s];
+    for (int c = 0; c < 2; ++c) {
+      Curve_data& curve = curves[c];
+      allocate_curve_data(curve);
+      curve.weight_coef = {0.0, 0.0, 0.001, 0.0, 0.0};
+      curve.labelled_ligand = 1;
+      curve.varying_ligand = c + 1;
+      curve.n_points = c == 0 ? 11 : 16;
+      const Binding_constants k = binding_constants(p);
+      for (int j = 0; j < curve.n_points; ++j) {
+        if (c == 0)
+          curve.total[j] = {1e-12 * std::pow(10.0, 0.5 * j), 0.0};
+        else
+          curve.total[j] = {5e-10, j == 0 ? 0.0 : 1e-11 * std::pow(10.0, 0.5 * (j - 1))};
+        curve.replicates[j] = 3.0;
+        Point_binding out;
+        calculate_binding_unified(curve, p, j, k, 1.0, out);
+        curve.bound[j] = out.bound[0];
+      }
+      p.n_points += curve.n_points;
+    }
+    for (int s = 0; s < 7; ++s) p.value[s] = start[s];
+    setup_variable_map(p, opt);
+    p.accepted = p.backup = p.value;
+    evaluate_model(curves, p, opt);
+  }
+  Curve_table curves;
+  Fit_parameters p;
+  Optimization_data opt;
+};
+
+TEST(FitSequence, TriesBothSitePreferencesOfTheCompetitor) {
+  std::istringstream in;
+  std::ostringstream out;
+  Console console(in, out);
+  const auto& t = Reversed_selectivity::truth;
+  // Started at the truth it stays there; started with ligand 2's preference
+  // reversed (the valley the random searches of one fit do not leave), the
+  // start with its affinities exchanged reaches the truth.
+  for (const bool reversed : {false, true}) {
+    Random_generator rng = seeded(3);
+    Reversed_selectivity f(
+        {t[0], t[1], reversed ? t[3] : t[2], reversed ? t[2] : t[3], t[4], t[5], t[6]});
+    const double start_ss = f.opt.ss;
+    apply_k_constraints_barrier(f.p);
+    EXPECT_EQ(f.p.value[2], f.p.accepted[2]);  // the barrier leaves ligand 2 alone
+    EXPECT_EQ(f.p.value[3], f.p.accepted[3]);
+    std::vector<Preference_fits> preferences;
+    run_fit_sequence_both_preferences(console, f.curves, f.p, f.opt, rng, preferences);
+    ASSERT_EQ(preferences.size(), 1u);
+    EXPECT_EQ(preferences[0].ligand, 2);
+    EXPECT_EQ(preferences[0].exchanged_kept, reversed);
+    EXPECT_LT(f.opt.ss, reversed ? 1e-6 * start_ss : 1e-12);
+    for (int s = 0; s < 7; ++s) EXPECT_NEAR(f.p.value[s] / t[s], 1.0, 1e-4) << s;
+    EXPECT_EQ(f.p.value, f.p.accepted);
+    Fit_parameters q = f.p;
+    Optimization_data o;
+    evaluate_model(f.curves, q, o);
+    EXPECT_EQ(o.ss, f.opt.ss);  // the curves and SS belong to the kept fit
+    EXPECT_EQ(f.curves[1].predicted[5], f.curves[1].bound[5] - f.curves[1].residual[5]);
+  }
+}
+
 TEST(LargeAnalyses, GiveTheSameSumsAndGradientsOnAnyNumberOfThreads) {
   Curves f(truth, {2e9, 0.6e-10, 0.02}, {1.0, 1.3, 0.8, 1.1, 0.9});
   auto sums = [&f](int threads, int points) {
