@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <utility>
 
 #include <boost/math/tools/toms748_solve.hpp>
 
@@ -173,17 +174,26 @@ class Fitted_curve {
   double hot_;
 };
 
-// The concentration where the fitted curve's specific binding is 50 % of b0,
-// between the measured concentrations ca and cb whose fitted values enclose
-// it. The search runs on ln(concentration) (TOMS 748: Alefeld, Potra, Shi,
-// ACM Trans. Math. Softw. 21, 327-344, 1995); a bracket that starts at zero
-// competitor is first moved down in decades until it encloses 50 %.
-bool solve_half_binding(const Fitted_curve& fitted, double b0, double ca, double cb, double& ic50) {
+// The concentration where the fitted curve's specific binding is `level` %
+// of b0, between the concentrations ca and cb whose fitted values enclose it.
+// The search runs on ln(concentration) (TOMS 748: Alefeld, Potra, Shi, ACM
+// Trans. Math. Softw. 21, 327-344, 1995). A bracket that starts at zero
+// competitor, or that does not enclose the level yet, is widened by decades
+// on that side: downwards from cb when ca is 0, upwards when cb is
+// `unbounded`.
+constexpr double unbounded = -1.0;
+bool solve_binding_level(const Fitted_curve& fitted, double b0, double level, double ca, double cb,
+                         double& conc) {
   auto excess = [&](double log_conc) {
-    return 100.0 * fitted.specific(std::exp(log_conc)) / b0 - 50.0;
+    return 100.0 * fitted.specific(std::exp(log_conc)) / b0 - level;
   };
-  double lo = std::min(ca, cb);
-  double hi = std::max(ca, cb);
+  double lo = ca, hi = cb;
+  if (hi == unbounded) {
+    hi = lo;
+    for (int decade = 0; decade < 12 && excess(std::log(lo)) * excess(std::log(hi)) > 0.0; ++decade)
+      hi *= 10.0;
+  }
+  if (lo > hi) std::swap(lo, hi);
   if (!(hi > 0.0)) return false;
   if (!(lo > 0.0)) {
     lo = hi;
@@ -193,15 +203,37 @@ bool solve_half_binding(const Fitted_curve& fitted, double b0, double ca, double
   double a = std::log(lo), b = std::log(hi);
   double fa = excess(a), fb = excess(b);
   if (fa == 0.0 || fb == 0.0) {
-    ic50 = std::exp(fa == 0.0 ? a : b);
+    conc = std::exp(fa == 0.0 ? a : b);
     return true;
   }
   if (!(fa * fb < 0.0)) return false;
   std::uintmax_t iterations = 200;
   const auto root = boost::math::tools::toms748_solve(
       excess, a, b, fa, fb, boost::math::tools::eps_tolerance<double>(48), iterations);
-  ic50 = std::exp(0.5 * (root.first + root.second));
-  return std::isfinite(ic50);
+  conc = std::exp(0.5 * (root.first + root.second));
+  return std::isfinite(conc);
+}
+
+// The Hill slope of the fitted curve: the logit line through 21 points of
+// the fitted specific binding, evenly spaced in log concentration from its
+// 80 % to its 20 % crossing (found outwards from the IC50). The measured
+// concentrations would leave two or three points in that range at the usual
+// half-decade spacing. False when the curve does not cross both levels.
+bool fitted_hill_slope(const Fitted_curve& fitted, double b0, double ic50, Hill_fit& hill) {
+  double c80 = 0.0, c20 = 0.0;
+  if (!solve_binding_level(fitted, b0, 80.0, 0.0, ic50, c80) ||
+      !solve_binding_level(fitted, b0, 20.0, ic50, unbounded, c20))
+    return false;
+  constexpr int samples = 21;
+  std::vector<double> x(samples), y(samples), w(samples, 1.0);
+  for (int i = 0; i < samples; ++i) {
+    x[i] = std::log10(c80) + (std::log10(c20) - std::log10(c80)) * i / (samples - 1);
+    const double percent = 100.0 * fitted.specific(std::pow(10.0, x[i])) / b0;
+    if (!(percent > 0.0 && percent < 100.0)) return false;
+    y[i] = std::log10(percent / (100.0 - percent));
+  }
+  hill = fit_hill_line(x, y, w);
+  return hill.status == Hill_status::fitted;
 }
 
 // IC50 of the fitted curve: solved on the model between the closest point k
@@ -219,7 +251,7 @@ void point_estimate(const Fitted_curve& fitted, const std::vector<double>& conc,
   for (int i = 0; i < n; ++i) percent[i] = 100.0 * (spec_pred[i] / b0_spec);
   const int pair = enclosing_pair(percent, k);
   double ic50 = 0.0;
-  if (pair >= 0 && solve_half_binding(fitted, b0_spec, conc[pair], conc[pair + 1], ic50)) {
+  if (pair >= 0 && solve_binding_level(fitted, b0_spec, 50.0, conc[pair], conc[pair + 1], ic50)) {
     result.ic50 = ic50;
     result.ic50_solved = true;
   }
@@ -311,9 +343,12 @@ Competition_result analyse_competition_curve(const Curve_table& curves, int c,
       hill_w.push_back(w > tiny ? w : 1.0);
     }
   }
-  result.hill = fit_hill_line(hill_x, hill_y, hill_w);
   point_estimate(fitted, conc, spec_pred, result.b0_spec, closest_to_half(conc, percent_pred),
                  result);
+  // The Hill slope of the fitted curve; from the fitted values at the measured
+  // points when the curve does not span 20-80 % around a solved IC50.
+  if (!result.ic50_solved || !fitted_hill_slope(fitted, result.b0_spec, result.ic50, result.hill))
+    result.hill = fit_hill_line(hill_x, hill_y, hill_w);
 
   // Residual bootstrap without refit: y*(i) = predicted(i) + resid(j), j drawn
   // uniformly. A replicate's IC50 is interpolated in log concentration next

@@ -133,6 +133,7 @@ TEST(CompetitionAnalysis, SpecificBindingOfTheHotLigandGivesTheTrueIc50AndKi) {
     // Cheng-Prusoff with little depletion returns the competitor's Kd.
     EXPECT_NEAR(r.ki / 1e-8, 1.0, 0.01);
     EXPECT_NEAR(r.hill.slope, 1.0, 0.02);
+    EXPECT_EQ(r.hill.n_points, 21);  // sampled on the fitted curve, 80 % to 20 %
     // Noise-free: every replicate reproduces the fitted curve's IC50.
     EXPECT_NEAR(r.ic50_boot.lower / r.ic50, 1.0, 1e-12);
     EXPECT_NEAR(r.ic50_boot.upper / r.ic50, 1.0, 1e-12);
