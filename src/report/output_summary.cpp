@@ -85,11 +85,12 @@ void print_bound_warnings(Console& console, const Fit_parameters& params) {
     const auto range = admissible_range(name[0]);
     if (!range) continue;
     const double value = params.value[slot];
-    // "At" a bound within 1e-9 relative to the bound; a zero bound is measured
-    // against the width of the range instead.
+    // "At" a bound: within 1e-6 relative of a non-zero bound, within 1e-12
+    // absolute of a zero one. A zero bound has no scale of its own, and the
+    // width of the range is none either: N1 = 1e-10 is small, not at 0.
     auto at = [&](double bound) {
-      const double scale = bound != 0.0 ? std::abs(bound) : range->upper - range->lower;
-      return std::abs(value - bound) <= 1e-9 * scale;
+      const double tolerance = bound != 0.0 ? 1e-6 * std::abs(bound) : 1e-12;
+      return std::abs(value - bound) <= tolerance;
     };
     if (at(range->lower) || at(range->upper)) {
       console.exact("WARNING: " + std::string(trim_right(name)) + " = " + fmt_es(value, 12, 5) +

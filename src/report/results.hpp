@@ -37,7 +37,8 @@ void print_poorly_determined(Console& console, const Fit_parameters& params,
                              const Optimization_data& opt);
 
 // A warning for every variable parameter that ended at a bound of the
-// admissible range of its kind: there the fit was stopped by the bound, not
+// admissible range of its kind (within 1e-6 relative of a non-zero bound,
+// 1e-12 absolute of a zero one): there the fit was stopped by the bound, not
 // by the data.
 void print_bound_warnings(Console& console, const Fit_parameters& params);
 

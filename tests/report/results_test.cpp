@@ -112,5 +112,25 @@ TEST(OutputSummary, WithoutDegreesOfFreedomShowsNoInfinityOrNaN) {
   }
 }
 
+TEST(BoundWarnings, WithinARelative1e6OfABoundOrAnAbsolute1e12OfZero) {
+  struct Case {
+    const char* name;
+    double value;
+    bool warned;
+  };
+  const Case cases[] = {{"N1", 1.31e-10, false},          {"N1", 5e-13, true},
+                        {"K11", 1e5 * (1 + 5e-7), true},  {"K11", 1e5 * (1 + 5e-6), false},
+                        {"K11", 1e14 * (1 - 5e-7), true}, {"N1", 0.5 * (1 - 5e-6), false}};
+  for (const Case& c : cases) {
+    Fit_parameters p;
+    p.n_params = 1, p.name[0] = c.name, p.value[0] = c.value;
+    testing::Dialogue d("");
+    print_bound_warnings(d.console(), p);
+    const std::string expected = std::string("WARNING: ") + c.name + " = ";
+    EXPECT_EQ(d.lines().size(), c.warned ? 1u : 0u) << c.name << " = " << c.value;
+    EXPECT_EQ(d.transcript().rfind(expected, 0) == 0, c.warned) << d.transcript();
+  }
+}
+
 }  // namespace
 }  // namespace kelvora
