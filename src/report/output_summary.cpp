@@ -5,6 +5,7 @@
 
 #include "fit/objective.hpp"
 #include "report/results.hpp"
+#include "stats/bootstrap_se.hpp"
 #include "util/console.hpp"
 #include "util/fields.hpp"
 #include "util/text.hpp"
@@ -50,6 +51,10 @@ void write_output_summary(std::ostream& out, const Fit_parameters& params,
       if (std::find(group.k_slots.begin(), group.k_slots.end(), slot) != group.k_slots.end())
         out << "          (only " << group.ratio(params, slot) << " is determined by these data)\n";
     }
+  }
+  if (opt.has_intervals) {
+    for (const std::string& line : wide_error_note(params, opt.se, opt.ci_lower, opt.ci_upper))
+      out << ' ' << line << '\n';
   }
   // MSE = S / (N - P) and AIC = N ln(S / (N + 1)) + 2P. Without degrees of
   // freedom (N <= P) there is no variance to estimate, and a zero S has no

@@ -1,5 +1,6 @@
 #include "stats/bootstrap_se.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 #include <string>
@@ -222,6 +223,9 @@ void print_bootstrap_results_kelvora(Console& console, const Fit_parameters& fit
     }
   }
   console.exact(bar);
+  for (const std::string& line :
+       wide_error_note(fit_params, results.std_error, results.ci_lower, results.ci_upper))
+    console.free_form(line);
   console.empty_line();
   const double s = opt.ss;
   const int n = fit_params.n_points;
@@ -231,6 +235,26 @@ void print_bootstrap_results_kelvora(Console& console, const Fit_parameters& fit
                 fmt_es(n * std::log(s / (n + 1)) + 2.0 * P, 14, 6));
   console.exact("DEGREES OF FREEDOM = " + fmt_i(n - P, 4));
   console.empty_line();
+}
+
+std::vector<std::string> wide_error_note(const Fit_parameters& params, std::span<const double> se,
+                                         std::span<const double> ci_lower,
+                                         std::span<const double> ci_upper) {
+  const int columns = static_cast<int>(std::min({se.size(), ci_lower.size(), ci_upper.size()}));
+  std::vector<std::string_view> names;
+  for (int slot = 0; slot < params.n_params; ++slot) {
+    const int v = params.var_of_param[slot];
+    if (params.is_constant[slot] || v < 0 || v >= params.n_var || v >= columns) continue;
+    if (se[v] > ci_upper[v] - ci_lower[v]) names.push_back(trim_right(params.name[slot]));
+  }
+  if (names.empty()) return {};
+  // "N1", "K11 and N1", "K11, R1 and N1".
+  std::string list(names.front());
+  for (std::size_t i = 1; i < names.size(); ++i)
+    list += (i + 1 == names.size() ? " and " : ", ") + std::string(names[i]);
+  return {"NOTE: The bootstrap replicates of " + list +
+              " include outliers (SE above the width of the 95% interval);",
+          "the 95% interval is the better guide to the uncertainty."};
 }
 
 bool write_bootstrap_samples_kelvora(Console& console, const Bootstrap_results& results,

@@ -5,6 +5,7 @@
 // and parameter record are left as they are; the drivers write only the
 // standard errors and the percentile intervals into Optimization_data.
 
+#include <span>
 #include <string>
 #include <vector>
 
@@ -45,11 +46,22 @@ bool fit_wrapper(const Curve_table& curves, const Fit_parameters& fit_params,
 bool fit_wrapper_multi(const Curve_table& curves, const Fit_parameters& fit_params,
                        std::vector<double>& params, Random_generator& rng);
 
-// The parameter table (value, standard error, CV, interval) and the fit's
-// SSQ, MSE, AIC and degrees of freedom.
+// The parameter table (value, standard error, CV, interval), under it the
+// note of wide_error_note when it has one, and the fit's SSQ, MSE, AIC and
+// degrees of freedom.
 void print_bootstrap_results_kelvora(Console& console, const Fit_parameters& fit_params,
                                      const Optimization_data& opt,
                                      const Bootstrap_results& results);
+
+// The note under a parameter table that names the variable parameters whose
+// bootstrap standard error exceeds the width of their 95 % interval (se,
+// ci_lower and ci_upper by variable number): a few outlying replicates
+// inflate the standard deviation but hardly move the percentiles, so the
+// interval is the better guide. Two lines, or none when no parameter has
+// such an error.
+std::vector<std::string> wide_error_note(const Fit_parameters& params, std::span<const double> se,
+                                         std::span<const double> ci_lower,
+                                         std::span<const double> ci_upper);
 
 // Writes every replicate's variables to `path` (replaced when it exists) and
 // names the file on the console; when it cannot be written, says so instead.

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <sstream>
 
+#include "stats/bootstrap_se.hpp"
 #include "support/dialogue.hpp"
 
 namespace kelvora {
@@ -110,6 +111,37 @@ TEST(OutputSummary, WithoutDegreesOfFreedomShowsNoInfinityOrNaN) {
         << text;
     for (const char* bad : {"NaN", "Inf", "95% CI"}) EXPECT_EQ(text.find(bad), text.npos) << bad;
   }
+}
+
+TEST(OutputSummary, NotesStandardErrorsAboveTheWidthOfTheirInterval) {
+  Fit_parameters p;
+  p.n_params = p.n_var = 3;
+  p.n_points = 12;
+  p.name = {"K11", "R1", "N1"};
+  p.value = {1e9, 1e-10, 1.3e-4};
+  p.var_of_param = {0, 1, 2};
+  Optimization_data opt;
+  opt.ss = 1.0;
+  opt.ci_lower = {8e8, 0.0, 0.0};
+  opt.ci_upper = {1.2e9, 5e-9, 2.8e-4};
+  opt.se = {4e8, 6e-9, 2.9e-4};  // K11's equals the width of its interval: not named
+  const std::string note =
+      " NOTE: The bootstrap replicates of R1 and N1 include outliers (SE above the width of the "
+      "95% interval);\n the 95% interval is the better guide to the uncertainty.\n";
+  for (const bool intervals : {true, false}) {
+    opt.has_intervals = intervals;
+    std::ostringstream out;
+    write_output_summary(out, p, opt);
+    const std::string text = out.str();
+    // Under the last interval line, before the goodness-of-fit figures.
+    const std::string expected = intervals ? "2.800000E-04)\n" + note + "\nSUM OF" : note;
+    EXPECT_EQ(text.find(expected) != text.npos, intervals) << text;
+  }
+  opt.se[0] = 4.1e8;
+  EXPECT_EQ(wide_error_note(p, opt.se, opt.ci_lower, opt.ci_upper)
+                .front()
+                .rfind("NOTE: The bootstrap replicates of K11, R1 and N1 include", 0),
+            0u);
 }
 
 TEST(BoundWarnings, WithinARelative1e6OfABoundOrAnAbsolute1e12OfZero) {

@@ -173,6 +173,16 @@ TEST(BootstrapReport, TableAndSamplesFileLayout) {
           "RESIDUAL VARIANCE (MSE) =   2.470588E-02\n"
           "AKAIKE INFORMATION CRITERION (AIC) =  -7.224046E+01\n"
           "DEGREES OF FREEDOM =   17\n\n");
+  // N1's standard error above the width 0.004 of its interval: a note under the table.
+  r.std_error[1] = 0.0041;
+  testing::Dialogue noted("");
+  print_bootstrap_results_kelvora(noted.console(), p, opt, r);
+  EXPECT_NE(
+      noted.transcript().find(bar + " NOTE: The bootstrap replicates of N1 include outliers (SE "
+                                    "above the width of the 95% interval);\n the 95% interval is "
+                                    "the better guide to the uncertainty.\n\nSUM OF"),
+      std::string::npos)
+      << noted.transcript();
 
   testing::Scratch_folder folder;
   testing::Dialogue files("");
