@@ -68,13 +68,8 @@ std::string heading_rule() {
 
 }  // namespace
 
-bool fit_wrapper(const Curve_table& curves, const Fit_parameters& fit_params,
-                 const std::vector<double>& x, const std::vector<double>& y,
-                 const std::vector<double>& w, int n, std::vector<double>& params,
-                 Random_generator& rng) {
-  const Curve_data& first = curves[0];
-  Curve_table set;
-  Curve_data& curve = set[0];
+void fill_resampled_curve(const Curve_data& first, const Point_columns& sample, Curve_data& curve) {
+  const int n = sample.rows();
   curve.file_name = "bootstrap_sample";
   curve.n_points = n;
   curve.varying_ligand = first.varying_ligand;
@@ -82,20 +77,28 @@ bool fit_wrapper(const Curve_table& curves, const Fit_parameters& fit_params,
   curve.weight_coef = first.weight_coef;
   allocate_points(curve, n);
   for (int i = 0; i < n; ++i) {
-    curve.replicates[i] = 1.0;
-    curve.total_of(i, curve.varying_ligand) = x[i];
+    // The objective recomputes every weight as r / variance(Yhat): the
+    // replicate count must travel with its point.
+    curve.replicates[i] = sample.r[i];
+    curve.total_of(i, curve.varying_ligand) = sample.x[i];
     if (!first.is_saturation_curve()) {
       // The ligands that do not vary keep the first curve's concentrations.
       for (int l = 1; l <= max_ligands; ++l) {
         if (l != curve.varying_ligand) curve.total_of(i, l) = first.total_of(0, l);
       }
     }
-    curve.bound[i] = y[i];
-    curve.weight[i] = w[i];
+    curve.bound[i] = sample.y[i];
+    curve.weight[i] = sample.w[i];
   }
+}
+
+bool fit_wrapper(const Curve_table& curves, const Fit_parameters& fit_params,
+                 const Point_columns& sample, std::vector<double>& params, Random_generator& rng) {
+  Curve_table set;
+  fill_resampled_curve(curves[0], sample, set[0]);
   Fit_parameters p = fit_params;
   p.n_curves = 1;
-  p.n_points = n;
+  p.n_points = set[0].n_points;
   return refit_private_copy(set, p, params, rng);
 }
 
@@ -128,13 +131,14 @@ Bootstrap_results calculate_bootstrap_se_kelvora(Console& console, Curve_table& 
                                                  const Fit_parameters& fit_params,
                                                  Optimization_data& opt, int B,
                                                  Random_generator& rng) {
-  std::vector<double> x, y, w;
+  Point_columns points;
   for (int c = 0; c < fit_params.n_curves; ++c) {
     const Curve_data& curve = curves[c];
     for (int i = 0; i < curve.n_points; ++i) {
-      x.push_back(curve.total_of(i, curve.varying_ligand));
-      y.push_back(curve.bound[i]);
-      w.push_back(curve.weight[i]);
+      points.x.push_back(curve.total_of(i, curve.varying_ligand));
+      points.y.push_back(curve.bound[i]);
+      points.w.push_back(curve.weight[i]);
+      points.r.push_back(curve.replicates[i]);
     }
   }
   const int P = fit_params.n_var;
@@ -149,13 +153,12 @@ Bootstrap_results calculate_bootstrap_se_kelvora(Console& console, Curve_table& 
   console.empty_line();
 
   const Curve_table& data = curves;
-  const Point_refit refit = [&](const std::vector<double>& xr, const std::vector<double>& yr,
-                                const std::vector<double>& wr, int n, std::vector<double>& params,
+  const Point_refit refit = [&](const Point_columns& sample, std::vector<double>& params,
                                 Random_generator& own) {
-    return fit_wrapper(data, fit_params, xr, yr, wr, n, params, own);
+    return fit_wrapper(data, fit_params, sample, params, own);
   };
   Bootstrap_results results;
-  calculate_bootstrap_se(console, x, y, w, start, B, results, refit, rng, true);
+  calculate_bootstrap_se(console, points, start, B, results, refit, rng, true);
   store_in(opt, results, P);
   print_bootstrap_results_kelvora(console, fit_params, opt, results);
   return results;
