@@ -11,7 +11,7 @@ namespace kelvora {
 // Nelder-Mead simplex (reflection 1, expansion 1.75, contraction and shrink
 // 0.6), with starting steps by parameter kind: K and R doubled, N raised by
 // 0.05 (at most to 0.45), others times 1.5. Stops after max_iter iterations
-// or, from the tenth on, when |f(worst) - f(best)| < 1e-6 |f(best)|. Returns
+// or, from the tenth on, when |f(worst) - f(best)| <= 1e-6 |f(best)|. Returns
 // with the best vertex in value and accepted and opt.ss = min(f(best), the
 // opt.ss held at entry).
 //   Nelder-Mead simplex method: Comput. J. 7, 308-313 (1965).
@@ -22,6 +22,18 @@ struct Simplex_summary {
 };
 Simplex_summary nelder_mead_simplex(Curve_table& curves, Fit_parameters& params,
                                     Optimization_data& opt, int max_iter);
+
+// The vertices that one simplex iteration works with, from the values
+// f(0 .. n_vertices - 1): best has the lowest value, worst the highest (the
+// first vertex of equal values in both), and second the highest value among
+// the vertices other than worst, which a reflected point must beat to be
+// kept. With fewer than two vertices all three are 0.
+struct Simplex_ranking {
+  int best = 0;
+  int worst = 0;
+  int second = 0;
+};
+Simplex_ranking rank_simplex(const double* f, int n_vertices);
 
 // What one Levenberg-Marquardt run did: the iterations begun, the objective
 // evaluations and tunnel moves it made, and why it stopped (max_iter reached,

@@ -37,6 +37,20 @@ Point along(const Point& c, const Point& toward, double factor, int m) {
 
 }  // namespace
 
+Simplex_ranking rank_simplex(const double* f, int n_vertices) {
+  Simplex_ranking r;
+  if (n_vertices < 2) return r;
+  // Strict comparisons keep the lower vertex on ties.
+  for (int v = 1; v < n_vertices; ++v) {
+    if (f[v] < f[r.best]) r.best = v;
+    if (f[v] > f[r.worst]) r.worst = v;
+  }
+  r.second = r.worst == 0 ? 1 : 0;
+  for (int v = r.second + 1; v < n_vertices; ++v)
+    if (v != r.worst && f[v] > f[r.second]) r.second = v;
+  return r;
+}
+
 Simplex_summary nelder_mead_simplex(Curve_table& curves, Fit_parameters& params,
                                     Optimization_data& opt, int max_iter) {
   Simplex_summary summary;
@@ -75,18 +89,10 @@ Simplex_summary nelder_mead_simplex(Curve_table& curves, Fit_parameters& params,
 
   for (int iteration = 1; iteration <= max_iter; ++iteration) {
     summary.iterations = iteration;
-    // Ranking; strict comparisons keep the lower vertex on ties.
-    int best = 0, worst = 0, second = 0;
-    for (int v = 1; v <= m; ++v) {
-      if (f[v] < f[best]) best = v;
-      if (f[v] > f[worst]) {
-        second = worst;
-        worst = v;
-      } else if (f[v] > f[second]) {
-        second = v;
-      }
-    }
-    if (iteration >= 10 && std::abs(f[worst] - f[best]) < 1e-6 * std::abs(f[best])) {
+    const auto [best, worst, second] = rank_simplex(f, m + 1);
+    // "<=" rather than "<": at an exact fit f(best) = 0, and only an all-zero
+    // simplex, whose spread is 0, can then meet the relative test.
+    if (iteration >= 10 && std::abs(f[worst] - f[best]) <= 1e-6 * std::abs(f[best])) {
       summary.converged = true;
       break;
     }

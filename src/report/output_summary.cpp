@@ -5,6 +5,7 @@
 
 #include "fit/objective.hpp"
 #include "report/results.hpp"
+#include "stats/bootstrap_se.hpp"
 #include "util/console.hpp"
 #include "util/fields.hpp"
 #include "util/text.hpp"
@@ -51,6 +52,10 @@ void write_output_summary(std::ostream& out, const Fit_parameters& params,
         out << "          (only " << group.ratio(params, slot) << " is determined by these data)\n";
     }
   }
+  if (opt.has_intervals) {
+    for (const std::string& line : wide_error_note(params, opt.se, opt.ci_lower, opt.ci_upper))
+      out << ' ' << line << '\n';
+  }
   // MSE = S / (N - P) and AIC = N ln(S / (N + 1)) + 2P. Without degrees of
   // freedom (N <= P) there is no variance to estimate, and a zero S has no
   // logarithm: those figures print as N/A.
@@ -85,11 +90,12 @@ void print_bound_warnings(Console& console, const Fit_parameters& params) {
     const auto range = admissible_range(name[0]);
     if (!range) continue;
     const double value = params.value[slot];
-    // "At" a bound within 1e-9 relative to the bound; a zero bound is measured
-    // against the width of the range instead.
+    // "At" a bound: within 1e-6 relative of a non-zero bound, within 1e-12
+    // absolute of a zero one. A zero bound has no scale of its own, and the
+    // width of the range is none either: N1 = 1e-10 is small, not at 0.
     auto at = [&](double bound) {
-      const double scale = bound != 0.0 ? std::abs(bound) : range->upper - range->lower;
-      return std::abs(value - bound) <= 1e-9 * scale;
+      const double tolerance = bound != 0.0 ? 1e-6 * std::abs(bound) : 1e-12;
+      return std::abs(value - bound) <= tolerance;
     };
     if (at(range->lower) || at(range->upper)) {
       console.exact("WARNING: " + std::string(trim_right(name)) + " = " + fmt_es(value, 12, 5) +

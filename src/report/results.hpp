@@ -26,7 +26,9 @@ std::string make_residual_plot(double value, int width = 40);
 // The final parameter table (value, standard error, coefficient of
 // variation, Kd of affinities, and the 95 % bootstrap interval when there is
 // one) and the goodness-of-fit figures. An affinity of `ratio_only` gets a
-// line saying that only its ratio is determined.
+// line saying that only its ratio is determined. With intervals, the table is
+// followed by the note of wide_error_note (bootstrap_se.hpp) when a standard
+// error exceeds the width of its interval.
 void write_output_summary(std::ostream& out, const Fit_parameters& params,
                           const Optimization_data& opt,
                           const std::vector<Ratio_only>& ratio_only = {});
@@ -37,7 +39,8 @@ void print_poorly_determined(Console& console, const Fit_parameters& params,
                              const Optimization_data& opt);
 
 // A warning for every variable parameter that ended at a bound of the
-// admissible range of its kind: there the fit was stopped by the bound, not
+// admissible range of its kind (within 1e-6 relative of a non-zero bound,
+// 1e-12 absolute of a zero one): there the fit was stopped by the bound, not
 // by the data.
 void print_bound_warnings(Console& console, const Fit_parameters& params);
 

@@ -57,6 +57,19 @@ void run_replicates(Console& console, const std::vector<double>& start_params, i
   });
 }
 
+// Rows idx of `points`, in that order.
+Point_columns rows_of(const Point_columns& points, const std::vector<int>& idx) {
+  Point_columns sample;
+  for (const auto column :
+       {&Point_columns::x, &Point_columns::y, &Point_columns::w, &Point_columns::r}) {
+    const std::vector<double>& from = points.*column;
+    std::vector<double>& to = sample.*column;
+    to.resize(idx.size());
+    for (std::size_t i = 0; i < idx.size(); ++i) to[i] = from[idx[i]];
+  }
+  return sample;
+}
+
 void print_closing(Console& console, const Bootstrap_results& results) {
   console.exact(rule('=', rule_width));
   console.exact(" Converged: " + fmt_i0(results.n_converged) +
@@ -65,6 +78,10 @@ void print_closing(Console& console, const Bootstrap_results& results) {
 }
 
 }  // namespace
+
+int Point_columns::rows() const {
+  return static_cast<int>(std::min({x.size(), y.size(), w.size(), r.size()}));
+}
 
 void generate_bootstrap_indices(int n, std::vector<int>& idx,
                                 const std::function<double()>& uniform) {
@@ -108,13 +125,12 @@ void calculate_bootstrap_statistics(Bootstrap_results& results, int P) {
   }
 }
 
-void calculate_bootstrap_se(Console& console, const std::vector<double>& x,
-                            const std::vector<double>& y, const std::vector<double>& w,
+void calculate_bootstrap_se(Console& console, const Point_columns& points,
                             const std::vector<double>& start_params, int B,
                             Bootstrap_results& results, const Point_refit& refit,
                             Random_generator& rng, bool verbose) {
   const int P = static_cast<int>(start_params.size());
-  const int n = static_cast<int>(std::min({x.size(), y.size(), w.size()}));
+  const int n = points.rows();
   reset(results, B, P);
   rng.seed_from_clock();
   const std::uint64_t run_seed = rng.next_bits();
@@ -126,13 +142,7 @@ void calculate_bootstrap_se(Console& console, const std::vector<double>& x,
   const Replicate replicate = [&](int, Random_generator& own, std::vector<double>& params) {
     std::vector<int> idx;
     generate_bootstrap_indices(n, idx, own);
-    std::vector<double> xr(n), yr(n), wr(n);
-    for (int i = 0; i < n; ++i) {
-      xr[i] = x[idx[i]];
-      yr[i] = y[idx[i]];
-      wr[i] = w[idx[i]];
-    }
-    return refit(xr, yr, wr, n, params, own);
+    return refit(rows_of(points, idx), params, own);
   };
   run_replicates(console, start_params, B, results, replicate, run_seed, rng.repeatable(), verbose);
   calculate_bootstrap_statistics(results, P);

@@ -48,25 +48,33 @@ void generate_bootstrap_indices(int n, std::vector<int>& idx, Random_generator& 
 // std_error is NaN.
 void calculate_bootstrap_statistics(Bootstrap_results& results, int P);
 
-// The refit of a single-curve resample: x, y, w of n points and the starting
+// The points of a single-curve bootstrap, column by column (entry i belongs
+// to point i): the varying ligand's total x, the bound ligand y, the weight w
+// and the replicate count r. A resample draws whole rows, so that every point
+// keeps its own replicate count and with it its weight r / variance.
+struct Point_columns {
+  std::vector<double> x, y, w, r;
+  // The number of complete rows: the length of the shortest column.
+  int rows() const;
+};
+
+// The refit of a single-curve resample: the resampled rows and the starting
 // values in params; returns whether the refit converged, with the refitted
 // values in params. `rng` is the replicate's own generator.
-using Point_refit = std::function<bool(const std::vector<double>& x, const std::vector<double>& y,
-                                       const std::vector<double>& w, int n,
-                                       std::vector<double>& params, Random_generator& rng)>;
+using Point_refit = std::function<bool(const Point_columns& sample, std::vector<double>& params,
+                                       Random_generator& rng)>;
 
 // The refit of a multi-curve replicate: it draws its own resample, curve by
 // curve, from `rng`.
 using Curve_refit = std::function<bool(const Curve_table& curves, const Fit_parameters& fit_params,
                                        std::vector<double>& params, Random_generator& rng)>;
 
-// Single-curve engine: seeds `rng` from the clock, resamples (x, y, w) B times
-// and refits each resample from start_params. A replicate counts as failed
-// when its refit does not converge or leaves a value that is not finite.
-// When verbose, prints the heading, a progress line after every
+// Single-curve engine: seeds `rng` from the clock, resamples the rows of
+// `points` B times and refits each resample from start_params. A replicate
+// counts as failed when its refit does not converge or leaves a value that is
+// not finite. When verbose, prints the heading, a progress line after every
 // max(B / 10, 1)-th finished replicate, and the closing lines.
-void calculate_bootstrap_se(Console& console, const std::vector<double>& x,
-                            const std::vector<double>& y, const std::vector<double>& w,
+void calculate_bootstrap_se(Console& console, const Point_columns& points,
                             const std::vector<double>& start_params, int B,
                             Bootstrap_results& results, const Point_refit& refit,
                             Random_generator& rng, bool verbose = false);

@@ -1,5 +1,6 @@
 #include "stats/bootstrap_se.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 #include <string>
@@ -67,13 +68,8 @@ std::string heading_rule() {
 
 }  // namespace
 
-bool fit_wrapper(const Curve_table& curves, const Fit_parameters& fit_params,
-                 const std::vector<double>& x, const std::vector<double>& y,
-                 const std::vector<double>& w, int n, std::vector<double>& params,
-                 Random_generator& rng) {
-  const Curve_data& first = curves[0];
-  Curve_table set;
-  Curve_data& curve = set[0];
+void fill_resampled_curve(const Curve_data& first, const Point_columns& sample, Curve_data& curve) {
+  const int n = sample.rows();
   curve.file_name = "bootstrap_sample";
   curve.n_points = n;
   curve.varying_ligand = first.varying_ligand;
@@ -81,20 +77,28 @@ bool fit_wrapper(const Curve_table& curves, const Fit_parameters& fit_params,
   curve.weight_coef = first.weight_coef;
   allocate_points(curve, n);
   for (int i = 0; i < n; ++i) {
-    curve.replicates[i] = 1.0;
-    curve.total_of(i, curve.varying_ligand) = x[i];
+    // The objective recomputes every weight as r / variance(Yhat): the
+    // replicate count must travel with its point.
+    curve.replicates[i] = sample.r[i];
+    curve.total_of(i, curve.varying_ligand) = sample.x[i];
     if (!first.is_saturation_curve()) {
       // The ligands that do not vary keep the first curve's concentrations.
       for (int l = 1; l <= max_ligands; ++l) {
         if (l != curve.varying_ligand) curve.total_of(i, l) = first.total_of(0, l);
       }
     }
-    curve.bound[i] = y[i];
-    curve.weight[i] = w[i];
+    curve.bound[i] = sample.y[i];
+    curve.weight[i] = sample.w[i];
   }
+}
+
+bool fit_wrapper(const Curve_table& curves, const Fit_parameters& fit_params,
+                 const Point_columns& sample, std::vector<double>& params, Random_generator& rng) {
+  Curve_table set;
+  fill_resampled_curve(curves[0], sample, set[0]);
   Fit_parameters p = fit_params;
   p.n_curves = 1;
-  p.n_points = n;
+  p.n_points = set[0].n_points;
   return refit_private_copy(set, p, params, rng);
 }
 
@@ -127,13 +131,14 @@ Bootstrap_results calculate_bootstrap_se_kelvora(Console& console, Curve_table& 
                                                  const Fit_parameters& fit_params,
                                                  Optimization_data& opt, int B,
                                                  Random_generator& rng) {
-  std::vector<double> x, y, w;
+  Point_columns points;
   for (int c = 0; c < fit_params.n_curves; ++c) {
     const Curve_data& curve = curves[c];
     for (int i = 0; i < curve.n_points; ++i) {
-      x.push_back(curve.total_of(i, curve.varying_ligand));
-      y.push_back(curve.bound[i]);
-      w.push_back(curve.weight[i]);
+      points.x.push_back(curve.total_of(i, curve.varying_ligand));
+      points.y.push_back(curve.bound[i]);
+      points.w.push_back(curve.weight[i]);
+      points.r.push_back(curve.replicates[i]);
     }
   }
   const int P = fit_params.n_var;
@@ -148,13 +153,12 @@ Bootstrap_results calculate_bootstrap_se_kelvora(Console& console, Curve_table& 
   console.empty_line();
 
   const Curve_table& data = curves;
-  const Point_refit refit = [&](const std::vector<double>& xr, const std::vector<double>& yr,
-                                const std::vector<double>& wr, int n, std::vector<double>& params,
+  const Point_refit refit = [&](const Point_columns& sample, std::vector<double>& params,
                                 Random_generator& own) {
-    return fit_wrapper(data, fit_params, xr, yr, wr, n, params, own);
+    return fit_wrapper(data, fit_params, sample, params, own);
   };
   Bootstrap_results results;
-  calculate_bootstrap_se(console, x, y, w, start, B, results, refit, rng, true);
+  calculate_bootstrap_se(console, points, start, B, results, refit, rng, true);
   store_in(opt, results, P);
   print_bootstrap_results_kelvora(console, fit_params, opt, results);
   return results;
@@ -222,6 +226,9 @@ void print_bootstrap_results_kelvora(Console& console, const Fit_parameters& fit
     }
   }
   console.exact(bar);
+  for (const std::string& line :
+       wide_error_note(fit_params, results.std_error, results.ci_lower, results.ci_upper))
+    console.free_form(line);
   console.empty_line();
   const double s = opt.ss;
   const int n = fit_params.n_points;
@@ -231,6 +238,26 @@ void print_bootstrap_results_kelvora(Console& console, const Fit_parameters& fit
                 fmt_es(n * std::log(s / (n + 1)) + 2.0 * P, 14, 6));
   console.exact("DEGREES OF FREEDOM = " + fmt_i(n - P, 4));
   console.empty_line();
+}
+
+std::vector<std::string> wide_error_note(const Fit_parameters& params, std::span<const double> se,
+                                         std::span<const double> ci_lower,
+                                         std::span<const double> ci_upper) {
+  const int columns = static_cast<int>(std::min({se.size(), ci_lower.size(), ci_upper.size()}));
+  std::vector<std::string_view> names;
+  for (int slot = 0; slot < params.n_params; ++slot) {
+    const int v = params.var_of_param[slot];
+    if (params.is_constant[slot] || v < 0 || v >= params.n_var || v >= columns) continue;
+    if (se[v] > ci_upper[v] - ci_lower[v]) names.push_back(trim_right(params.name[slot]));
+  }
+  if (names.empty()) return {};
+  // "N1", "K11 and N1", "K11, R1 and N1".
+  std::string list(names.front());
+  for (std::size_t i = 1; i < names.size(); ++i)
+    list += (i + 1 == names.size() ? " and " : ", ") + std::string(names[i]);
+  return {"NOTE: The bootstrap replicates of " + list +
+              " include outliers (SE above the width of the 95% interval);",
+          "the 95% interval is the better guide to the uncertainty."};
 }
 
 bool write_bootstrap_samples_kelvora(Console& console, const Bootstrap_results& results,

@@ -5,6 +5,7 @@
 // and parameter record are left as they are; the drivers write only the
 // standard errors and the percentile intervals into Optimization_data.
 
+#include <span>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,8 @@
 namespace kelvora {
 
 // One curve: the pooled points (x the varying ligand's total, y bound, w
-// weight) are resampled and each resample is refitted by fit_wrapper.
+// weight, r replicate count) are resampled and each resample is refitted by
+// fit_wrapper.
 Bootstrap_results calculate_bootstrap_se_kelvora(Console& console, Curve_table& curves,
                                                  const Fit_parameters& fit_params,
                                                  Optimization_data& opt, int B,
@@ -29,15 +31,20 @@ Bootstrap_results calculate_bootstrap_se_kelvora_multi(
     Console& console, Curve_table& curves, const Fit_parameters& fit_params, Optimization_data& opt,
     int B, Random_generator& rng, const std::string& samples_path = "bootstrap_multicurve.dat");
 
-// The refit of a single-curve resample: a one-curve set with the first
-// curve's ligands and weighting, the variables loaded from params, then the
-// tunnel move (drawing from rng), simplex (100), Levenberg-Marquardt (100,
-// 200). Converged when the final SS is at most twice the SS at the start;
-// params then holds the refitted variables.
+// The curve of a single-curve resample: the ligands and weighting of
+// `first`, and for each row of `sample` the varying ligand's total, the bound
+// ligand, the weight and the replicate count (the ligands that do not vary
+// keep the totals of the first point of `first`). Refitting it weighs each
+// point by its own replicate count, w = r / variance(Yhat).
+void fill_resampled_curve(const Curve_data& first, const Point_columns& sample, Curve_data& curve);
+
+// The refit of a single-curve resample: a one-curve set filled by
+// fill_resampled_curve from the first curve, the variables loaded from
+// params, then the tunnel move (drawing from rng), simplex (100),
+// Levenberg-Marquardt (100, 200). Converged when the final SS is at most
+// twice the SS at the start; params then holds the refitted variables.
 bool fit_wrapper(const Curve_table& curves, const Fit_parameters& fit_params,
-                 const std::vector<double>& x, const std::vector<double>& y,
-                 const std::vector<double>& w, int n, std::vector<double>& params,
-                 Random_generator& rng);
+                 const Point_columns& sample, std::vector<double>& params, Random_generator& rng);
 
 // The refit of a multi-curve replicate: every curve resampled from rng in
 // curve order (whole rows: all totals, bound, weight, replicates), then the
@@ -45,11 +52,22 @@ bool fit_wrapper(const Curve_table& curves, const Fit_parameters& fit_params,
 bool fit_wrapper_multi(const Curve_table& curves, const Fit_parameters& fit_params,
                        std::vector<double>& params, Random_generator& rng);
 
-// The parameter table (value, standard error, CV, interval) and the fit's
-// SSQ, MSE, AIC and degrees of freedom.
+// The parameter table (value, standard error, CV, interval), under it the
+// note of wide_error_note when it has one, and the fit's SSQ, MSE, AIC and
+// degrees of freedom.
 void print_bootstrap_results_kelvora(Console& console, const Fit_parameters& fit_params,
                                      const Optimization_data& opt,
                                      const Bootstrap_results& results);
+
+// The note under a parameter table that names the variable parameters whose
+// bootstrap standard error exceeds the width of their 95 % interval (se,
+// ci_lower and ci_upper by variable number): a few outlying replicates
+// inflate the standard deviation but hardly move the percentiles, so the
+// interval is the better guide. Two lines, or none when no parameter has
+// such an error.
+std::vector<std::string> wide_error_note(const Fit_parameters& params, std::span<const double> se,
+                                         std::span<const double> ci_lower,
+                                         std::span<const double> ci_upper);
 
 // Writes every replicate's variables to `path` (replaced when it exists) and
 // names the file on the console; when it cannot be written, says so instead.

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 
 #include "util/console.hpp"
 #include "util/fields.hpp"
@@ -120,6 +121,9 @@ void print_runs_test_result2(Console& console, int curve_number, const Run_count
   };
   const Verdict_lines& v = lines[static_cast<int>(decision.verdict)];
   console.free_form(v.result);
+  // Four decimals; below 0.0001 only the bound is shown.
+  console.free_form(" Exact p (two-sided) = " +
+                    (decision.p < 0.0001 ? std::string("< 0.0001") : fmt_f(decision.p, 6, 4)));
   console.free_form(v.evidence);
   if (const char* pattern = decision.too_few ? v.too_few : v.too_many) console.free_form(pattern);
   console.free_form(heading_rule);

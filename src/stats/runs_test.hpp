@@ -40,7 +40,8 @@ std::vector<double> runs_distribution(int n1, int n2);
 // verdict it gives. All residuals of one sign (one run) are never significant.
 Runs_decision runs_test2(const Run_counts& counts);
 
-// The report block of one curve (n points, zero residuals included).
+// The report block of one curve (n points, zero residuals included), with the
+// verdict and its exact two-sided p.
 void print_runs_test_result2(Console& console, int curve_number, const Run_counts& counts, int n,
                              const Runs_decision& decision);
 

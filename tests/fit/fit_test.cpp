@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 #include "fit/fit_sequence.hpp"
 #include "fit/minimisers.hpp"
@@ -228,6 +229,26 @@ TEST(Simplex, StartingVerticesAndOneVariable) {
   nelder_mead_simplex(f.curves, f.p, f.opt, 100);
   EXPECT_NEAR(f.p.value[0] / 1e9, 1.0, 0.05);
   EXPECT_TRUE(f.opt.ss == 1e-300 && f.p.value[1] == 1e-10);  // the constant R1 untouched
+}
+
+TEST(Simplex, RanksBestWorstAndSecondWorst) {
+  struct Case {
+    std::vector<double> f;
+    int best, worst, second;
+  };
+  const Case cases[] = {{{5, 1, 3}, 1, 0, 2},    {{5, 3, 1, 4}, 2, 0, 3}, {{1, 5, 3}, 0, 1, 2},
+                        {{2, 2, 1, 2}, 2, 0, 1}, {{1, 1, 1}, 0, 0, 1},    {{3, 1}, 1, 0, 1},
+                        {{1, 3}, 0, 1, 0},       {{4, 4}, 0, 0, 1},       {{2, 7, 7, 1}, 3, 1, 2}};
+  for (const Case& c : cases) {
+    const Simplex_ranking r = rank_simplex(c.f.data(), static_cast<int>(c.f.size()));
+    EXPECT_TRUE(r.best == c.best && r.worst == c.worst && r.second == c.second)
+        << ::testing::PrintToString(c.f) << ": " << r.best << r.worst << r.second;
+  }
+  // No data: every vertex scores 0, and the spread test stops at the tenth iteration.
+  One_site_fit f(ex1_truth, ex1_truth, {true, true, false, false, false});
+  f.curves[0].n_points = f.p.n_points = 0;
+  const Simplex_summary summary = nelder_mead_simplex(f.curves, f.p, f.opt, 100);
+  EXPECT_TRUE(summary.converged && summary.iterations == 10) << summary.iterations;
 }
 
 TEST(SequenceGuard, ReturnsToTheBestPointSeen) {

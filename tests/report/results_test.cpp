@@ -5,6 +5,7 @@
 #include <cmath>
 #include <sstream>
 
+#include "stats/bootstrap_se.hpp"
 #include "support/dialogue.hpp"
 
 namespace kelvora {
@@ -109,6 +110,57 @@ TEST(OutputSummary, WithoutDegreesOfFreedomShowsNoInfinityOrNaN) {
               text.npos)
         << text;
     for (const char* bad : {"NaN", "Inf", "95% CI"}) EXPECT_EQ(text.find(bad), text.npos) << bad;
+  }
+}
+
+TEST(OutputSummary, NotesStandardErrorsAboveTheWidthOfTheirInterval) {
+  Fit_parameters p;
+  p.n_params = p.n_var = 3;
+  p.n_points = 12;
+  p.name = {"K11", "R1", "N1"};
+  p.value = {1e9, 1e-10, 1.3e-4};
+  p.var_of_param = {0, 1, 2};
+  Optimization_data opt;
+  opt.ss = 1.0;
+  opt.ci_lower = {8e8, 0.0, 0.0};
+  opt.ci_upper = {1.2e9, 5e-9, 2.8e-4};
+  opt.se = {4e8, 6e-9, 2.9e-4};  // K11's equals the width of its interval: not named
+  const std::string note =
+      " NOTE: The bootstrap replicates of R1 and N1 include outliers (SE above the width of the "
+      "95% interval);\n the 95% interval is the better guide to the uncertainty.\n";
+  for (const bool intervals : {true, false}) {
+    opt.has_intervals = intervals;
+    std::ostringstream out;
+    write_output_summary(out, p, opt);
+    const std::string text = out.str();
+    // Under the last interval line, before the goodness-of-fit figures.
+    const std::string expected = intervals ? "2.800000E-04)\n" + note + "\nSUM OF" : note;
+    EXPECT_EQ(text.find(expected) != text.npos, intervals) << text;
+  }
+  opt.se[0] = 4.1e8;
+  EXPECT_EQ(wide_error_note(p, opt.se, opt.ci_lower, opt.ci_upper)
+                .front()
+                .rfind("NOTE: The bootstrap replicates of K11, R1 and N1 include", 0),
+            0u);
+}
+
+TEST(BoundWarnings, WithinARelative1e6OfABoundOrAnAbsolute1e12OfZero) {
+  struct Case {
+    const char* name;
+    double value;
+    bool warned;
+  };
+  const Case cases[] = {{"N1", 1.31e-10, false},          {"N1", 5e-13, true},
+                        {"K11", 1e5 * (1 + 5e-7), true},  {"K11", 1e5 * (1 + 5e-6), false},
+                        {"K11", 1e14 * (1 - 5e-7), true}, {"N1", 0.5 * (1 - 5e-6), false}};
+  for (const Case& c : cases) {
+    Fit_parameters p;
+    p.n_params = 1, p.name[0] = c.name, p.value[0] = c.value;
+    testing::Dialogue d("");
+    print_bound_warnings(d.console(), p);
+    const std::string expected = std::string("WARNING: ") + c.name + " = ";
+    EXPECT_EQ(d.lines().size(), c.warned ? 1u : 0u) << c.name << " = " << c.value;
+    EXPECT_EQ(d.transcript().rfind(expected, 0) == 0, c.warned) << d.transcript();
   }
 }
 

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstring>
 
 #include "fit/minimisers.hpp"
+#include "fit/objective.hpp"
 #include "model/binding_model.hpp"
 #include "params/parameter_vector.hpp"
 #include "stats/bootstrap_se.hpp"
@@ -23,8 +25,8 @@ std::string run_engine(int B, Bootstrap_results& r, std::function<bool(std::vect
   testing::Dialogue d("");
   Random_generator rng;
   const std::vector<double> v = {1.0, 2.0, 3.0};
-  auto refit = [&](auto&, auto&, auto&, int, auto& p, auto&) { return f(p); };
-  calculate_bootstrap_se(d.console(), v, v, v, {5.0, 6.0}, B, r, refit, rng, true);
+  auto refit = [&](auto&, auto& p, auto&) { return f(p); };
+  calculate_bootstrap_se(d.console(), {v, v, v, v}, {5.0, 6.0}, B, r, refit, rng, true);
   return d.transcript();
 }
 
@@ -142,6 +144,48 @@ TEST(BootstrapSe, AgreesWithTheLinearisedStandardErrors) {
               s.opt.ci_lower[1] == r.ci_lower[1]);
 }
 
+TEST(BootstrapSe, SingleCurveRefitsWeighByTheReplicateCounts) {
+  // The same points and fitted values, only the replicate counts differ (0 counts as 1).
+  Synthetic equal(1), unequal(1);
+  for (int j = 0; j < 12; ++j) unequal.curves[0].replicates[j] = 1 + j % 3;
+  const Bootstrap_results a = equal.bootstrap(20, 2), b = unequal.bootstrap(20, 2);
+  for (int j = 0; j < 2; ++j) EXPECT_NE(a.std_error[j], b.std_error[j]) << j;
+}
+
+TEST(BootstrapSe, AResampledCurveWeighsEachPointByItsOwnReplicateCount) {
+  Synthetic s(1);
+  Curve_data& curve = s.curves[0];
+  Point_columns points;  // the weight column left 0: a refit derives its weights
+  for (int j = 0; j < 12; ++j) {
+    curve.replicates[j] = 1 + j % 3;
+    points.x.push_back(curve.total_of(j, 1)), points.y.push_back(curve.bound[j]);
+    points.w.push_back(0.0), points.r.push_back(curve.replicates[j]);
+  }
+  evaluate_model(s.curves, s.p, s.opt);
+  // Each resample, evaluated at the fitted values, must weigh its point i (point j of
+  // the data) by w = r(j) / (0.001 Yhat(j)^2).
+  auto check_weights = [&](const Point_columns& sample, auto&, auto&) {
+    Curve_table set;
+    Fit_parameters p = s.p;
+    Optimization_data opt;
+    fill_resampled_curve(curve, sample, set[0]);
+    p.n_points = set[0].n_points;
+    evaluate_model(set, p, opt);
+    bool same = sample.rows() == 12;
+    for (int i = 0; i < sample.rows(); ++i) {
+      const auto j = std::find(points.x.begin(), points.x.end(), sample.x[i]) - points.x.begin();
+      const double expected = points.r[j] / (0.001 * std::pow(curve.predicted[j], 2));
+      same = same && std::abs(set[0].weight[i] / expected - 1.0) < 1e-12;
+    }
+    return same;
+  };
+  testing::Dialogue d("");
+  Random_generator rng;
+  Bootstrap_results r;
+  calculate_bootstrap_se(d.console(), points, {1e9, 1e-10}, 8, r, check_weights, rng);
+  EXPECT_EQ(r.n_converged, 8);
+}
+
 TEST(BootstrapReport, TableAndSamplesFileLayout) {
   Fit_parameters p;
   p.n_params = 5, p.n_var = 3, p.n_points = 20, p.is_constant[1] = true;
@@ -173,6 +217,16 @@ TEST(BootstrapReport, TableAndSamplesFileLayout) {
           "RESIDUAL VARIANCE (MSE) =   2.470588E-02\n"
           "AKAIKE INFORMATION CRITERION (AIC) =  -7.224046E+01\n"
           "DEGREES OF FREEDOM =   17\n\n");
+  // N1's standard error above the width 0.004 of its interval: a note under the table.
+  r.std_error[1] = 0.0041;
+  testing::Dialogue noted("");
+  print_bootstrap_results_kelvora(noted.console(), p, opt, r);
+  EXPECT_NE(
+      noted.transcript().find(bar + " NOTE: The bootstrap replicates of N1 include outliers (SE "
+                                    "above the width of the 95% interval);\n the 95% interval is "
+                                    "the better guide to the uncertainty.\n\nSUM OF"),
+      std::string::npos)
+      << noted.transcript();
 
   testing::Scratch_folder folder;
   testing::Dialogue files("");

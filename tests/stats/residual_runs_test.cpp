@@ -34,31 +34,42 @@ TEST(RunsDistribution, MatchesAllArrangementsAndHoldsAtAThousandPoints) {
   EXPECT_TRUE(runs_test2({500, 500, 1000}).p < 1e-290 && runs_test2({500, 500, 500}).p > 0.5);
 }
 
-using Verdict_case = std::tuple<std::string, int, std::string>;
+// Signs, runs, a line of the verdict and the p printed.
+using Verdict_case = std::tuple<std::string, int, std::string, std::string>;
 class RunsTest : public ::testing::TestWithParam<Verdict_case> {};
 
 TEST_P(RunsTest, CountsRunsAndDecidesFromTheExactDistribution) {
-  const auto& [signs, runs, line] = GetParam();
+  const auto& [signs, runs, line, p] = GetParam();
   const Run_counts counts = count(signs);
   EXPECT_EQ(counts.runs, runs);
   testing::Dialogue d("");
   print_runs_test_result2(d.console(), 1, counts, int(signs.size()), runs_test2(counts));
   EXPECT_TRUE(d.has_line(line)) << d.transcript();
+  const int at = d.find_line("  Exact p (two-sided) = " + p);  // right under the result
+  ASSERT_GT(at, 0) << d.transcript();
+  EXPECT_EQ(d.lines()[at - 1].rfind("  Result: ", 0), 0u);
 }
 
 const std::string random = "  Residuals appear randomly distributed.", pattern = "  Pattern: Too ";
 INSTANTIATE_TEST_SUITE_P(
     Sequences, RunsTest,
     ::testing::Values(
-        Verdict_case{"+-+-+-+-+-+-+-+-+-+-", 20, pattern + "many runs (severe oscillation)."},
-        Verdict_case{"++++++++++----------", 2, pattern + "few runs (severe clustering)."},
-        // 5 + and 5 - in 3 runs: P(R <= 3) = 10/252, p = 0.079.
-        Verdict_case{"++++-----+", 3, pattern + "few runs (clustering of residuals)."},
+        // 10 + and 10 -, 20 or 2 runs: p = 2 * 2/C(20,10) = 2.2e-5.
+        Verdict_case{"+-+-+-+-+-+-+-+-+-+-", 20, pattern + "many runs (severe oscillation).",
+                     "< 0.0001"},
+        Verdict_case{"++++++++++----------", 2, pattern + "few runs (severe clustering).",
+                     "< 0.0001"},
+        // 5 + and 5 - in 2 runs: P(R <= 2) = 2/252, p = 4/252; in 3 runs: 10/252, p = 20/252.
+        Verdict_case{"+++++-----", 2, pattern + "few runs (severe clustering).", "0.0159"},
+        Verdict_case{"++++-----+", 3, pattern + "few runs (clustering of residuals).", "0.0794"},
         // One odd residual at an end of 80 points: chance 2/80, p = 0.05; of 10: 2/10.
-        Verdict_case{"-" + std::string(79, '+'), 2, pattern + "few runs (severe clustering)."},
-        Verdict_case{"-+++++++++", 2, random}, Verdict_case{"++++++++++", 1, random},
-        Verdict_case{"0+0+-0-", 2, random},
-        Verdict_case{"", 1, " Expected runs (random):     1.00"}));
+        Verdict_case{"-" + std::string(79, '+'), 2, pattern + "few runs (severe clustering).",
+                     "0.0500"},
+        Verdict_case{"-+++++++++", 2, random, "0.4000"},
+        Verdict_case{"++++++++++", 1, random, "1.0000"},
+        // 2 + and 2 - in 2 runs: P(R = 2) = 2/C(4,2), p = 2/3.
+        Verdict_case{"0+0+-0-", 2, random, "0.6667"},
+        Verdict_case{"", 1, " Expected runs (random):     1.00", "1.0000"}));
 
 }  // namespace
 }  // namespace kelvora
