@@ -3,8 +3,9 @@
 # Usage: tools/ensure_packages.sh [--tests]
 set -euo pipefail
 
-# GTK 3 with its C++ binding draws and shows the plots; a font for their text.
-packages=(cmake ninja-build g++ pkg-config libgtkmm-3.0-dev fonts-dejavu-core)
+# GTK 3 with its C++ binding draws and shows the plots; a font for their text;
+# Boost.Math (headers) for the t and F distributions.
+packages=(cmake ninja-build g++ pkg-config libgtkmm-3.0-dev fonts-dejavu-core libboost-dev)
 if [[ "${1:-}" == "--tests" ]]; then
   # Clang builds the suite a second time and builds the fuzz target
   # (libFuzzer comes with Clang's runtime libraries).

@@ -28,6 +28,7 @@
 #include "report/graphics_data.hpp"
 #include "report/results.hpp"
 #include "stats/bootstrap_se.hpp"
+#include "stats/fit_statistics.hpp"
 #include "stats/model_comparison.hpp"
 #include "stats/runs_test.hpp"
 #include "stats/site_preference.hpp"
@@ -455,9 +456,9 @@ void fit(Analysis& a) {
   update_parameters(p, opt);
 
   print_fit_heading(console, p);
-  const double divisor = p.n_points - p.n_var + 1;
   console.exact(" Initial sum of squares: " + fmt_es(a.ss_initial, 12, 5));
-  console.exact(" Residual Variance (MSE) = " + fmt_es(a.ss_initial / divisor, 12, 5));
+  console.exact(" Residual Variance (MSE) = " +
+                fmt_es(fit_statistics(p.n_points, p.n_var, a.ss_initial).mse, 12, 5));
 
   // The fixed sequence of minimisers and its guards, from both site
   // preferences of every ligand but ligand 1 when both its affinities are fitted.
@@ -474,7 +475,8 @@ void fit(Analysis& a) {
   const double improvement = (a.ss0 - opt.ss) * 100.0 / a.ss0;
   console.exact(" SSQ = " + fmt_es(opt.ss, 12, 5) + " (" + fmt_f(improvement, 6, 1) +
                 "% improvement)");
-  console.exact(" Residual Variance (MSE) = " + fmt_es(opt.ss / divisor, 12, 5));
+  console.exact(" Residual Variance (MSE) = " +
+                fmt_es(fit_statistics(p.n_points, p.n_var, opt.ss).mse, 12, 5));
   console.free_form(rule('=', 41));
   console.empty_line();
   a.preference_warning.clear();

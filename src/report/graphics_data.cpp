@@ -6,6 +6,7 @@
 
 #include "data/assay.hpp"
 #include "data/parameter_layout.hpp"
+#include "stats/fit_statistics.hpp"
 #include "util/console.hpp"
 #include "util/fields.hpp"
 #include "util/text.hpp"
@@ -45,15 +46,6 @@ void write_curve_heading(std::ostream& out, const Curve_data& curve, const Fit_p
       << "Number of receptor sites: " << fmt_i(params.n_sites, 2) << '\n';
 }
 
-// The t quantile used for the 95 % limits, from the residual degrees of
-// freedom: 2.3 up to 10, falling linearly from 2.3 to 2.0 over 11..30, and
-// the normal 1.96 from 31 on.
-double t_value(int df) {
-  if (df >= 31) return 1.96;
-  if (df <= 10) return 2.3;
-  return 2.0 + 0.3 * (30 - df) / 20.0;
-}
-
 }  // namespace
 
 Curve_plot make_curve_plot(const Curve_table& curves, int c, const Fit_parameters& params,
@@ -74,8 +66,7 @@ Curve_plot make_curve_plot(const Curve_table& curves, int c, const Fit_parameter
   if (params.n_sites == 1) {
     statistic = "Kd1 [M] =" + fmt_es(1.0 / params.value[0], 12, 4);
   } else {
-    const int n = params.n_points;
-    const double aic = n * std::log(opt.ss / (n + 1)) + 2.0 * params.n_var;
+    const double aic = fit_statistics(params.n_points, params.n_var, opt.ss).aic;
     statistic = std::isnan(aic) ? "AIC = N/A" : "AIC =" + fmt_es(aic, 12, 4);
   }
   plot.legend = {fmt_left(std::string(trim_right(curve.file_name)) + kind, 30),
@@ -115,8 +106,8 @@ void save_graphics_data_cl(Console& console, std::ostream& out, const Curve_tabl
                            const Fit_parameters& params, const Optimization_data& opt,
                            Fit_results& results) {
   results.n_blocks = 0;
-  const int df = params.n_points - params.n_var;
-  const double t = t_value(df);
+  const Fit_statistics stats = fit_statistics(params.n_points, params.n_var, opt.ss);
+  const double t = student_t_quantile(0.975, stats.df);
   const char* const columns[] = {"Total_Ligand(M) ", "Bound_Ligand(M) ", "Bound_Spec(M)   ",
                                  "Bound_pred(M)   ", "Bound_Sp_pred(M)", "B_Spec/F_obs    ",
                                  "B_Spec/F_pred   ", "95%_B/F_Lower_CL", "95%_B/F_Upper_CL",
@@ -131,25 +122,29 @@ void save_graphics_data_cl(Console& console, std::ostream& out, const Curve_tabl
         << rule('=', 39) << "\n\n";
     write_curve_heading(out, curve, params);
     out << "SSQ Residuals: " << fmt_es(opt.ss, 12, 5) << '\n'
-        << "Residual Variance (MSE) = " << fmt_es(opt.ss / (df + 1), 12, 5) << '\n'
+        << "Residual Variance (MSE) = " << fmt_es(stats.mse, 12, 5) << '\n'
         << "t-value for 95% CI: " << fmt_f(t, 6, 3) << "\n\n"
         << blanks(2);
     for (const char* column : columns) out << fmt_a(column, 16) << blanks(2);
     out << '\n';
 
-    // The nonspecific ratio N1 of ligand 1 and its standard error. The
-    // standard errors are kept by variable number, so N1's own variable
-    // number is looked up; a constant N1 has no error.
-    const int place = n_slot(params, 1) + 1;  // 1-based
+    // The nonspecific binding of the labelled ligand h on this curve is
+    // C N(h) F (C the curve's correction factor), so its ratio is NS = C N(h)
+    // with the standard error C se(N(h)); C is taken as known. The standard
+    // errors are kept by variable number, so N(h)'s own variable number is
+    // looked up; a constant N(h) has no error.
+    const int place = n_slot(params, curve.labelled_ligand) + 1;  // 1-based
     double ns = 0.0;
     double s_ns = 0.0;
     if (place > max_params) {
       console.exact("WARNING: NS parameter index " + fmt_i(place, 4) +
                     " exceeds parameter array size " + fmt_i(max_params, 4));
     } else {
-      ns = params.value[place - 1];
+      const double correction = params.value[c_slot(params, c + 1)];
+      ns = correction * params.value[place - 1];
       const int v = params.var_of_param[place - 1];
-      if (!params.is_constant[place - 1] && v >= 0 && v < params.n_var) s_ns = opt.se[v];
+      if (!params.is_constant[place - 1] && v >= 0 && v < params.n_var)
+        s_ns = correction * opt.se[v];
       if (s_ns < 0.0) {
         console.exact("WARNING: Negative NS standard error " + fmt_es(s_ns, 12, 4) +
                       " - setting to zero!");
@@ -178,21 +173,20 @@ void save_graphics_data_cl(Console& console, std::ostream& out, const Curve_tabl
       double lower = bf_obs;
       double upper = bf_obs;
       if (curve.weight[j] > 1e-20) {
-        // Error propagation for B/F = S/F with S = B - NS F, the free F = T - B
-        // and sigma^2 = 1/w the variance of B:
-        //   Var(S)   = (NS - 1)^2 sigma^2 + sNS^2 F^2
-        //   Var(B/F) = Var(S)/F^2 + S^2 sigma^2/F^4 + 2 S (NS - 1) sigma^2/F^3.
+        // The delta method. With the measured bound Bo (variance sigma^2 =
+        // 1/w), Fo = T - Bo and So = Bo - NS Fo,
+        //   B/F = So/Fo = Bo/(T - Bo) - NS,
+        //   d(B/F)/dBo = T/Fo^2,   d(B/F)/dNS = -1,
+        // and Bo and NS taken as independent,
+        //   Var(B/F) = sigma^2 T^2/Fo^4 + sNS^2.
         const double var_b = 1.0 / curve.weight[j];
-        const double f = free_obs;
-        const double var_s = (ns - 1.0) * (ns - 1.0) * var_b + s_ns * s_ns * f * f;
-        const double var = var_s / (f * f) + spec_obs * spec_obs * var_b / (f * f * f * f) +
-                           2.0 * spec_obs * (ns - 1.0) * var_b / (f * f * f);
-        const double half_width = t * std::sqrt(std::max(0.0, var));
+        const double slope = total / (free_obs * free_obs);
+        const double half_width = t * std::sqrt(var_b * slope * slope + s_ns * s_ns);
         lower = bf_obs - half_width;
         upper = bf_obs + half_width;
       }
-      if (lower < 1e-20) lower = bf_obs;
-      if (upper < 1e-20) upper = bf_obs;
+      // A ratio of concentrations is not negative.
+      if (lower < 0.0) lower = 0.0;
       for (const double item : {total, bound, spec_obs, predicted, spec_pred, bf_obs, bf_pred,
                                 lower, upper, ns * free_obs}) {
         out << fmt_es(item, 16, 8) << blanks(2);

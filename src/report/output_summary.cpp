@@ -1,11 +1,11 @@
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <ostream>
 
 #include "fit/objective.hpp"
 #include "report/results.hpp"
 #include "stats/bootstrap_se.hpp"
+#include "stats/fit_statistics.hpp"
 #include "util/console.hpp"
 #include "util/fields.hpp"
 #include "util/text.hpp"
@@ -56,21 +56,15 @@ void write_output_summary(std::ostream& out, const Fit_parameters& params,
     for (const std::string& line : wide_error_note(params, opt.se, opt.ci_lower, opt.ci_upper))
       out << ' ' << line << '\n';
   }
-  // MSE = S / (N - P) and AIC = N ln(S / (N + 1)) + 2P. Without degrees of
+  // MSE and AIC are N/A where they are not defined: without degrees of
   // freedom (N <= P) there is no variance to estimate, and a zero S has no
-  // logarithm: those figures print as N/A.
-  const double s = opt.ss;
-  const int n = params.n_points;
-  const int p = n_var;
-  const double undefined = std::numeric_limits<double>::quiet_NaN();
-  const bool has_freedom = n > p && s >= 0.0;
-  const double mse = has_freedom ? s / (n - p) : undefined;
-  const double aic = has_freedom && s > 0.0 ? n * std::log(s / (n + 1)) + 2.0 * p : undefined;
+  // logarithm.
+  const Fit_statistics stats = fit_statistics(params.n_points, n_var, opt.ss);
   out << '\n'
-      << "SUM OF SQUARED RESIDUALS (SSQ) = " << fmt_es_or_na(s, 14, 6) << '\n'
-      << "RESIDUAL VARIANCE (MSE) = " << fmt_es_or_na(mse, 14, 6) << '\n'
-      << "AKAIKE INFORMATION CRITERION (AIC) = " << fmt_es_or_na(aic, 14, 6) << '\n'
-      << "DEGREES OF FREEDOM = " << fmt_i(n - p, 4) << "\n\n";
+      << "SUM OF SQUARED RESIDUALS (SSQ) = " << fmt_es_or_na(stats.ss, 14, 6) << '\n'
+      << "RESIDUAL VARIANCE (MSE) = " << fmt_es_or_na(stats.mse, 14, 6) << '\n'
+      << "AKAIKE INFORMATION CRITERION (AIC) = " << fmt_es_or_na(stats.aic, 14, 6) << '\n'
+      << "DEGREES OF FREEDOM = " << fmt_i(stats.df, 4) << "\n\n";
 }
 
 void print_poorly_determined(Console& console, const Fit_parameters& params,

@@ -9,6 +9,7 @@
 #include "fit/objective.hpp"
 #include "fit/tunnel_search.hpp"
 #include "params/parameter_vector.hpp"
+#include "stats/fit_statistics.hpp"
 #include "util/fields.hpp"
 #include "util/files.hpp"
 #include "util/text.hpp"
@@ -230,13 +231,11 @@ void print_bootstrap_results_kelvora(Console& console, const Fit_parameters& fit
        wide_error_note(fit_params, results.std_error, results.ci_lower, results.ci_upper))
     console.free_form(line);
   console.empty_line();
-  const double s = opt.ss;
-  const int n = fit_params.n_points;
-  console.exact("SUM OF SQUARED RESIDUALS (SSQ) = " + fmt_es(s, 14, 6));
-  console.exact("RESIDUAL VARIANCE (MSE) = " + fmt_es(s / (n - P), 14, 6));
-  console.exact("AKAIKE INFORMATION CRITERION (AIC) = " +
-                fmt_es(n * std::log(s / (n + 1)) + 2.0 * P, 14, 6));
-  console.exact("DEGREES OF FREEDOM = " + fmt_i(n - P, 4));
+  const Fit_statistics stats = fit_statistics(fit_params.n_points, P, opt.ss);
+  console.exact("SUM OF SQUARED RESIDUALS (SSQ) = " + fmt_es(stats.ss, 14, 6));
+  console.exact("RESIDUAL VARIANCE (MSE) = " + fmt_es(stats.mse, 14, 6));
+  console.exact("AKAIKE INFORMATION CRITERION (AIC) = " + fmt_es(stats.aic, 14, 6));
+  console.exact("DEGREES OF FREEDOM = " + fmt_i(stats.df, 4));
   console.empty_line();
 }
 

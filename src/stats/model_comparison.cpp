@@ -5,6 +5,7 @@
 #include <limits>
 #include <utility>
 
+#include "stats/fit_statistics.hpp"
 #include "util/fields.hpp"
 
 namespace kelvora {
@@ -13,66 +14,14 @@ namespace {
 
 constexpr double not_a_number = std::numeric_limits<double>::quiet_NaN();
 
-// The continued fraction of I_x(a, b) (modified Lentz), which converges fast
-// for x < (a + 1)/(a + b + 2).
-double beta_fraction(double a, double b, double x) {
-  constexpr double tiny = 1e-300;
-  constexpr double eps = 1e-15;
-  double c = 1.0;
-  double d = 1.0 - (a + b) * x / (a + 1.0);
-  if (std::abs(d) < tiny) d = tiny;
-  d = 1.0 / d;
-  double h = d;
-  for (int m = 1; m <= 1000; ++m) {
-    const double m2 = 2.0 * m;
-    // The even step, then the odd step of the fraction.
-    double term = m * (b - m) * x / ((a + m2 - 1.0) * (a + m2));
-    d = 1.0 + term * d;
-    c = 1.0 + term / c;
-    d = 1.0 / (std::abs(d) < tiny ? tiny : d);
-    c = std::abs(c) < tiny ? tiny : c;
-    h *= d * c;
-    term = -(a + m) * (a + b + m) * x / ((a + m2) * (a + m2 + 1.0));
-    d = 1.0 + term * d;
-    c = 1.0 + term / c;
-    d = 1.0 / (std::abs(d) < tiny ? tiny : d);
-    c = std::abs(c) < tiny ? tiny : c;
-    const double step = d * c;
-    h *= step;
-    if (std::abs(step - 1.0) < eps) break;
-  }
-  return h;
-}
-
 std::string sites_text(int sites) {
   return std::to_string(sites) + (sites == 1 ? " site " : " sites");
 }
 
 }  // namespace
 
-double incomplete_beta(double a, double b, double x) {
-  if (!(a > 0.0 && b > 0.0) || !(x >= 0.0 && x <= 1.0)) return not_a_number;
-  if (x == 0.0 || x == 1.0) return x;
-  // x^a (1-x)^b / (a B(a, b)), in logarithms.
-  const double front = std::exp(std::lgamma(a + b) - std::lgamma(a) - std::lgamma(b) +
-                                a * std::log(x) + b * std::log1p(-x));
-  if (x < (a + 1.0) / (a + b + 2.0)) return front * beta_fraction(a, b, x) / a;
-  // I_x(a, b) = 1 - I_{1-x}(b, a), where the fraction converges.
-  return 1.0 - front * beta_fraction(b, a, 1.0 - x) / b;
-}
-
-double f_upper_tail(double f, double d1, double d2) {
-  if (!(d1 > 0.0 && d2 > 0.0) || std::isnan(f)) return not_a_number;
-  if (f <= 0.0) return 1.0;
-  if (std::isinf(f)) return 0.0;
-  return incomplete_beta(d2 / 2.0, d1 / 2.0, d2 / (d2 + d1 * f));
-}
-
 double aicc(const Model_fit& fit) {
-  const double n = fit.n_points;
-  const double p = fit.n_var;
-  if (!(fit.ss > 0.0) || n - p - 1.0 <= 0.0) return not_a_number;
-  return n * std::log(fit.ss / n) + 2.0 * p + 2.0 * p * (p + 1.0) / (n - p - 1.0);
+  return fit_statistics(fit.n_points, fit.n_var, fit.ss).aicc;
 }
 
 Model_comparison compare_models(const Model_fit& a, const Model_fit& b) {

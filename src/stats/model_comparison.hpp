@@ -9,12 +9,6 @@
 
 namespace kelvora {
 
-// The regularised incomplete beta function I_x(a, b), a, b > 0, 0 <= x <= 1.
-double incomplete_beta(double a, double b, double x);
-
-// P(F > f) for an F distribution with d1 and d2 degrees of freedom.
-double f_upper_tail(double f, double d1, double d2);
-
 // One fit: its number of sites, sum of squares, number of points and of
 // fitted parameters.
 struct Model_fit {
@@ -25,8 +19,8 @@ struct Model_fit {
   int df() const { return n_points - n_var; }
 };
 
-// AICc = N ln(SS/N) + 2P + 2P(P+1)/(N-P-1); NaN when it is not defined
-// (SS <= 0 or N <= P + 1).
+// AICc = N ln(SS/N) + 2P + 2P(P+1)/(N-P-1) (see fit_statistics); NaN when it
+// is not defined (SS <= 0 or N <= P + 1).
 double aicc(const Model_fit& fit);
 
 struct Model_comparison {

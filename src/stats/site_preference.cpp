@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "data/parameter_layout.hpp"
-#include "stats/model_comparison.hpp"
+#include "stats/fit_statistics.hpp"
 #include "util/fields.hpp"
 
 namespace kelvora {

@@ -2,13 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
 #include <tuple>
+#include <utility>
+#include <vector>
 
 #include "report/results.hpp"
 #include "support/dialogue.hpp"
+#include "util/fields.hpp"
 
 namespace kelvora {
 namespace {
@@ -86,47 +90,99 @@ TEST(PlotData, EachCurveIsPlottedAfterItsBlockWithItsLegend) {
   EXPECT_EQ(shown[1].second.legend[2], "Kd1 [M] =  1.0000E-09" + std::string(9, ' '));
   EXPECT_EQ(shown[1].second.legend[4], std::string(30, ' '));
 
-  // Two sites: AIC = N ln(SSQ / (N + 1)) + 2P = 25 ln(0.5 / 26) + 10.
+  // Two sites: AIC = N ln(SSQ / N) + 2P = 25 ln(0.02) + 10.
   f.params.n_sites = 2;
   EXPECT_EQ(make_curve_plot(f.curves, 1, f.params, f.opt).legend[2],
-            "AIC = -8.8781E+01" + std::string(13, ' '));
+            "AIC = -8.7801E+01" + std::string(13, ' '));
   f.opt.ss = -1.0;
   EXPECT_EQ(make_curve_plot(f.curves, 1, f.params, f.opt).legend[2],
             "AIC = N/A" + std::string(21, ' '));
 }
 
+// The 97.5 % point of Student's t with 2 degrees of freedom, in closed form:
+// t = (2p - 1) sqrt(2 / (4p(1 - p))).
+const double t_2df = 0.95 * std::sqrt(2.0 / 0.0975);
+
 TEST(ScatchardData, SaturationBlockByHand) {
   Fixture f;
+  f.params.n_points = f.params.n_var + 2;
+  // First point: T = 1e-8, B = 2e-9, F = 8e-9, NS = C2 N1 = 0.1, S = 1.2e-9,
+  // B/F = 0.15; Var(B/F) = sigma^2 T^2/F^4 + sNS^2 = 2.44140625e-4 + 1e-4.
+  const double half = t_2df * std::sqrt(3.44140625e-4);
   EXPECT_EQ(f.scatchard(),
             "\n" + std::string(39, '=') + "\nSATURATION ASSAY ANALYSIS\nSAT, CURVE NO.    1\n" +
                 std::string(39, '=') + "\n\nHOT (varying), HOT (labeled):\n   1   1\n" +
                 "Data points:      2\nNumber of receptor sites:  1\nSSQ Residuals:  5.00000E-01\n"
-                "Residual Variance (MSE) =  2.38095E-02\nt-value for 95% CI:  2.150\n\n"
+                "Residual Variance (MSE) =  2.50000E-01\nt-value for 95% CI:  4.303\n\n"
                 "  Total_Ligand(M)   Bound_Ligand(M)   Bound_Spec(M)     Bound_pred(M)     "
                 "Bound_Sp_pred(M)  B_Spec/F_obs      B_Spec/F_pred     95%_B/F_Lower_CL  "
                 "95%_B/F_Upper_CL  NonSpec_x_Free    \n"
                 "  1.00000000E-08    2.00000000E-09    1.20000000E-09    2.20000000E-09    "
-                "1.42000000E-09    1.50000000E-01    1.82051282E-01    1.20529262E-01    "
-                "1.79470738E-01    8.00000000E-10  \n"
+                "1.42000000E-09    1.50000000E-01    1.82051282E-01  " +
+                fmt_es(0.15 - half, 16, 8) + "  " + fmt_es(0.15 + half, 16, 8) +
+                "    8.00000000E-10  \n"
                 "  n/a  (negative specific binding, NS may be overestimated)\n");
   EXPECT_EQ(f.results.n_blocks, 1);
 }
 
-TEST(ScatchardData, TValueAndLimitsFollowTheDegreesOfFreedom) {
-  for (const auto& [df, t, shown] :
-       {std::tuple{10, 2.3, " 2.300"}, {20, 2.15, " 2.150"}, {31, 1.96, " 1.960"}}) {
+TEST(ScatchardData, TValueFollowsTheDegreesOfFreedom) {
+  for (const auto& [df, shown] : {std::pair{1, "12.706"}, {9, " 2.262"}, {31, " 2.040"}}) {
     Fixture f;
     f.params.n_points = f.params.n_var + df;
     const std::string text = f.scatchard();
     EXPECT_NE(text.find(std::string("t-value for 95% CI: ") + shown + "\n"), text.npos) << df;
-    // To first order Var(B/F) = sigma^2 (NS - 1 + S/F)^2 / F^2 + sNS^2.
-    const double so = 1.2e-9, fo = 8e-9, ns = 0.1, s_ns = 0.01, sigma = 1e-10;
-    const double half = t * std::hypot(sigma * (ns - 1 + so / fo) / fo, s_ns);
-    double lower = 0, upper = 0;  // columns 8 and 9 of the first row
-    std::sscanf(text.c_str() + text.find("  1.00000000E-08"), "%*g %*g %*g %*g %*g %*g %*g %lg %lg",
-                &lower, &upper);
-    EXPECT_NEAR(lower, so / fo - half, 1e-8) << df;
-    EXPECT_NEAR(upper, so / fo + half, 1e-8) << df;
+  }
+}
+
+TEST(ScatchardData, LimitsByTheDeltaMethod) {
+  // B/F as a function of the measured bound and NS, differentiated by central
+  // differences: Var(B/F) = sigma^2 (d(B/F)/dBo)^2 + sNS^2 (d(B/F)/dNS)^2.
+  struct Case {
+    int ligand;
+    double c, ns, s_ns;  // the curve's C, and NS = C N(h), sNS = C se(N(h))
+    std::vector<double> bound;
+    int clamped;  // rows whose lower limit falls below 0
+  };
+  const double total = 1e-8, sigma = 1e-10;
+  // Each case holds a point whose specific bound equals its free: So = Fo, i.e.
+  // Bo = (1 + NS) T / (2 + NS).
+  const Case cases[] = {{1, 1.0, 0.1, 0.01, {2e-9, 1.1 * total / 2.1}, 0},
+                        {2, 1.5, 1.5 * 0.2, 1.5 * 0.02, {5e-9, 1.3 * total / 2.3, 2.5e-9}, 1}};
+  for (const Case& k : cases) {
+    Fixture f;
+    f.params.n_points = f.params.n_var + 2;
+    f.params.value[6] = k.c;  // C2
+    f.opt.se[3] = 0.02;       // N2
+    Curve_data& sat = f.curves[1];
+    sat.varying_ligand = sat.labelled_ligand = k.ligand;
+    sat.n_points = static_cast<int>(k.bound.size());
+    sat.total.assign(sat.n_points, {});
+    for (auto& row : sat.total) row[k.ligand - 1] = total;
+    sat.bound = sat.predicted = k.bound;
+    sat.weight.assign(sat.n_points, 1.0 / (sigma * sigma));
+    const std::string text = f.scatchard();
+
+    auto ratio = [&](double b, double ns) { return (b - ns * (total - b)) / (total - b); };
+    int rows = 0, clamped = 0;
+    for (auto at = text.find("\n  1.00000000E-08"); at != text.npos;
+         at = text.find("\n  1.00000000E-08", at + 1), ++rows) {
+      ASSERT_LT(rows, sat.n_points);
+      const double b = k.bound[rows];
+      double bf = 0, lower = 0, upper = 0;
+      ASSERT_EQ(std::sscanf(text.c_str() + at, "%*g %*g %*g %*g %*g %lg %*g %lg %lg", &bf, &lower,
+                            &upper),
+                3);
+      const double hb = 1e-6 * b, hn = 1e-6;
+      const double d_b = (ratio(b + hb, k.ns) - ratio(b - hb, k.ns)) / (2 * hb);
+      const double d_ns = (ratio(b, k.ns + hn) - ratio(b, k.ns - hn)) / (2 * hn);
+      const double half = t_2df * std::hypot(sigma * d_b, k.s_ns * d_ns);
+      EXPECT_NEAR(bf, ratio(b, k.ns), 1e-8);
+      EXPECT_NEAR(lower, std::max(0.0, bf - half), 1e-8) << k.ligand << ": " << b;
+      EXPECT_NEAR(upper, bf + half, 1e-8) << k.ligand << ": " << b;
+      clamped += bf - half < 0.0;
+    }
+    EXPECT_EQ(rows, sat.n_points) << text;
+    EXPECT_EQ(clamped, k.clamped);
   }
 }
 

@@ -214,8 +214,9 @@ TEST(BootstrapReport, TableAndSamplesFileLayout) {
           "            B1     1.0000E+00  (ERROR: var_map issue)\n" +
           bar +
           "\nSUM OF SQUARED RESIDUALS (SSQ) =   4.200000E-01\n"
+          // MSE = 0.42/17; AIC = 20 ln(0.42/20) + 6 = 20 (ln 21 - ln 1000) + 6.
           "RESIDUAL VARIANCE (MSE) =   2.470588E-02\n"
-          "AKAIKE INFORMATION CRITERION (AIC) =  -7.224046E+01\n"
+          "AKAIKE INFORMATION CRITERION (AIC) =  -7.126466E+01\n"
           "DEGREES OF FREEDOM =   17\n\n");
   // N1's standard error above the width 0.004 of its interval: a note under the table.
   r.std_error[1] = 0.0041;
