@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <utility>
 
 #include <boost/math/tools/toms748_solve.hpp>
@@ -74,16 +75,30 @@ int enclosing_pair(const std::vector<double>& percent, int k) {
   return -1;
 }
 
-// The IC50 of a set of (clamped) percentages by log interpolation next to
-// their closest point, as the bootstrap replicates take it; false when no
-// neighbouring pair of positive concentrations encloses 50 %.
-bool interpolated_ic50(const std::vector<double>& conc, const std::vector<double>& percent,
-                       double& ic50) {
+// The log-concentration line through the points a and a + 1 at 50 %:
+//   ln c = ln ca + (ln cb - ln ca) (50 - pa) / (pb - pa),
+// also outside the pair. NaN when the percentages agree or a concentration
+// is not positive.
+double log_line_at_half(const std::vector<double>& conc, const std::vector<double>& percent,
+                        int a) {
+  const double ca = conc[a], cb = conc[a + 1], pa = percent[a], pb = percent[a + 1];
+  if (!(std::abs(pb - pa) > 1e-10) || !(ca > 0.0 && cb > 0.0))
+    return std::numeric_limits<double>::quiet_NaN();
+  return std::log(ca) + (std::log(cb) - std::log(ca)) * (50.0 - pa) / (pb - pa);
+}
+
+// The pair (index of its first point) whose log interpolation gives the IC50
+// of a set of (clamped) percentages, as the bootstrap replicates take it: the
+// closest point with its following neighbour, else with its preceding one,
+// when they enclose 50 % and both concentrations are positive; -1 when none.
+int interpolation_pair(const std::vector<double>& conc, const std::vector<double>& percent) {
   const int k = closest_to_half(conc, percent);
   const int n = static_cast<int>(conc.size());
-  if (k < 0) return false;
-  return (k < n - 1 && log_crossing(conc[k], percent[k], conc[k + 1], percent[k + 1], ic50)) ||
-         (k > 0 && log_crossing(conc[k - 1], percent[k - 1], conc[k], percent[k], ic50));
+  double ic50 = 0.0;
+  if (k < 0) return -1;
+  if (k < n - 1 && log_crossing(conc[k], percent[k], conc[k + 1], percent[k + 1], ic50)) return k;
+  if (k > 0 && log_crossing(conc[k - 1], percent[k - 1], conc[k], percent[k], ic50)) return k - 1;
+  return -1;
 }
 
 // Weighted least squares of y on x from the raw sums
@@ -351,16 +366,15 @@ Competition_result analyse_competition_curve(const Curve_table& curves, int c,
     result.hill = fit_hill_line(hill_x, hill_y, hill_w);
 
   // Residual bootstrap without refit: y*(i) = predicted(i) + resid(j), j drawn
-  // uniformly. A replicate's IC50 is interpolated in log concentration next
-  // to its closest point. Interpolating between measured points misses the
-  // curve's own crossing by a factor that depends on the spacing of the
-  // points only, so each replicate is referred to the same interpolation of
-  // the fitted values: IC50* = IC50 * interp(y*) / interp(predicted). The
-  // replicates then scatter about the fitted curve's IC50 as the data's noise
-  // moves the crossing. A replicate without a crossing keeps the point
-  // estimate.
-  double reference = 0.0;
-  const bool has_reference = interpolated_ic50(conc, percent_pred, reference);
+  // uniformly. A replicate's IC50 is interpolated in log concentration
+  // between the pair of points next to its closest point. A straight line
+  // between two measured points misses the curve's own crossing by an amount
+  // set by the spacing of the points, not by the data's noise, so the
+  // replicate is referred to the same line through the fitted values of that
+  // pair:  ln IC50* = ln IC50 + L(y*) - L(predicted),  L the line's log
+  // concentration at 50 %. The replicates then scatter about the fitted
+  // curve's IC50 as far as the noise moves the crossing. A replicate without
+  // a crossing keeps the point estimate.
   std::vector<double> ic50_samples(n_replicates), ki_samples(n_replicates), percent(n);
   const double cheng_prusoff = 1.0 + hot / result.kd_hot_app;
   for (int r = 0; r < n_replicates; ++r) {
@@ -370,9 +384,14 @@ Competition_result analyse_competition_curve(const Curve_table& curves, int c,
       percent[i] = percent_binding(specific_binding(y, hot, ns), result.b0_spec);
     }
     double ic50 = result.ic50;
-    double interpolated = 0.0;
-    if (interpolated_ic50(conc, percent, interpolated))
-      ic50 = has_reference ? result.ic50 * (interpolated / reference) : interpolated;
+    const int pair = interpolation_pair(conc, percent);
+    if (pair >= 0) {
+      const double replicate = log_line_at_half(conc, percent, pair);
+      const double fitted_line = log_line_at_half(conc, percent_pred, pair);
+      ic50 = std::isfinite(fitted_line) && result.ic50 > 0.0
+                 ? result.ic50 * std::exp(replicate - fitted_line)
+                 : std::exp(replicate);
+    }
     ic50_samples[r] = ic50;
     if (ic50 > 0.0 && result.kd_hot_app > 0.0) {
       ki_samples[r] = ic50 / cheng_prusoff;

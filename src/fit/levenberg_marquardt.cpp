@@ -298,7 +298,7 @@ bool levenberg_marquardt_step(Fit_parameters& params, Optimization_data& opt) {
   for (int round = 0; round <= m; ++round) {
     int free[max_var];
     int n_free = 0;
-    double rhs[max_var];
+    double rhs[max_var] = {};  // entries past n_free are never read
     for (int i = 0; i < m; ++i) {
       if (held[i]) continue;
       double r = opt.beta[i];
