@@ -76,8 +76,7 @@ Curve_plot make_curve_plot(const Curve_table& curves, int c, const Fit_parameter
 }
 
 void plot_graphics_data(std::ostream& out, const Curve_table& curves, const Fit_parameters& params,
-                        const Optimization_data& opt, Fit_results& results,
-                        const Plot_sink& show) {
+                        const Optimization_data& opt, Fit_results& results, const Plot_sink& show) {
   results.n_blocks = 0;
   for (int c = 0; c < params.n_curves; ++c) {
     const Curve_data& curve = curves[c];

@@ -24,8 +24,8 @@ struct Model_fit {
 double aicc(const Model_fit& fit);
 
 struct Model_comparison {
-  Model_fit simple;  // fewer sites
-  Model_fit rich;    // more sites
+  Model_fit simple;       // fewer sites
+  Model_fit rich;         // more sites
   bool ss_lower = false;  // the richer model's SSQ is lower
   bool testable = false;  // an F test is defined (and ss_lower)
   double f = 0.0;
