@@ -252,16 +252,17 @@ bool fitted_hill_slope(const Fitted_curve& fitted, double b0, double ic50, Hill_
 }
 
 // IC50 of the fitted curve: solved on the model between the closest point k
-// and the neighbour on the other side of 50 % (unless k is the last point),
-// otherwise the closest point's concentration. The percentages that choose
-// the pair are neither clamped nor guarded, so that they follow the model.
+// and the neighbour on the other side of 50 % (the last point too has its
+// preceding neighbour), otherwise the closest point's concentration. The
+// percentages that choose the pair are neither clamped nor guarded, so that
+// they follow the model.
 void point_estimate(const Fitted_curve& fitted, const std::vector<double>& conc,
                     const std::vector<double>& spec_pred, double b0_spec, int k,
                     Competition_result& result) {
   result.ic50 = k >= 0 ? conc[k] : 0.0;
   result.ic50_solved = false;
   const int n = static_cast<int>(conc.size());
-  if (k < 0 || k == n - 1 || !(b0_spec > tiny)) return;
+  if (k < 0 || !(b0_spec > tiny)) return;
   std::vector<double> percent(n);
   for (int i = 0; i < n; ++i) percent[i] = 100.0 * (spec_pred[i] / b0_spec);
   const int pair = enclosing_pair(percent, k);

@@ -137,6 +137,12 @@ TEST(CompetitionAnalysis, SpecificBindingOfTheHotLigandGivesTheTrueIc50AndKi) {
     // Noise-free: every replicate reproduces the fitted curve's IC50.
     EXPECT_NEAR(r.ic50_boot.lower / r.ic50, 1.0, 1e-12);
     EXPECT_NEAR(r.ic50_boot.upper / r.ic50, 1.0, 1e-12);
+    // 50 % between the last two points, the last one closest: still solved.
+    Curve_table cut = table;
+    cut[0].n_points = 9;  // ... 10 nM (67 %), 31.6 nM (39 %)
+    const Competition_result last = analyse_competition_curve(cut, 0, p, 1, rng, 10);
+    EXPECT_TRUE(last.ic50_solved);
+    EXPECT_NEAR(last.ic50 / ref.ic50(), 1.0, 1e-7);
     // The table shows percentages of the fitted top.
     for (int i = 1; i < table[0].n_points; ++i) {
       const double spec = static_cast<double>(ref.specific(table[0].total_of(i, 1)));
