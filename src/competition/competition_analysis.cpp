@@ -55,23 +55,20 @@ bool encloses_half(double pa, double pb) {
   return between && std::abs(pb - pa) > 1e-10;
 }
 
-// The concentration where percent binding crosses 50 between the points
-// (ca, pa) and (cb, pb), both concentrations positive, interpolated in log
-// concentration:  ln IC50 = ln ca + (ln cb - ln ca) (50 - pa) / (pb - pa).
-bool log_crossing(double ca, double pa, double cb, double pb, double& ic50) {
-  if (!encloses_half(pa, pb) || !(ca > 0.0 && cb > 0.0)) return false;
-  ic50 = std::exp(std::log(ca) + (std::log(cb) - std::log(ca)) * (50.0 - pa) / (pb - pa));
-  return true;
-}
-
 // The pair of neighbouring points next to point k (0-based) that encloses
-// 50 %: k with the following point first, then the preceding one with k.
-// Returns the index of the pair's first point, or -1.
-int enclosing_pair(const std::vector<double>& percent, int k) {
+// 50 %: k with the following point first, then the preceding one with k;
+// with `positive_only`, a pair with a concentration that is not positive does
+// not count. Returns the index of the pair's first point, or -1.
+int enclosing_pair(const std::vector<double>& conc, const std::vector<double>& percent, int k,
+                   bool positive_only) {
   const int n = static_cast<int>(percent.size());
+  auto encloses = [&](int a) {
+    return encloses_half(percent[a], percent[a + 1]) &&
+           (!positive_only || (conc[a] > 0.0 && conc[a + 1] > 0.0));
+  };
   if (k < 0) return -1;
-  if (k < n - 1 && encloses_half(percent[k], percent[k + 1])) return k;
-  if (k > 0 && encloses_half(percent[k - 1], percent[k])) return k - 1;
+  if (k < n - 1 && encloses(k)) return k;
+  if (k > 0 && encloses(k - 1)) return k - 1;
   return -1;
 }
 
@@ -85,20 +82,6 @@ double log_line_at_half(const std::vector<double>& conc, const std::vector<doubl
   if (!(std::abs(pb - pa) > 1e-10) || !(ca > 0.0 && cb > 0.0))
     return std::numeric_limits<double>::quiet_NaN();
   return std::log(ca) + (std::log(cb) - std::log(ca)) * (50.0 - pa) / (pb - pa);
-}
-
-// The pair (index of its first point) whose log interpolation gives the IC50
-// of a set of (clamped) percentages, as the bootstrap replicates take it: the
-// closest point with its following neighbour, else with its preceding one,
-// when they enclose 50 % and both concentrations are positive; -1 when none.
-int interpolation_pair(const std::vector<double>& conc, const std::vector<double>& percent) {
-  const int k = closest_to_half(conc, percent);
-  const int n = static_cast<int>(conc.size());
-  double ic50 = 0.0;
-  if (k < 0) return -1;
-  if (k < n - 1 && log_crossing(conc[k], percent[k], conc[k + 1], percent[k + 1], ic50)) return k;
-  if (k > 0 && log_crossing(conc[k - 1], percent[k - 1], conc[k], percent[k], ic50)) return k - 1;
-  return -1;
 }
 
 // Weighted least squares of y on x from the raw sums
@@ -202,18 +185,22 @@ bool solve_binding_level(const Fitted_curve& fitted, double b0, double level, do
   auto excess = [&](double log_conc) {
     return 100.0 * fitted.specific(std::exp(log_conc)) / b0 - level;
   };
+  // Moves `end` a decade at a time away from `fixed` (at most `decades`
+  // times) until the two enclose the level.
+  auto widen = [&](double& end, double fixed, bool upwards, int decades) {
+    for (int d = 0; d < decades && excess(std::log(end)) * excess(std::log(fixed)) > 0.0; ++d)
+      end = upwards ? end * 10.0 : end / 10.0;
+  };
   double lo = ca, hi = cb;
   if (hi == unbounded) {
     hi = lo;
-    for (int decade = 0; decade < 12 && excess(std::log(lo)) * excess(std::log(hi)) > 0.0; ++decade)
-      hi *= 10.0;
+    widen(hi, lo, true, 12);
   }
   if (lo > hi) std::swap(lo, hi);
   if (!(hi > 0.0)) return false;
   if (!(lo > 0.0)) {
     lo = hi;
-    for (int decade = 0; decade < 40 && excess(std::log(lo)) * excess(std::log(hi)) > 0.0; ++decade)
-      lo /= 10.0;
+    widen(lo, hi, false, 40);
   }
   double a = std::log(lo), b = std::log(hi);
   double fa = excess(a), fb = excess(b);
@@ -265,7 +252,7 @@ void point_estimate(const Fitted_curve& fitted, const std::vector<double>& conc,
   if (k < 0 || !(b0_spec > tiny)) return;
   std::vector<double> percent(n);
   for (int i = 0; i < n; ++i) percent[i] = 100.0 * (spec_pred[i] / b0_spec);
-  const int pair = enclosing_pair(percent, k);
+  const int pair = enclosing_pair(conc, percent, k, false);
   double ic50 = 0.0;
   if (pair >= 0 && solve_binding_level(fitted, b0_spec, 50.0, conc[pair], conc[pair + 1], ic50)) {
     result.ic50 = ic50;
@@ -321,7 +308,7 @@ Competition_result analyse_competition_curve(const Curve_table& curves, int c,
   // The measured bound is the labelled ligand's, so its nonspecific part is
   // that of the labelled ligand: C N(hot) times the free labelled ligand.
   const double correction = params.value[c_slot(params, c + 1)];
-  const double ns = std::max(0.0, correction * params.value[n_slot(params, hot_ligand)]);
+  const double ns = std::max(0.0, curve_nonspecific_ratio(params, c + 1, hot_ligand));
   const double hot = curve.total_of(0, hot_ligand);
   result.ns = ns;
   result.hot = hot;
@@ -385,7 +372,7 @@ Competition_result analyse_competition_curve(const Curve_table& curves, int c,
       percent[i] = percent_binding(specific_binding(y, hot, ns), result.b0_spec);
     }
     double ic50 = result.ic50;
-    const int pair = interpolation_pair(conc, percent);
+    const int pair = enclosing_pair(conc, percent, closest_to_half(conc, percent), true);
     if (pair >= 0) {
       const double replicate = log_line_at_half(conc, percent, pair);
       const double fitted_line = log_line_at_half(conc, percent_pred, pair);

@@ -29,4 +29,11 @@ inline int b_slot(const Fit_parameters& p, int site) {
   return (p.n_ligands + 1) * (p.n_sites + 1) - 2 + p.n_curves + site;
 }
 
+// The nonspecific ratio of ligand `ligand` on curve `curve` (1-based): the
+// model binds C<curve> N<ligand> F of it nonspecifically, F its free
+// concentration.
+inline double curve_nonspecific_ratio(const Fit_parameters& p, int curve, int ligand) {
+  return p.value[c_slot(p, curve)] * p.value[n_slot(p, ligand)];
+}
+
 }  // namespace kelvora

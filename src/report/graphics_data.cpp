@@ -140,7 +140,7 @@ void save_graphics_data_cl(Console& console, std::ostream& out, const Curve_tabl
                     " exceeds parameter array size " + fmt_i(max_params, 4));
     } else {
       const double correction = params.value[c_slot(params, c + 1)];
-      ns = correction * params.value[place - 1];
+      ns = curve_nonspecific_ratio(params, c + 1, curve.labelled_ligand);
       const int v = params.var_of_param[place - 1];
       if (!params.is_constant[place - 1] && v >= 0 && v < params.n_var)
         s_ns = correction * opt.se[v];

@@ -13,10 +13,10 @@ std::vector<std::string> preference_warning(const Fit_parameters& p, const Prefe
   if (prefers_second(fits.k_as_given) == prefers_second(fits.k_exchanged)) return {};
   const double better = std::min(fits.ss_as_given, fits.ss_exchanged);
   const double worse = std::max(fits.ss_as_given, fits.ss_exchanged);
-  const int df = p.n_points - p.n_var;
-  if (!(better > 0.0) || df <= 0) return {};
-  const double f = (worse - better) / (better / df);
-  const double p_value = f_upper_tail(f, 1, df);
+  const Fit_statistics best = fit_statistics(p.n_points, p.n_var, better);
+  if (!(best.mse > 0.0)) return {};
+  const double f = (worse - better) / best.mse;
+  const double p_value = f_upper_tail(f, 1, best.df);
   if (!(worse <= 1.01 * better || p_value >= 0.05)) return {};
   const std::string l = std::to_string(fits.ligand);
   const std::string& k1 = p.name[k_slot(p, fits.ligand, 1)];

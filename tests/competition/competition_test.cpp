@@ -145,8 +145,8 @@ TEST(CompetitionAnalysis, SpecificBindingOfTheHotLigandGivesTheTrueIc50AndKi) {
     EXPECT_NEAR(last.ic50 / ref.ic50(), 1.0, 1e-7);
     // The table shows percentages of the fitted top.
     for (int i = 1; i < table[0].n_points; ++i) {
-      const double spec = static_cast<double>(ref.specific(table[0].total_of(i, 1)));
-      EXPECT_NEAR(r.rows[i].percent_pred, 100.0 * spec / r.b0_spec, 1e-6);
+      const double specific = static_cast<double>(ref.specific(table[0].total_of(i, 1)));
+      EXPECT_NEAR(r.rows[i].percent_pred, 100.0 * specific / r.b0_spec, 1e-6);
     }
   }
 }
