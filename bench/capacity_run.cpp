@@ -89,7 +89,7 @@ int main(int argc, char** argv) {
     std::istringstream no_input;
     Console live(no_input, std::cout);
     const auto begin = std::chrono::steady_clock::now();
-    calculate_bootstrap_se_kelvora_multi(live, curves, p, opt, 100, rng, "capacity_samples.dat");
+    calculate_bootstrap_se_kelvora_multi(live, curves, p, opt, 100, rng);
     bootstrap_seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
   }

@@ -8,12 +8,14 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <filesystem>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "app/output_file.hpp"
+#include "app/result_files.hpp"
 #include "competition/competition_analysis.hpp"
 #include "data/assay.hpp"
 #include "data/curve_reader.hpp"
@@ -34,6 +36,8 @@
 #include "stats/site_preference.hpp"
 #include "util/console.hpp"
 #include "util/fields.hpp"
+#include "util/files.hpp"
+#include "util/interruption.hpp"
 #include "util/orderly_stop.hpp"
 #include "util/random.hpp"
 #include "util/text.hpp"
@@ -45,20 +49,35 @@ namespace {
 // The state of one analysis, from its first prompt to its closing.
 struct Analysis {
   Analysis(Console& c, Curve_table& t, Fit_parameters& p, Optimization_data& o, Fit_results& r,
-           Plot_mode& m)
-      : console(c), curves(t), params(p), opt(o), results(r), plots(m) {}
+           Plot_mode& m, const std::string& line)
+      : console(c), curves(t), params(p), opt(o), results(r), plots(m), command_line(line) {}
   Console& console;
   Curve_table& curves;
   Fit_parameters& params;
   Optimization_data& opt;
   Fit_results& results;
   Plot_mode& plots;
+  std::string command_line;
   std::string stem;
-  Output_file out;        // stem + ".out"
-  Output_file plot;       // stem + "_Plot.out"
-  Output_file scatchard;  // stem + "_Scatchard.out"
+  Stem_lock lock;
+  std::string date;  // when the analysis began: it names the analysis in its files
+  std::vector<Input_record> inputs;
+  // The result files' text so far (every pass appends): STEM.out without its
+  // record, STEM_Plot.out and STEM_Scatchard.out without their last line.
+  std::string out_text;
+  std::string plot_text;
+  std::string scatchard_text;
+  bool scatchard_wanted = false;  // some curve is not a competition curve
+  std::string samples_text;       // the replicates of the last multi-curve bootstrap
+  // The files written by the last commit of results (name, and the closing
+  // line's words), and those that could not be written.
+  std::vector<std::pair<std::string, std::string>> saved;
+  std::vector<std::string> not_saved;
+  bool fitted = false;  // some pass's results were committed
+  bool fit_interrupted = false;  // the last fit stopped early
   bool all_saturation = true;
-  int pass = 0;
+  int pass = 0;       // the number of the fit being made
+  int fits_made = 0;  // the fits reported so far
   double ss_initial = 0.0;  // the reference sum of squares of the pass
   double ss0 = 0.0;         // the sum of squares at the pass's starting values
   // The Schliebs-Bigl figures, kept from pass to pass when an estimation
@@ -82,68 +101,70 @@ void report_file_error(Console& console, const std::string& name) {
   console.exact("       (check that the folder exists and is writable); analysis ended.");
 }
 
-// The stem and the two files every analysis writes. False when the input
-// ended at the prompt or a file cannot be written. The files are only
-// reserved here: older results stay as they are until there are curves to fit.
+// The stem, checked and locked. False when the input ended at the prompt or
+// a result file cannot be written. Nothing is written here: older results
+// stay as they are until a fit has new ones.
 bool open_output_files(Analysis& a) {
-  a.console.empty_line();
-  a.console.prompt("ENTER OUTPUT DATA FILE NAME, E.G., MY_RESULTS (NO EXTENSION): ");
-  const auto answer = a.console.read_line(file_name_length);
-  if (!answer) {
-    a.console.end_line();
-    return false;
-  }
-  a.stem = std::string(trim(*answer));
-  if (a.stem.empty()) a.stem = "My_results";
-
-  for (const auto& [file, suffix] : {std::pair{&a.plot, "_Plot.out"}, std::pair{&a.out, ".out"}}) {
-    if (!file->reserve(a.stem + suffix)) {
-      report_file_error(a.console, file->name());
+  for (;;) {
+    a.console.empty_line();
+    a.console.prompt("ENTER OUTPUT DATA FILE NAME, E.G., MY_RESULTS (NO EXTENSION): ");
+    const auto answer = a.console.read_line(file_name_length);
+    if (!answer) {
+      a.console.end_line();
       return false;
     }
-  }
-  return true;
-}
-
-// Replaces the older files with the new analysis's (the Scatchard file only
-// when `scatchard` holds) and writes the results header. False when a file
-// cannot be written after all.
-bool begin_output_files(Analysis& a, bool scatchard) {
-  for (Output_file* file : {&a.plot, &a.out, &a.scatchard}) {
-    if (file == &a.scatchard && !scatchard) continue;
-    if (!file->begin()) {
-      report_file_error(a.console, file->name());
-      return false;
+    a.stem = std::string(trim(*answer));
+    if (a.stem.empty()) a.stem = "My_results";
+    for (const char* suffix : {".out", "_Plot.out"}) {
+      if (!replacement_target(a.stem + suffix)) {
+        report_file_error(a.console, a.stem + suffix);
+        return false;
+      }
+    }
+    switch (a.lock.acquire(a.stem)) {
+      case Stem_lock::Outcome::locked:
+        a.date = analysis_date();
+        return true;
+      case Stem_lock::Outcome::busy:
+        a.console.exact("Another analysis is writing the results of " + a.stem +
+                        " now; choose another output file name.");
+        break;
+      case Stem_lock::Outcome::failed:
+        report_file_error(a.console, a.stem + ".lock");
+        return false;
     }
   }
-  const std::string header_rule = " " + rule('=', 45);
-  a.out.stream() << header_rule << '\n'
-                 << "     KELVORA Analysis Results\n"
-                 << header_rule << '\n'
-                 << " \n";
-  return true;
 }
 
-// Read and order the curves. False when a file cannot be written.
+// Read and order the curves. False when no curve was read or a result file
+// cannot be written.
 bool read_curves(Analysis& a) {
   a.params.name.fill("*");
   a.params.n_points = 0;
   read_input_files(a.console, a.curves, a.params);
 
-  bool any_saturation_like = false;
+  a.inputs.clear();
+  a.scatchard_wanted = false;
   for (int i = 0; i < a.params.n_curves; ++i) {
-    if (!is_competition_assay(a.curves[i], a.params)) any_saturation_like = true;
+    const Curve_data& curve = a.curves[i];
+    if (!is_competition_assay(curve, a.params)) a.scatchard_wanted = true;
+    a.inputs.push_back(describe_input(find_curve_file(curve.file_name).string(), curve.n_points));
   }
-  const bool scatchard_ready =
-      !any_saturation_like || a.scatchard.reserve(a.stem + "_Scatchard.out");
-  if (!scatchard_ready) report_file_error(a.console, a.scatchard.name());
-  if (!scatchard_ready || !begin_output_files(a, any_saturation_like)) {
+  const std::string scatchard_name = a.stem + "_Scatchard.out";
+  if (a.scatchard_wanted && !replacement_target(scatchard_name)) {
+    report_file_error(a.console, scatchard_name);
     deallocate_all_curves(a.curves, a.params.n_curves);
     return false;
   }
+  const std::string header_rule = " " + rule('=', 45);
+  a.out_text = header_rule + "\n     KELVORA Analysis Results\n" + header_rule + "\n \n";
+  a.plot_text.clear();
+  a.scatchard_text.clear();
+  a.samples_text.clear();
   reorder_curves_saturation_first(a.console, a.curves, a.params);
   a.results.n_blocks = 0;
   a.pass = 0;
+  a.fits_made = 0;
   a.last_fit.reset();
   a.all_saturation = all_saturation_curves(a.curves, a.params);
   return true;
@@ -348,7 +369,7 @@ bool set_up_pass(Analysis& a) {
   Fit_parameters& p = a.params;
   Optimization_data& opt = a.opt;
   Console& console = a.console;
-  ++a.pass;
+  a.pass = a.fits_made + 1;  // a cancelled set-up or a failed fit is no pass
   p.n_sites = ask_number_of_sites(console);
   print_binding_model_info(console, a.curves, p);
   for (auto& name : p.name) name.clear();
@@ -438,13 +459,33 @@ void print_fit_heading(Console& console, const Fit_parameters& p) {
   console.empty_line();
 }
 
-// Starts the fit, runs the minimisers and guards the result.
-void fit(Analysis& a) {
+// Names the values at which the sum of squares is not a number.
+void report_not_a_number(Console& console, const Fit_parameters& p) {
+  console.empty_line();
+  console.exact("ERROR: The sum of squares is not a number at these parameter values:");
+  std::string line;
+  for (int i = 0; i < p.n_params; ++i) {
+    const std::string item = std::string(trim_right(p.name[i])) + " = " + fmt_es(p.value[i], 12, 4);
+    if (line.size() + item.size() > 66) {
+      console.exact("      " + line);
+      line.clear();
+    }
+    line += (line.empty() ? "" : ", ") + item;
+  }
+  if (!line.empty()) console.exact("      " + line);
+  console.exact("       Nothing of this fit is written. Check the constants and the starting");
+  console.exact("       values; returning to the set-up.");
+}
+
+// Starts the fit, runs the minimisers and guards the result. False when the
+// sum of squares is not a number: the values before the fit are put back.
+bool fit(Analysis& a) {
   Curve_table& curves = a.curves;
   Fit_parameters& p = a.params;
   Optimization_data& opt = a.opt;
   Console& console = a.console;
 
+  const auto values_before = p.value;
   opt.lambda = 0.0;
   opt.lm_mode = 0;
   if (!a.reuse_values) apply_k_constraints_barrier(p);
@@ -467,6 +508,16 @@ void fit(Analysis& a) {
   a.ss_initial =
       run_fit_sequence_both_preferences(console, curves, p, opt, process_random(), preferences)
           .ss_reference;
+  a.fit_interrupted = interruption_requested();
+
+  bool not_a_number = std::isnan(opt.ss);
+  for (int i = 0; i < p.n_params; ++i) not_a_number = not_a_number || std::isnan(p.value[i]);
+  if (not_a_number) {
+    report_not_a_number(console, p);
+    p.value = values_before;
+    p.accepted = values_before;
+    return false;
+  }
 
   console.empty_line();
   console.free_form(rule('=', 41));
@@ -491,21 +542,111 @@ void fit(Analysis& a) {
   opt.lambda = 0.0;
   a.ss_initial = opt.ss;
   opt.ss_prev = opt.ss;
-  bool not_a_number = std::isnan(opt.ss);
-  for (int i = 0; i < p.n_params; ++i) not_a_number = not_a_number || std::isnan(p.value[i]);
-  if (not_a_number) orderly_stop(console, "Variable SSQ is NaN");
+  return true;
 }
 
-// The reports of a finished fit.
+// The line of the analysis record that says what an interruption cut short.
+std::string interruption_text(const Analysis& a, const Bootstrap_results& bootstrap) {
+  if (!interruption_requested()) return {};
+  std::string text = "by " + signal_name(interruption_signal());
+  if (a.fit_interrupted) text += "; the fit stopped at the best point it had reached";
+  if (bootstrap.n_not_run > 0) {
+    const int run = static_cast<int>(bootstrap.samples.size()) - bootstrap.n_not_run;
+    text += "; the bootstrap ran " + std::to_string(run) + " of " +
+            std::to_string(bootstrap.samples.size()) + " replicates";
+  }
+  return text;
+}
+
+// Writes every result file of the analysis so far, each whole (see
+// replace_file): first the companion files, then STEM.out, whose record
+// names the companions that were written. Remembers what was written.
+void commit_results(Analysis& a, const std::string& interruption) {
+  namespace fs = std::filesystem;
+  struct Planned {
+    std::string name;
+    std::string what;  // the closing line's words
+    std::string text;
+  };
+  const std::string out_name = a.stem + ".out";
+  const std::string trailer = companion_trailer(out_name, a.date);
+  std::vector<Planned> companions;
+  companions.push_back({a.stem + "_Plot.out", "Plotting data saved to: ", a.plot_text + trailer});
+  if (a.scatchard_wanted) {
+    companions.push_back(
+        {a.stem + "_Scatchard.out", "Graphing data saved to: ", a.scatchard_text + trailer});
+  }
+  if (!a.all_saturation) {
+    // The competition analysis of the values just fitted; it numbers its
+    // blocks itself, so the record of the plot blocks is left as it is.
+    std::ostringstream competition;
+    Fit_results numbering = a.results;
+    competition_ic50_analysis_bootstrap(competition, a.curves, a.params, numbering,
+                                        process_random(), 1000);
+    companions.push_back({a.stem + "_Competition.out", "Competition data saved to: ",
+                          competition.str() + trailer});
+  }
+  if (!a.samples_text.empty()) {
+    // The fixed name in the folder of the results, and a copy of the
+    // stem's own that the next analysis of another stem leaves alone.
+    const fs::path folder = fs::path(a.stem).parent_path();
+    const std::string samples = a.samples_text + "#" + trailer;
+    companions.push_back(
+        {(folder / "bootstrap_multicurve.dat").string(), "Bootstrap samples saved to: ", samples});
+    companions.push_back({a.stem + "_bootstrap.dat", "Bootstrap samples saved to: ", samples});
+  }
+
+  a.saved.clear();
+  a.not_saved.clear();
+  Analysis_record record{a.date, a.command_line, a.inputs, {}, interruption};
+  for (const Planned& file : companions) {
+    if (replace_file(file.name, file.text)) {
+      a.saved.emplace_back(file.name, file.what);
+      record.companions.push_back(file.name);
+    } else {
+      a.not_saved.push_back(file.name);
+    }
+  }
+  if (replace_file(out_name, a.out_text + analysis_record_text(record))) {
+    a.saved.insert(a.saved.begin(), {out_name, "Results saved to: "});
+  } else {
+    a.not_saved.insert(a.not_saved.begin(), out_name);
+  }
+  a.fitted = true;
+}
+
+// The closing lines: every file the last commit wrote, every file it could
+// not write, and every companion file of the stem that an earlier analysis
+// left and this one did not replace.
+void print_saved_files(Analysis& a) {
+  Console& console = a.console;
+  for (const auto& [name, what] : a.saved) console.free_form(what + name);
+  for (const std::string& name : a.not_saved) console.exact("ERROR: Cannot write file " + name);
+  for (const char* suffix : {"_Plot.out", "_Scatchard.out", "_Competition.out", "_bootstrap.dat"}) {
+    const std::string name = a.stem + suffix;
+    const auto written = [&name](const auto& entry) { return entry.first == name; };
+    std::error_code ec;
+    if (std::none_of(a.saved.begin(), a.saved.end(), written) &&
+        std::filesystem::exists(std::filesystem::symlink_status(name, ec)))
+      console.free_form(name + " is from an earlier analysis");
+  }
+}
+
+// The reports of a finished fit: the console's, then every result file
+// (complete before any plot is shown), then the plots.
 void report(Analysis& a) {
   Fit_parameters& p = a.params;
   Optimization_data& opt = a.opt;
   // Bootstrap standard errors and intervals of the fitted parameters.
   constexpr int replicates = 100;
+  Bootstrap_results bootstrap;
   if (p.n_curves == 1) {
-    calculate_bootstrap_se_kelvora(a.console, a.curves, p, opt, replicates, process_random());
+    bootstrap = calculate_bootstrap_se_kelvora(a.console, a.curves, p, opt, replicates,
+                                               process_random());
   } else {
-    calculate_bootstrap_se_kelvora_multi(a.console, a.curves, p, opt, replicates, process_random());
+    bootstrap = calculate_bootstrap_se_kelvora_multi(a.console, a.curves, p, opt, replicates,
+                                                     process_random());
+    a.samples_text = bootstrap_samples_text(bootstrap, p);
   }
   print_bound_warnings(a.console, p);
   print_poorly_determined(a.console, p, opt);
@@ -519,9 +660,10 @@ void report(Analysis& a) {
   opt.ss_prev = opt.ss;
   evaluate_model(a.curves, p, opt);
 
-  write_output_summary(a.out.stream(), p, opt, ratio_only);
-  for (const std::string& line : a.preference_warning) a.out.stream() << line << '\n';
-  if (!a.preference_warning.empty()) a.out.stream() << '\n';
+  std::ostringstream out;
+  write_output_summary(out, p, opt, ratio_only);
+  for (const std::string& line : a.preference_warning) out << line << '\n';
+  if (!a.preference_warning.empty()) out << '\n';
   // One site against two: after a pass whose number of sites differs from
   // the previous pass's.
   const Model_fit this_fit{p.n_sites, opt.ss, p.n_points, p.n_var};
@@ -529,26 +671,40 @@ void report(Analysis& a) {
     a.console.empty_line();
     for (const std::string& line : model_comparison_lines(compare_models(*a.last_fit, this_fit))) {
       a.console.free_form(line);
-      a.out.stream() << line << '\n';
+      out << line << '\n';
     }
-    a.out.stream() << '\n';
+    out << '\n';
   }
+  a.out_text += out.str();
   a.last_fit = this_fit;
+  ++a.fits_made;
   opt.lambda = 0.0;
   opt.lm_mode = 0;
   a.console.empty_line();
   print_detailed_results(a.console, a.curves, p, opt);
   calculate_runs(a.console, a.curves, p);
+
+  std::vector<std::pair<int, Curve_plot>> plots;
+  std::ostringstream plot_data;
+  plot_graphics_data(plot_data, a.curves, p, opt, a.results,
+                     [&plots](int c, const Curve_plot& curve) { plots.emplace_back(c, curve); });
+  a.plot_text += plot_data.str();
+  if (a.scatchard_wanted) {
+    std::ostringstream scatchard;
+    save_graphics_data_cl(a.console, scatchard, a.curves, p, opt, a.results);
+    a.scatchard_text += scatchard.str();
+  }
+  commit_results(a, interruption_text(a, bootstrap));
+  if (interruption_requested()) return;  // no plot: the session ends
+
   // The image files of the first fit are STEM_curveN; those of a refit carry
   // its number, so that a refit never replaces the plots of an earlier fit.
-  const auto show = [&a](int c, const Curve_plot& curve) {
+  for (const auto& [c, curve] : plots) {
     std::string file_stem = a.stem + "_curve" + std::to_string(c + 1);
     if (a.pass > 1) file_stem += "_fit" + std::to_string(a.pass);
     plot(a.console, curve, a.plots, file_stem);
-  };
-  plot_graphics_data(a.plot.stream(), a.curves, p, opt, a.results, show);
-  if (a.scatchard.is_open())
-    save_graphics_data_cl(a.console, a.scatchard.stream(), a.curves, p, opt, a.results);
+    if (interruption_requested()) return;
+  }
 }
 
 // True when the user asks for another fit of the same data. The names,
@@ -574,61 +730,52 @@ bool another_fit(Analysis& a) {
   return first == 'Y' || first == 'y';
 }
 
-// Close the files, name them, run the competition analysis when some curve
-// is not a saturation curve, release the curves. A file is said to be saved
-// only when everything written to it reached the disk; the competition file
-// is therefore written before the closing lines name it.
+// The closing: the files written, or that nothing was; the curves released.
 void close_analysis(Analysis& a) {
-  const bool plot_saved = a.plot.close();
-  const bool out_saved = a.out.close();
-  const bool scatchard_saved = a.scatchard.close();
-  bool competition_saved = false;
-  const std::string competition_name = a.stem + "_Competition.out";
-  if (!a.all_saturation) {
-    Output_file competition;
-    if (competition.create(competition_name)) {
-      // The predicted values belong to the values as they stand (also after
-      // a cancelled fit).
-      if (a.params.n_params > 0) evaluate_model(a.curves, a.params, a.opt);
-      competition_ic50_analysis_bootstrap(competition.stream(), a.curves, a.params, a.results,
-                                          process_random(), 1000);
-      competition_saved = competition.close();
-    }
-  }
-
   Console& console = a.console;
-  const auto saved_line = [&console](bool saved, const std::string& what, const std::string& name) {
-    if (saved) {
-      console.free_form(what + name);
-    } else {
-      console.exact("ERROR: Cannot write file " + name);
-    }
-  };
   console.empty_line();
-  console.free_form("Receptor binding analysis complete.");
-  saved_line(out_saved, "Results saved to: ", a.stem + ".out");
-  saved_line(plot_saved, "Plotting data saved to: ", a.stem + "_Plot.out");
-  if (a.all_saturation) {
-    saved_line(scatchard_saved, "Graphing data saved to: ", a.stem + "_Scatchard.out");
+  if (a.fitted) {
+    console.free_form("Receptor binding analysis complete.");
+    print_saved_files(a);
   } else {
-    saved_line(competition_saved, "Competition data saved to: ", competition_name);
+    console.free_form("No fit was made; earlier results of " + a.stem + " are unchanged.");
   }
   console.empty_line();
   deallocate_all_curves(a.curves, a.params.n_curves);
 }
 
+// An interrupted analysis ends the session once its results are written.
+[[noreturn]] void end_interrupted(Analysis& a) {
+  const int signal = interruption_signal();
+  Console& console = a.console;
+  console.empty_line();
+  if (a.fitted) {
+    console.free_form("The analysis was interrupted (" + signal_name(signal) +
+                      "); the results it had reached are written:");
+    print_saved_files(a);
+  } else {
+    console.free_form("The analysis was interrupted (" + signal_name(signal) +
+                      ") before a fit; earlier results of " + a.stem + " are unchanged.");
+  }
+  deallocate_all_curves(a.curves, a.params.n_curves);
+  throw Interrupted(signal);
+}
+
 }  // namespace
 
 void run_fitting_analysis(Console& console, Curve_table& curves, Fit_parameters& fit_params,
-                          Optimization_data& opt_data, Fit_results& results, Plot_mode& plots) {
-  Analysis a(console, curves, fit_params, opt_data, results, plots);
+                          Optimization_data& opt_data, Fit_results& results, Plot_mode& plots,
+                          const std::string& command_line) {
+  Analysis a(console, curves, fit_params, opt_data, results, plots, command_line);
   if (!open_output_files(a)) return;
   if (!read_curves(a)) return;
   try {
     for (;;) {
-      if (!set_up_pass(a)) break;
-      fit(a);
+      if (!set_up_pass(a)) continue;  // "Fit cancelled": the set-up again
+      if (interruption_requested()) end_interrupted(a);
+      if (!fit(a)) continue;
       report(a);
+      if (interruption_requested()) end_interrupted(a);
       if (!another_fit(a)) break;
     }
   } catch (const Input_ended&) {

@@ -4,6 +4,7 @@
 
 #include "app/program.hpp"
 #include "util/console.hpp"
+#include "util/interruption.hpp"
 #include "util/orderly_stop.hpp"
 #include "util/random.hpp"
 
@@ -18,11 +19,15 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (line.seed) kelvora::process_random().set_session_seed(*line.seed);
+  kelvora::install_interruption_handlers();
+  std::string command_line = "kelvora";
+  for (int i = 1; i < argc; ++i) command_line += std::string(" ") + argv[i];
   // Answers read from a file are echoed, so that the transcript shows them.
   const bool echo_input = isatty(STDIN_FILENO) == 0;
   kelvora::Console console(std::cin, std::cout, echo_input);
   // Nobody could close a plot window in a session answered from a file.
   kelvora::Plot_mode plots = line.plots;
   if (plots == kelvora::Plot_mode::automatic && echo_input) plots = kelvora::Plot_mode::png;
-  return kelvora::run_program(console, std::chrono::seconds(kelvora::stop_pause_seconds), plots);
+  return kelvora::run_program(console, std::chrono::seconds(kelvora::stop_pause_seconds), plots,
+                              command_line);
 }

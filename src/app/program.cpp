@@ -10,6 +10,7 @@
 #include "report/help_screens.hpp"
 #include "util/console.hpp"
 #include "util/fields.hpp"
+#include "util/interruption.hpp"
 #include "util/orderly_stop.hpp"
 
 namespace kelvora {
@@ -44,7 +45,7 @@ constexpr std::string_view banner_text[] = {
     "    program",
     "  o Uses the general binding model of the 1972 paper as",
     "    implemented in the 1980 paper; written in C++20",
-    "  o Adapted for 64-bit Microsoft Windows/Console",
+    "  o Runs on Linux as a console program (64-bit)",
     "  o Uses Nelder-Mead Simplex, Conjugate Gradient, and",
     "    Levenberg-Marquardt optimization routines",
     "  o Uses weighted nonlinear least squares with numerical derivatives",
@@ -180,7 +181,7 @@ void main_menu(Console& console, Analysis_state& state) {
     switch (choice) {
       case 1:
         run_fitting_analysis(console, state.curves, state.fit_params, state.opt_data, state.results,
-                             state.plots);
+                             state.plots, state.command_line);
         break;
       case 2:
         print_main_menu_help(console);
@@ -214,13 +215,20 @@ void print_banner(Console& console) {
   console.free_form(banner_rule);
 }
 
-int run_program(Console& console, std::chrono::milliseconds stop_pause, Plot_mode plots) {
+int run_program(Console& console, std::chrono::milliseconds stop_pause, Plot_mode plots,
+                const std::string& command_line) {
   auto state = std::make_unique<Analysis_state>();
   state->plots = plots;
+  state->command_line = command_line;
   try {
     print_banner(console);
     main_menu(console, *state);
     return 0;
+  } catch (const Interrupted& interrupted) {
+    // The analysis has written what it had (or, interrupted at a prompt,
+    // nothing was being written): no pause, the signal's status.
+    console.out().flush();
+    return interruption_exit_status(interrupted.signal());
   } catch (const Orderly_stop&) {
     console.out().flush();
     std::this_thread::sleep_for(stop_pause);

@@ -20,6 +20,7 @@ struct Analysis_state {
   Optimization_data opt_data;
   Fit_results results;
   Plot_mode plots = Plot_mode::none;  // where the plots of the session go
+  std::string command_line = "kelvora";  // as the result files record it
 };
 
 void print_banner(Console& console);
@@ -35,9 +36,10 @@ Command_line parse_command_line(int argc, const char* const* argv);
 extern const char* const command_line_help;
 
 // Runs the banner and the main menu until the user exits or the input ends
-// (status 0), or until an orderly stop (non-zero status, after `stop_pause`).
-// The plots go where `plots` says.
+// (status 0), until an orderly stop (non-zero status, after `stop_pause`), or
+// until an interruption (128 + the signal's number, at once). The plots go
+// where `plots` says; the result files record `command_line`.
 int run_program(Console& console, std::chrono::milliseconds stop_pause,
-                Plot_mode plots = Plot_mode::none);
+                Plot_mode plots = Plot_mode::none, const std::string& command_line = "kelvora");
 
 }  // namespace kelvora

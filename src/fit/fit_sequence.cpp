@@ -11,6 +11,7 @@
 #include "fit/quasi_newton.hpp"
 #include "fit/staged_strategies.hpp"
 #include "fit/tunnel_search.hpp"
+#include "util/interruption.hpp"
 
 namespace kelvora {
 
@@ -42,6 +43,8 @@ Sequence_summary run_fit_sequence(Console& console, Curve_table& curves, Fit_par
   best.consider(curves, params);
   const long long evaluations_at_entry = opt.n_evaluations;
   auto stage = [&](std::string_view name, const std::function<void()>& run) {
+    // An interruption skips the stages left: the best point so far stands.
+    if (interruption_requested()) return;
     const long long before = opt.n_evaluations;
     run();
     summary.stages.push_back({name, opt.n_evaluations - before, opt.ss});
@@ -111,6 +114,7 @@ Sequence_summary run_fit_sequence_both_preferences(Console& console, Curve_table
   const Optimization_data start_opt = opt;
   Sequence_summary kept = run_fit_sequence(console, curves, params, opt, rng);
   for (const int l : ligands_with_open_preference(start)) {
+    if (interruption_requested()) break;
     const int site_1 = k_slot(start, l, 1);
     const int site_2 = k_slot(start, l, 2);
     Preference_fits fits;

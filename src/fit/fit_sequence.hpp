@@ -59,7 +59,9 @@ class Best_point {
 // Guards: a final refinement that ends above twice the reference, or at a sum
 // that is not a number, is undone; and the fit ends at the lowest sum of
 // squares that the start or any stage reached, with value = accepted = that
-// point and opt.ss and the curves' residuals belonging to it.
+// point and opt.ss and the curves' residuals belonging to it. An interruption
+// (util/interruption.hpp) skips the stages not yet begun; the guards still
+// apply, so the fit ends at the best point reached.
 Sequence_summary run_fit_sequence(Console& console, Curve_table& curves, Fit_parameters& params,
                                   Optimization_data& opt, Random_generator& rng);
 

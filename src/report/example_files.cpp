@@ -118,7 +118,9 @@ void create_tutorial_files(Console& console) {
   for (const auto& [name, create] : {std::pair{"EX1_SAT.CRV", &create_simple_saturation_file},
                                      std::pair{"EX2_COMP.CRV", &create_competition_file},
                                      std::pair{"EX3_TWOSITE.CRV", &create_twosite_file}}) {
-    if (!create()) {
+    if (create()) {
+      console.free_form(std::string("Written: ") + name);
+    } else {
       console.exact(std::string("ERROR: Cannot write file ") + name);
       all_written = false;
     }

@@ -8,6 +8,7 @@
 #include "params/parameter_vector.hpp"
 #include "util/fields.hpp"
 #include "util/order_statistics.hpp"
+#include "util/interruption.hpp"
 #include "util/parallel.hpp"
 
 namespace kelvora {
@@ -37,6 +38,7 @@ void run_replicates(Console& console, const std::vector<double>& start_params, i
   std::mutex guard;
   int finished = 0;
   parallel_for(B, [&](int b) {
+    if (interruption_requested()) return;  // the row stays NaN
     Random_generator rng =
         Random_generator::for_stream(run_seed, static_cast<std::uint64_t>(b), repeatable);
     std::vector<double> params = start_params;
@@ -55,6 +57,16 @@ void run_replicates(Console& console, const std::vector<double>& start_params, i
                     fmt_f(100.0 * finished / B, 5, 1) + "%)");
     }
   });
+  results.n_not_run = B - finished;
+}
+
+// The summary statistics; after an interruption only from enough replicates.
+void summarise(Bootstrap_results& results, int P) {
+  calculate_bootstrap_statistics(results, P);
+  if (results.n_not_run > 0 && results.n_converged < min_replicates_after_interruption) {
+    for (auto* column : {&results.std_error, &results.ci_lower, &results.ci_upper})
+      column->assign(P, nan);
+  }
 }
 
 // Rows idx of `points`, in that order.
@@ -74,6 +86,14 @@ void print_closing(Console& console, const Bootstrap_results& results) {
   console.exact(rule('=', rule_width));
   console.exact(" Converged: " + fmt_i0(results.n_converged) +
                 " / Failed: " + fmt_i0(results.n_failed));
+  if (results.n_not_run > 0) {
+    console.exact(" Interrupted: " + fmt_i0(results.n_not_run) + " of " +
+                  fmt_i0(static_cast<long long>(results.samples.size())) +
+                  " replicates were not run");
+    if (results.n_converged < min_replicates_after_interruption)
+      console.exact(" Fewer than " + fmt_i0(min_replicates_after_interruption) +
+                    " converged replicates: no standard errors or intervals");
+  }
   console.exact(rule('=', rule_width));
 }
 
@@ -145,7 +165,7 @@ void calculate_bootstrap_se(Console& console, const Point_columns& points,
     return refit(rows_of(points, idx), params, own);
   };
   run_replicates(console, start_params, B, results, replicate, run_seed, rng.repeatable(), verbose);
-  calculate_bootstrap_statistics(results, P);
+  summarise(results, P);
   if (verbose) print_closing(console, results);
 }
 
@@ -163,7 +183,7 @@ void calculate_bootstrap_se_multicurve(Console& console, const Curve_table& curv
     return refit(curves, fit_params, params, own);
   };
   run_replicates(console, start_params, B, results, replicate, run_seed, rng.repeatable(), verbose);
-  calculate_bootstrap_statistics(results, P);
+  summarise(results, P);
   if (verbose) print_closing(console, results);
 }
 

@@ -31,7 +31,13 @@ struct Bootstrap_results {
   std::vector<std::vector<double>> samples;
   int n_converged = 0;
   int n_failed = 0;
+  // Replicates that an interruption left undone (their rows stay NaN).
+  int n_not_run = 0;
 };
+
+// An interrupted bootstrap gives standard errors and intervals only when at
+// least this many replicates converged; with fewer they would be noise.
+constexpr int min_replicates_after_interruption = 20;
 
 // The fixed seed of the multi-curve engine (the same resamples every run).
 constexpr Random_generator::Seed multicurve_seed = {1979u, 7u, 1u, 26u};
@@ -69,6 +75,9 @@ using Point_refit = std::function<bool(const Point_columns& sample, std::vector<
 using Curve_refit = std::function<bool(const Curve_table& curves, const Fit_parameters& fit_params,
                                        std::vector<double>& params, Random_generator& rng)>;
 
+// Both engines stop starting replicates once an interruption is requested
+// (see util/interruption.hpp); the replicates already started finish.
+//
 // Single-curve engine: seeds `rng` from the clock, resamples the rows of
 // `points` B times and refits each resample from start_params. A replicate
 // counts as failed when its refit does not converge or leaves a value that is

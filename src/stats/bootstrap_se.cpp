@@ -11,7 +11,6 @@
 #include "params/parameter_vector.hpp"
 #include "stats/fit_statistics.hpp"
 #include "util/fields.hpp"
-#include "util/files.hpp"
 #include "util/text.hpp"
 
 namespace kelvora {
@@ -60,7 +59,9 @@ void store_in(Optimization_data& opt, const Bootstrap_results& results, int P) {
     opt.ci_lower[j] = results.ci_lower[j];
     opt.ci_upper[j] = results.ci_upper[j];
   }
-  opt.has_intervals = true;
+  // An interrupted run with too few replicates has none to give.
+  opt.has_intervals =
+      results.n_not_run == 0 || results.n_converged >= min_replicates_after_interruption;
 }
 
 std::string heading_rule() {
@@ -168,8 +169,7 @@ Bootstrap_results calculate_bootstrap_se_kelvora(Console& console, Curve_table& 
 Bootstrap_results calculate_bootstrap_se_kelvora_multi(Console& console, Curve_table& curves,
                                                        const Fit_parameters& fit_params,
                                                        Optimization_data& opt, int B,
-                                                       Random_generator& rng,
-                                                       const std::string& samples_path) {
+                                                       Random_generator& rng) {
   console.empty_line();
   console.exact(heading_rule());
   console.exact("  MULTI-CURVE BOOTSTRAP SE CALCULATION");
@@ -183,7 +183,6 @@ Bootstrap_results calculate_bootstrap_se_kelvora_multi(Console& console, Curve_t
                                     rng, true);
   store_in(opt, results, fit_params.n_var);
   print_bootstrap_results_kelvora(console, fit_params, opt, results);
-  write_bootstrap_samples_kelvora(console, results, fit_params, samples_path);
   return results;
 }
 
@@ -259,11 +258,9 @@ std::vector<std::string> wide_error_note(const Fit_parameters& params, std::span
           "the 95% interval is the better guide to the uncertainty."};
 }
 
-bool write_bootstrap_samples_kelvora(Console& console, const Bootstrap_results& results,
-                                     const Fit_parameters& fit_params, const std::string& path) {
+std::string bootstrap_samples_text(const Bootstrap_results& results,
+                                   const Fit_parameters& fit_params) {
   const int P = fit_params.n_var;
-  // replace_file writes beside the target and renames over it once every
-  // byte is out, so a failed write never leaves a partial file.
   std::ostringstream out;
   out << "# Bootstrap_Sample";
   for (int j = 0; j < P; ++j) out << ' ' << trim_right(fit_params.name[fit_params.var_map[j]]);
@@ -273,12 +270,7 @@ bool write_bootstrap_samples_kelvora(Console& console, const Bootstrap_results& 
     for (int j = 0; j < P; ++j) out << ' ' << fmt_es(results.samples[b][j], 15, 6);
     out << '\n';
   }
-  if (!replace_file(path, out.str())) {
-    console.exact("ERROR: Cannot write file " + std::string(trim_right(path)));
-    return false;
-  }
-  console.exact(" Bootstrap samples written to: " + std::string(trim_right(path)));
-  return true;
+  return out.str();
 }
 
 }  // namespace kelvora

@@ -26,10 +26,11 @@ Bootstrap_results calculate_bootstrap_se_kelvora(Console& console, Curve_table& 
 
 // Two or more curves: each replicate resamples every curve on its own
 // (stratified by curve) and refits them jointly with fit_wrapper_multi; the
-// replicates' vectors are saved to `samples_path`.
-Bootstrap_results calculate_bootstrap_se_kelvora_multi(
-    Console& console, Curve_table& curves, const Fit_parameters& fit_params, Optimization_data& opt,
-    int B, Random_generator& rng, const std::string& samples_path = "bootstrap_multicurve.dat");
+// replicates' vectors are in the result's samples (see bootstrap_samples_text).
+Bootstrap_results calculate_bootstrap_se_kelvora_multi(Console& console, Curve_table& curves,
+                                                       const Fit_parameters& fit_params,
+                                                       Optimization_data& opt, int B,
+                                                       Random_generator& rng);
 
 // The curve of a single-curve resample: the ligands and weighting of
 // `first`, and for each row of `sample` the varying ligand's total, the bound
@@ -69,10 +70,10 @@ std::vector<std::string> wide_error_note(const Fit_parameters& params, std::span
                                          std::span<const double> ci_lower,
                                          std::span<const double> ci_upper);
 
-// Writes every replicate's variables to `path` (replaced when it exists) and
-// names the file on the console; when it cannot be written, says so instead.
-// Returns whether the file was written.
-bool write_bootstrap_samples_kelvora(Console& console, const Bootstrap_results& results,
-                                     const Fit_parameters& fit_params, const std::string& path);
+// The samples file: a header line naming the variables, then one row per
+// replicate (its number and its refitted variables, NaN for a failed refit
+// or one that an interruption left undone).
+std::string bootstrap_samples_text(const Bootstrap_results& results,
+                                   const Fit_parameters& fit_params);
 
 }  // namespace kelvora

@@ -3,12 +3,16 @@
 #include <istream>
 #include <ostream>
 
+#include <csignal>
+
+#include "util/interruption.hpp"
 #include "util/text.hpp"
 
 namespace kelvora {
 
 void Console::exact(std::string_view line) {
   out_ << line << '\n';
+  if (out_.fail()) request_interruption(SIGPIPE);
 }
 
 void Console::free_form(std::string_view text) {
@@ -29,8 +33,17 @@ void Console::end_line() {
 
 std::optional<std::string> Console::read_line(std::size_t max_chars) {
   out_ << std::flush;
+  // Output that can no longer be written (a closed pipe) ends the session
+  // like an interruption: nobody sees the questions any more.
+  if (out_.fail()) request_interruption(SIGPIPE);
+  if (interruption_requested()) throw Interrupted(interruption_signal());
   std::string line;
-  if (!std::getline(in_, line)) return std::nullopt;
+  bool read = false;
+  {
+    const Waiting_for_answer waiting;
+    read = static_cast<bool>(std::getline(in_, line));
+  }
+  if (!read) return std::nullopt;
   if (!line.empty() && line.back() == '\r') line.pop_back();
   if (echo_input_) out_ << line << '\n';
   if (line.size() > max_chars) line.resize(max_chars);

@@ -51,7 +51,9 @@ class Console {
   void end_line();
 
   // The next line, cut to `max_chars` characters, without its line end;
-  // nothing at the end of input.
+  // nothing at the end of input. Raises Interrupted when an interruption was
+  // requested (a signal, or output that can no longer be written); a signal
+  // that arrives while the line is awaited ends the program.
   std::optional<std::string> read_line(std::size_t max_chars = answer_length);
 
   // The next line like read_line; at the end of input the open prompt line

@@ -1,19 +1,29 @@
 #pragma once
 // Replacing a file safely: the new contents go to a temporary file beside it
-// and are renamed over the old file only when every byte is out.
+// and are renamed over the old file only when every byte is out, so that a
+// reader (or a later session) finds either the old file or the whole new one.
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace kelvora {
 
-// Writes `text` to the file `name`, replacing a writable regular file of that
-// name only once the whole text has been written (through "name.tmp", then a
-// rename). False, with nothing of the caller's removed or changed, when the
-// name is taken by a folder or a protected file, when "name.tmp" exists
-// already, or when writing or renaming fails. `write` puts the text into the
-// open file and says whether all of it got there. A replaced file keeps its
+// The file that replace_file(name, ...) would write: `name` itself, or the
+// final target of a symbolic link `name`. Nothing when `name` cannot be
+// replaced: a folder, a device or a write-protected file of that name, a
+// dangling link (left alone), or a folder that does not exist or that this
+// process may not write to.
+std::optional<std::string> replacement_target(const std::string& name);
+
+// Writes `text` to the file `name`, replacing an existing file only once the
+// whole text has been written: to a uniquely named temporary beside the
+// target (NAME.XXXXXX), flushed to the disk, then renamed over it. A link
+// is replaced through (its target gets the new text). False, with nothing of
+// the caller's removed or changed, when replacement_target finds no target or
+// when writing or renaming fails. `write` puts the text into the open file
+// and says whether all of it got there. A replaced file keeps its
 // permissions; a new one gets those of any new file of the user.
 using Text_writer = bool (*)(std::FILE* file, std::string_view text);
 bool write_all(std::FILE* file, std::string_view text);

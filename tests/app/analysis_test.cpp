@@ -142,19 +142,23 @@ TEST(Analysis, CompetitionCurveAloneIsPreadjusted) {
   EXPECT_EQ(run.fitted("comp", "K11"), 1e9);
 }
 
-TEST(Analysis, CancelledFitAndEndOfInputCloseTheAnalysis) {
-  Analysis_run cancelled(ex1_start + blanks(6) + "n\n5\n");
+TEST(Analysis, CancelledFitReturnsToTheSetUpAndAnUnfittedAnalysisWritesNothing) {
+  // Cancelled once, then fitted with one site: the second set-up asks the
+  // number of sites again.
+  Analysis_run cancelled(ex1_start + blanks(6) + "n\n1\n" + blanks(8) + "N\n5\n");
   EXPECT_EQ(cancelled.status, 0);
   EXPECT_EQ(cancelled.count(" Fit cancelled. Returning to setup..."), 1);
+  EXPECT_EQ(cancelled.count(" COMPLETED SINGLE-CURVE OPTIMIZATION"), 1);
   EXPECT_EQ(cancelled.count(" Receptor binding analysis complete."), 1);
+  EXPECT_TRUE(std::filesystem::exists("ex1_Plot.out"));
 
-  // The input ends in the estimates dialogue: the analysis closes, then the
-  // program ends at the menu with status 0.
-  Analysis_run ended(ex1_start + "\n\n");
+  // The input ends in the estimates dialogue: nothing is written, the older
+  // results stay, then the program ends at the menu with status 0.
+  Analysis_run ended(ex1_start + "\n\n", {{"ex1.out", "older\n"}});
   EXPECT_EQ(ended.status, 0);
-  EXPECT_EQ(ended.count(" Receptor binding analysis complete."), 1);
+  EXPECT_EQ(testing::read_text("ex1.out"), "older\n");
+  EXPECT_EQ(ended.count(" No fit was made; earlier results of ex1 are unchanged."), 1);
   EXPECT_EQ(ended.count(" MAIN MENU:"), 2);
-  EXPECT_NE(testing::read_text("ex1.out").find("KELVORA Analysis Results"), std::string::npos);
 }
 
 // EX1_SAT with the ligand numbers of line 3 replaced.

@@ -55,43 +55,53 @@ TEST(Analysis, ReadsReordersAndClosesACompetitionFirstPair) {
   Scratch_folder folder;
   ASSERT_TRUE(create_simple_saturation_file());
   ASSERT_TRUE(create_competition_file());
+  testing::write_text("run1.out", "older results\n");
   Session run("1\nrun1\nEX2_COMP\nEX1_SAT\n\n5\n");
   EXPECT_EQ(run.status, 0);
   const auto& d = run.dialogue;
   EXPECT_TRUE(d.has_line("   Position 1: EX1_SAT (Saturation)"));
-  const int done = d.find_line(" Receptor binding analysis complete.");
-  ASSERT_GE(done, 0);
-  const auto lines = d.lines();
-  EXPECT_EQ(lines[done + 1], " Results saved to: run1.out");
-  EXPECT_EQ(lines[done + 2], " Plotting data saved to: run1_Plot.out");
-  EXPECT_EQ(lines[done + 3], " Competition data saved to: run1_Competition.out");
-  EXPECT_TRUE(fs::is_regular_file("run1_Scatchard.out"));
-  const std::string rule45 = " " + std::string(45, '=');
-  EXPECT_EQ(testing::read_text("run1.out"),
-            rule45 + "\n     KELVORA Analysis Results\n" + rule45 + "\n \n");
+  // The input ends before a fit: nothing is written, the older file stays,
+  // and no competition file is made from values that were never fitted.
+  EXPECT_TRUE(d.has_line(" No fit was made; earlier results of run1 are unchanged."));
+  EXPECT_EQ(testing::read_text("run1.out"), "older results\n");
+  for (const char* name : {"run1_Plot.out", "run1_Scatchard.out", "run1_Competition.out"})
+    EXPECT_FALSE(fs::exists(name)) << name;
 }
 
-TEST(Analysis, ClosingNamesOnlyTheFilesThatWereSaved) {
+TEST(Analysis, ClosingNamesExactlyTheFilesWrittenAndThoseLeftFromEarlier) {
   Scratch_folder folder;
   ASSERT_TRUE(create_competition_file());
   fs::create_directory("c_Competition.out");
-  Session run("1\nc\nEX2_COMP\n\n");
+  testing::write_text("c_Scatchard.out", "an earlier analysis\n");
+  Session run("1\nc\nEX2_COMP\n\n1\nK11 C1 B1\n" + std::string(9, '\n') + "N\n5\n");
   const int done = run.dialogue.find_line(" Receptor binding analysis complete.");
   ASSERT_GE(done, 0);
-  EXPECT_EQ(run.dialogue.lines()[done + 3], "ERROR: Cannot write file c_Competition.out");
-  EXPECT_EQ(run.count(" Competition data saved to: c_Competition.out"), 0);
+  const auto lines = run.dialogue.lines();
+  EXPECT_EQ(lines[done + 1], " Results saved to: c.out");
+  EXPECT_EQ(lines[done + 2], " Plotting data saved to: c_Plot.out");
+  EXPECT_EQ(lines[done + 3], "ERROR: Cannot write file c_Competition.out");
+  EXPECT_EQ(lines[done + 4], " c_Scatchard.out is from an earlier analysis");
+  // The results name their input and the files written with them; the
+  // plot data name the results they belong to.
+  const std::string out = testing::read_text("c.out");
+  EXPECT_NE(out.find(" Curve 1:      EX2_COMP.CRV, 7 points\n"), std::string::npos);
+  EXPECT_NE(out.find(" Written with: c_Plot.out\n"), std::string::npos);
+  EXPECT_EQ(out.find("c_Competition.out"), std::string::npos);
+  const std::string plot = testing::read_text("c_Plot.out");
+  EXPECT_NE(plot.find(" Written with c.out by the analysis of "), std::string::npos);
 }
 
 TEST(Analysis, BlankStemAndSaturationCurvesOnly) {
   Scratch_folder folder;
   ASSERT_TRUE(create_simple_saturation_file());
-  Session run("1\n\nEX1_SAT\n\n5\n");
+  Session run("1\n\nEX1_SAT\n\n1\n" + std::string(8, '\n') + "N\n5\n");
   EXPECT_EQ(run.status, 0);
   EXPECT_TRUE(run.dialogue.has_line(" Graphing data saved to: My_results_Scatchard.out"));
   EXPECT_TRUE(fs::is_regular_file("My_results.out"));
   EXPECT_TRUE(fs::is_regular_file("My_results_Plot.out"));
   EXPECT_TRUE(fs::is_regular_file("My_results_Scatchard.out"));
   EXPECT_FALSE(fs::exists("My_results_Competition.out"));
+  EXPECT_FALSE(fs::exists("My_results.lock"));
 }
 
 TEST(Analysis, OutputFileThatCannotBeCreatedReturnsToTheMenu) {
@@ -100,7 +110,7 @@ TEST(Analysis, OutputFileThatCannotBeCreatedReturnsToTheMenu) {
   fs::create_directory("taken.out");  // the results file's name is a folder
   Session run("1\nmissing_folder/x\n1\ntaken\n5\n");
   EXPECT_EQ(run.status, 0);
-  EXPECT_TRUE(run.dialogue.has_line("ERROR: Cannot create file missing_folder/x_Plot.out"));
+  EXPECT_TRUE(run.dialogue.has_line("ERROR: Cannot create file missing_folder/x.out"));
   EXPECT_TRUE(run.dialogue.has_line("ERROR: Cannot create file taken.out"));
   EXPECT_FALSE(fs::exists("taken_Plot.out"));  // nothing half-made is left
   EXPECT_EQ(run.count(" MAIN MENU:"), 3);
@@ -151,8 +161,10 @@ TEST(Program, ASeededSessionIsRepeatable) {
   testing::write_text("answers.txt", "4\n1\nrun\nEX1_SAT\n\n1\n\n\n\n\n\n\n\nY\nN\n5\n");
   std::string first;
   for (int run = 0; run < 2; ++run) {
-    const std::string command =
-        std::string(KELVORA_BINARY) + " --seed 7 --plots=none < answers.txt > transcript.txt";
+    // The analysis record's date is the only difference it may show; a
+    // fixed SOURCE_DATE_EPOCH takes it away too.
+    const std::string command = "SOURCE_DATE_EPOCH=86400 " + std::string(KELVORA_BINARY) +
+                                " --seed 7 --plots=none < answers.txt > transcript.txt";
     ASSERT_EQ(std::system(command.c_str()), 0);
     EXPECT_FALSE(fs::exists("run_curve1.png"));
     // Every result file of the analysis, the bootstrap intervals included.
@@ -160,6 +172,9 @@ TEST(Program, ASeededSessionIsRepeatable) {
                               testing::read_text("run_Scatchard.out");
     EXPECT_NE(files.find("(95% CI = "), std::string::npos);
     EXPECT_NE(files.find("EX1_SAT, CURVE NO.    1"), std::string::npos);
+    EXPECT_NE(files.find(" Date:         1970-01-02 00:00:00 UTC\n"
+                         " Command line: kelvora --seed 7 --plots=none\n"),
+              std::string::npos);
     if (run == 0)
       first = files;
     else
@@ -177,8 +192,11 @@ TEST(Program, ASaturationAndACompetitionCurveWriteEveryFile) {
       std::string(KELVORA_BINARY) + " --seed 3 < answers.txt > transcript.txt";
   ASSERT_EQ(std::system(command.c_str()), 0);
   const std::string samples = testing::read_text("bootstrap_multicurve.dat");
-  EXPECT_EQ(std::count(samples.begin(), samples.end(), '\n'), 101);  // header + 100 rows
+  // Header, 100 rows and the line naming the analysis; the stem's copy.
+  EXPECT_EQ(std::count(samples.begin(), samples.end(), '\n'), 102);
   EXPECT_EQ(samples.rfind("# Bootstrap_Sample K11 K21 R1 N1 N2 C2\n", 0), 0u);
+  EXPECT_NE(samples.find("\n# Written with pair.out by the analysis of "), std::string::npos);
+  EXPECT_EQ(testing::read_text("pair_bootstrap.dat"), samples);
   EXPECT_NE(testing::read_text("pair_Competition.out").find("IC50 (bootstrap median)"),
             std::string::npos);
   EXPECT_NE(testing::read_text("pair_Plot.out").find("EX2_COMP, FIT NO.    2"), std::string::npos);

@@ -53,20 +53,19 @@ TEST(ExampleFiles, ReadBackAsTheCurvesTheyDescribe) {
 
 TEST(ExampleFiles, LeaveWhatTheyCannotReplaceUntouched) {
   Scratch_folder folder;
-  const std::string own = "the user's own text\n";
-  write_text("EX1_SAT.CRV", own);
-  fs::create_directory("EX1_SAT.CRV.tmp");  // taken: the new text has nowhere to go
-  fs::create_directory("EX2_COMP.CRV");     // a folder where the file should go
+  fs::create_symlink("missing/EX1_SAT.CRV", "EX1_SAT.CRV");  // a dangling link stays one
+  fs::create_directory("EX2_COMP.CRV");                     // a folder where the file should go
+  write_text("EX3_TWOSITE.CRV.tmp", "left by a killed writer\n");  // no longer in the way
   testing::Dialogue d("");
   create_tutorial_files(d.console());
   EXPECT_TRUE(d.has_line("ERROR: Cannot write file EX1_SAT.CRV"));
   EXPECT_TRUE(d.has_line("ERROR: Cannot write file EX2_COMP.CRV"));
+  EXPECT_TRUE(d.has_line(" Written: EX3_TWOSITE.CRV"));
   EXPECT_FALSE(d.has_line(" Tutorial files created successfully!"));
-  EXPECT_EQ(read_text("EX1_SAT.CRV"), own);
-  EXPECT_TRUE(fs::is_directory("EX1_SAT.CRV.tmp"));
+  EXPECT_TRUE(fs::is_symlink("EX1_SAT.CRV"));
   EXPECT_TRUE(fs::is_directory("EX2_COMP.CRV"));
-  EXPECT_FALSE(fs::exists("EX2_COMP.CRV.tmp"));
   EXPECT_EQ(read_back("EX3_TWOSITE.CRV").n_points, 9);
+  EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 4);
 }
 
 }  // namespace

@@ -30,7 +30,21 @@ TEST(ReplaceFile, AFailedWriteKeepsTheOldFileAndLeavesNoTrace) {
 
   EXPECT_TRUE(replace_file("OLD.CRV", "new text\n"));
   EXPECT_EQ(read_text("OLD.CRV"), "new text\n");
-  EXPECT_FALSE(fs::exists("OLD.CRV.tmp"));
+  EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 1);
+}
+
+TEST(ReplaceFile, WritesThroughALinkAndLeavesADanglingOneAlone) {
+  Scratch_folder folder;
+  fs::create_directory("kept");
+  write_text("kept/results.out", "old\n");
+  fs::create_symlink("kept/results.out", "results.out");
+  fs::create_symlink("nowhere/results.out", "dangling.out");
+  EXPECT_TRUE(replace_file("results.out", "new\n"));
+  EXPECT_TRUE(fs::is_symlink("results.out"));
+  EXPECT_EQ(read_text("kept/results.out"), "new\n");
+  EXPECT_FALSE(replace_file("dangling.out", "new\n"));
+  EXPECT_TRUE(fs::is_symlink("dangling.out"));
+  EXPECT_EQ(std::distance(fs::directory_iterator("kept"), fs::directory_iterator()), 1);
 }
 
 }  // namespace

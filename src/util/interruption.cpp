@@ -1,0 +1,99 @@
+#include "util/interruption.hpp"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+
+namespace kelvora {
+
+namespace {
+
+std::atomic<int> requested{0};
+std::atomic<bool> waiting{false};
+
+// The temporary in progress, readable from the handler: a fixed buffer and a
+// flag that says whether it holds a path.
+char temporary[4096];
+std::atomic<bool> temporary_set{false};
+
+void write_error(const char* text) {
+  const ssize_t ignored = ::write(STDERR_FILENO, text, std::strlen(text));
+  (void)ignored;
+}
+
+// Only async-signal-safe calls here: atomics, write, unlink, _exit.
+extern "C" void on_signal(int signal) {
+  int none = 0;
+  const bool first = requested.compare_exchange_strong(none, signal);
+  if (first && !waiting.load()) {
+    write_error("\n*** Interrupted: the analysis stops at the next safe point and writes its "
+                "results (interrupt again to end at once) ***\n");
+    return;
+  }
+  if (temporary_set.load()) ::unlink(temporary);
+  write_error("\n");
+  ::_exit(interruption_exit_status(first ? signal : requested.load()));
+}
+
+}  // namespace
+
+void install_interruption_handlers() {
+  struct sigaction action {};
+  action.sa_handler = on_signal;
+  sigemptyset(&action.sa_mask);
+  // Reads and writes in progress resume after the handler: the flag, not an
+  // interrupted system call, tells the program to stop.
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+}
+
+bool interruption_requested() noexcept {
+  return requested.load(std::memory_order_relaxed) != 0;
+}
+
+int interruption_signal() noexcept {
+  return requested.load();
+}
+
+void request_interruption(int signal) noexcept {
+  int none = 0;
+  requested.compare_exchange_strong(none, signal);
+}
+
+void clear_interruption() noexcept {
+  requested.store(0);
+}
+
+std::string signal_name(int signal) {
+  switch (signal) {
+    case SIGINT:
+      return "SIGINT";
+    case SIGTERM:
+      return "SIGTERM";
+    case SIGPIPE:
+      return "SIGPIPE";
+    default:
+      return "signal " + std::to_string(signal);
+  }
+}
+
+Waiting_for_answer::Waiting_for_answer() noexcept {
+  waiting.store(true);
+}
+
+Waiting_for_answer::~Waiting_for_answer() {
+  waiting.store(false);
+}
+
+void set_temporary_in_progress(const std::string& path) noexcept {
+  temporary_set.store(false);
+  if (path.empty() || path.size() >= sizeof temporary) return;
+  std::memcpy(temporary, path.c_str(), path.size() + 1);
+  temporary_set.store(true);
+}
+
+}  // namespace kelvora
