@@ -13,6 +13,7 @@
 
 #include "util/checksum.hpp"
 #include "util/fields.hpp"
+#include "util/interruption.hpp"
 #include "util/text.hpp"
 
 namespace kelvora {
@@ -38,6 +39,7 @@ Stem_lock::Outcome Stem_lock::acquire(const std::string& stem) {
         held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
       descriptor_ = descriptor;
       path_ = path;
+      set_lock_file_in_use(path_);
       return Outcome::locked;
     }
     ::close(descriptor);
@@ -48,6 +50,7 @@ Stem_lock::Outcome Stem_lock::acquire(const std::string& stem) {
 void Stem_lock::release() {
   if (descriptor_ < 0) return;
   // Removed while still locked, so that a session waiting on it re-checks.
+  set_lock_file_in_use("");
   ::unlink(path_.c_str());
   ::close(descriptor_);
   descriptor_ = -1;

@@ -55,6 +55,7 @@ void run_replicates(Console& console, const std::vector<double>& start_params, i
     if (verbose && finished % step == 0) {
       console.exact("  Completed " + fmt_i0(finished) + "/" + fmt_i0(B) + " (" +
                     fmt_f(100.0 * finished / B, 5, 1) + "%)");
+      console.flush();  // progress is seen as it happens, also through a pipe
     }
   });
   results.n_not_run = B - finished;

@@ -31,16 +31,23 @@ void Console::end_line() {
   out_ << '\n';
 }
 
+void Console::flush() {
+  out_ << std::flush;
+  if (out_.fail()) request_interruption(SIGPIPE);
+}
+
 std::optional<std::string> Console::read_line(std::size_t max_chars) {
   out_ << std::flush;
   // Output that can no longer be written (a closed pipe) ends the session
   // like an interruption: nobody sees the questions any more.
   if (out_.fail()) request_interruption(SIGPIPE);
-  if (interruption_requested()) throw Interrupted(interruption_signal());
   std::string line;
   bool read = false;
   {
+    // Waiting first, then the check: a signal before the check is seen by
+    // it, one after it ends the program at once.
     const Waiting_for_answer waiting;
+    if (interruption_requested()) throw Interrupted(interruption_signal());
     read = static_cast<bool>(std::getline(in_, line));
   }
   if (!read) return std::nullopt;

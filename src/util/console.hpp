@@ -49,6 +49,8 @@ class Console {
   void prompt(std::string_view text);
   // Ends a line that a prompt left open (used when the input ends at a prompt).
   void end_line();
+  // Sends what was printed on its way now (progress lines of a long computation).
+  void flush();
 
   // The next line, cut to `max_chars` characters, without its line end;
   // nothing at the end of input. Raises Interrupted when an interruption was

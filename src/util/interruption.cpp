@@ -13,10 +13,21 @@ namespace {
 std::atomic<int> requested{0};
 std::atomic<bool> waiting{false};
 
-// The temporary in progress, readable from the handler: a fixed buffer and a
-// flag that says whether it holds a path.
-char temporary[4096];
-std::atomic<bool> temporary_set{false};
+// The files that an immediate end removes, readable from the handler: fixed
+// buffers, each with a flag that says whether it holds a path.
+struct Path_slot {
+  char path[4096];
+  std::atomic<bool> set{false};
+};
+Path_slot temporary;  // the temporary being written
+Path_slot lock_file;  // the lock of the stem being analysed
+
+void store(Path_slot& slot, const std::string& path) noexcept {
+  slot.set.store(false);
+  if (path.empty() || path.size() >= sizeof slot.path) return;
+  std::memcpy(slot.path, path.c_str(), path.size() + 1);
+  slot.set.store(true);
+}
 
 void write_error(const char* text) {
   const ssize_t ignored = ::write(STDERR_FILENO, text, std::strlen(text));
@@ -28,11 +39,12 @@ extern "C" void on_signal(int signal) {
   int none = 0;
   const bool first = requested.compare_exchange_strong(none, signal);
   if (first && !waiting.load()) {
-    write_error("\n*** Interrupted: the analysis stops at the next safe point and writes its "
-                "results (interrupt again to end at once) ***\n");
+    write_error("\n*** Interrupted: stopping at the next safe point (interrupt again to end "
+                "at once) ***\n");
     return;
   }
-  if (temporary_set.load()) ::unlink(temporary);
+  for (Path_slot* slot : {&temporary, &lock_file})
+    if (slot->set.load()) ::unlink(slot->path);
   write_error("\n");
   ::_exit(interruption_exit_status(first ? signal : requested.load()));
 }
@@ -90,10 +102,11 @@ Waiting_for_answer::~Waiting_for_answer() {
 }
 
 void set_temporary_in_progress(const std::string& path) noexcept {
-  temporary_set.store(false);
-  if (path.empty() || path.size() >= sizeof temporary) return;
-  std::memcpy(temporary, path.c_str(), path.size() + 1);
-  temporary_set.store(true);
+  store(temporary, path);
+}
+
+void set_lock_file_in_use(const std::string& path) noexcept {
+  store(lock_file, path);
 }
 
 }  // namespace kelvora

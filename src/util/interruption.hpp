@@ -62,5 +62,7 @@ class Waiting_for_answer {
 // program at once removes it, so that no half-written temporary is left.
 // The path is copied; an empty path clears it.
 void set_temporary_in_progress(const std::string& path) noexcept;
+// Likewise the lock file of the stem being analysed (removed when released).
+void set_lock_file_in_use(const std::string& path) noexcept;
 
 }  // namespace kelvora

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <vector>
@@ -209,6 +213,109 @@ TEST(Program, ASaturationAndACompetitionCurveWriteEveryFile) {
     EXPECT_EQ(png.substr(12, 12), std::string("IHDR\0\0\x03\x20\0\0\x02\x58", 12));
     EXPECT_NE(transcript.find(" Plot saved to: " + name + "\n"), std::string::npos);
   }
+}
+
+// The program as a child process: answers written to its input, its output
+// read until a given text appears, then a signal sent to it.
+class Child {
+ public:
+  explicit Child(const std::vector<std::string>& arguments) {
+    int in[2];
+    int out[2];
+    if (pipe(in) != 0 || pipe(out) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(in[0], STDIN_FILENO);
+      dup2(out[1], STDOUT_FILENO);
+      for (const int fd : {in[0], in[1], out[0], out[1]}) close(fd);
+      std::vector<char*> argv;
+      for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    to_child_ = in[1];
+    from_child_ = out[0];
+  }
+  ~Child() {
+    if (to_child_ >= 0) close(to_child_);
+    if (from_child_ >= 0) close(from_child_);
+    if (pid_ > 0 && status_ < 0) kill(pid_, SIGKILL), wait_for_exit();
+  }
+  void answer(const std::string& text) {
+    EXPECT_EQ(write(to_child_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  }
+  void close_input() {
+    close(to_child_);
+    to_child_ = -1;
+  }
+  // Reads the output until `text` has appeared; false when it ends first.
+  bool wait_for(const std::string& text) {
+    char buffer[4096];
+    while (output_.find(text) == std::string::npos) {
+      const ssize_t n = read(from_child_, buffer, sizeof buffer);
+      if (n <= 0) return false;
+      output_.append(buffer, static_cast<std::size_t>(n));
+    }
+    return true;
+  }
+  void signal(int number) { kill(pid_, number); }
+  // The exit status, or 1000 + the signal that killed it.
+  int wait_for_exit() {
+    wait_for("\x01never");  // drain the output until the end
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+    return status_;
+  }
+  const std::string& output() const { return output_; }
+
+ private:
+  pid_t pid_ = -1;
+  int to_child_ = -1;
+  int from_child_ = -1;
+  int status_ = -1;
+  std::string output_;
+};
+
+TEST(Program, AnInterruptedBootstrapWritesTheFitAndKeepsWhatItDoesNotReplace) {
+  Scratch_folder folder;
+  ASSERT_TRUE(create_simple_saturation_file());
+  ASSERT_TRUE(create_competition_file());
+  testing::write_text("pair.out", "older results\n");
+  testing::write_text("pair_curve1.png", "an older plot\n");
+  Child child({KELVORA_BINARY, "--seed", "3", "--plots=png"});
+  child.answer("1\npair\nEX1_SAT\nEX2_COMP\n\n1\nC1 B1\n" + std::string(9, '\n') + "N\n" +
+               std::string(8, '\n') + "N\n5\n");
+  child.close_input();
+  ASSERT_TRUE(child.wait_for("  Completed 10/100"));
+  child.signal(SIGINT);
+  EXPECT_EQ(child.wait_for_exit(), 130);
+  EXPECT_EQ(testing::read_text("pair_curve1.png"), "an older plot\n");  // no plot after it
+  const std::string out = testing::read_text("pair.out");
+  EXPECT_NE(out.find("FINAL PARAMETER ESTIMATES"), std::string::npos);
+  const auto record = out.find(" Interrupted:  by SIGINT; the bootstrap ran ");
+  ASSERT_NE(record, std::string::npos) << out;
+  EXPECT_EQ(out.back(), '\n');
+  EXPECT_NE(testing::read_text("pair_Competition.out").find("Written with pair.out"),
+            std::string::npos);
+  EXPECT_NE(child.output().find(" Results saved to: pair.out"), std::string::npos);
+  EXPECT_FALSE(fs::exists("pair.lock"));
+}
+
+TEST(Program, AnInterruptionAtAPromptEndsTheSessionAndTouchesNoFile) {
+  Scratch_folder folder;
+  ASSERT_TRUE(create_simple_saturation_file());
+  testing::write_text("ex.out", "older results\n");
+  Child child({KELVORA_BINARY, "--plots=none"});
+  child.answer("1\nex\nEX1_SAT\n\n");
+  ASSERT_TRUE(child.wait_for("NUMBER OF BINDING SITES: "));
+  child.signal(SIGTERM);
+  EXPECT_EQ(child.wait_for_exit(), 143);
+  EXPECT_EQ(testing::read_text("ex.out"), "older results\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 2);
 }
 
 TEST(Program, RunsAsAProcessFromAFileOfAnswers) {
