@@ -13,7 +13,8 @@ class Console;
 // Proposes the parameters whose value is exactly 1 (and those already
 // constant) as the default list, reads the list of constant parameters
 // (names in any case, separated by blanks; NONE for none) and sets the
-// constant flags of every slot accordingly.
+// constant flags of every slot accordingly. A list holding a name that is no
+// parameter's is refused with a warning and asked again.
 void setup_constant_parameters(Console& console, const Curve_table& curves, Fit_parameters& params);
 
 // Asks for the value of every parameter: constant ones first, each offered at

@@ -37,15 +37,23 @@ struct Constant_case {
 class ConstantDialogue : public ::testing::TestWithParam<Constant_case> {};
 
 TEST_P(ConstantDialogue, TypedListReplacesTheDefaults) {
+  // A list with an unknown name is asked again; ENTER then takes the defaults.
   const auto& c = GetParam();
   Curve_table curves;
   auto p = fresh(1, 1, 1);
-  Dialogue d(std::string(c.answer) + "\n");
+  Dialogue d(std::string(c.answer) + "\n\n");
   setup_constant_parameters(d.console(), curves, p);
-  EXPECT_TRUE(d.has_line("LIST OF CONSTANT PARAMETERS [DEFAULT: C1 B1]: " + std::string(c.answer)));
+  const std::string prompt = "LIST OF CONSTANT PARAMETERS [DEFAULT: C1 B1]: ";
+  EXPECT_TRUE(d.has_line(prompt + c.answer));
   EXPECT_EQ(constant_names(p), c.constants);
   if (*c.warning) {
-    EXPECT_TRUE(d.has_line(c.warning)) << d.transcript();
+    const int warning = d.find_line(c.warning);
+    ASSERT_GT(warning, 0) << d.transcript();
+    EXPECT_EQ(d.lines()[warning + 1],
+              "Enter the whole list again; the parameters are: K11 R1 N1 C1 B1");
+    EXPECT_EQ(d.lines()[warning + 2], prompt);
+  } else {
+    EXPECT_EQ(d.find_line("Enter the whole list again; the parameters are: K11 R1 N1 C1 B1"), -1);
   }
 }
 
@@ -53,10 +61,11 @@ INSTANTIATE_TEST_SUITE_P(
     Answers, ConstantDialogue,
     ::testing::Values(Constant_case{"", "C1 B1 ", ""}, Constant_case{"  none  ", "", ""},
                       Constant_case{"NoNe", "", ""}, Constant_case{"k11  r1", "K11 R1 ", ""},
-                      Constant_case{"K11,R1", "", "WARNING: Parameter \"K11,R1\" not found!"},
-                      Constant_case{"K11 X", "K11 ", "WARNING: Parameter \"X\" not found!"},
-                      Constant_case{"NONE K11", "K11 ", "WARNING: Parameter \"NONE\" not found!"},
-                      Constant_case{"'k11' r1", "R1 ", "WARNING: Parameter \"'k11'\" not found!"},
+                      Constant_case{"K11,R1", "C1 B1 ", "WARNING: Parameter \"K11,R1\" not found!"},
+                      Constant_case{"K11 NI", "C1 B1 ", "WARNING: Parameter \"NI\" not found!"},
+                      Constant_case{"NONE K11", "C1 B1 ", "WARNING: Parameter \"NONE\" not found!"},
+                      Constant_case{"'k11' r1", "C1 B1 ",
+                                    "WARNING: Parameter \"'k11'\" not found!"},
                       Constant_case{"K11 K11", "K11 ", ""}));
 
 TEST(ConstantDialogueLayout, NotesAndDefaultsFollowTheModel) {
