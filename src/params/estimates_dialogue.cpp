@@ -75,7 +75,7 @@ void print_parameter_ordering_hints(Console& console, const Fit_parameters& para
 }
 
 void get_initial_parameters(Console& console, Fit_parameters& params,
-                            const std::array<bool, max_params>& keep) {
+                            const std::array<bool, max_params>& keep, Constant_offer offer) {
   const std::string heading_rule = rule('=', 41);
   console.empty_line();
   console.free_form(heading_rule);
@@ -101,7 +101,7 @@ void get_initial_parameters(Console& console, Fit_parameters& params,
 
   for (int slot = 0; slot < params.n_params; ++slot) {
     if (!params.is_constant[slot] || keep[slot]) continue;
-    set_smart_default_estimate(params, slot);
+    if (offer == Constant_offer::typical_value) set_smart_default_estimate(params, slot);
     ask_value(console, params, slot,
               params.name[slot] + " = [" + fmt_es(params.value[slot], 12, 5) + "]: ");
   }
