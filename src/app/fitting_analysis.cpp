@@ -425,7 +425,7 @@ bool set_up_pass(Analysis& a) {
   }
   if (!is_one_letter_yes(
           two_letter_answer(console, "COMPUTE AUTOMATIC PARAMETER ESTIMATES (Y/N) [Y]: "))) {
-    get_initial_parameters(console, p, a.tied);
+    get_initial_parameters(console, p, a.tied, Constant_offer::current_value);
     apply_redundant_values(p, a.tied);  // K2s follows a newly typed K1s
     return true;
   }

@@ -58,24 +58,37 @@ void setup_constant_parameters(Console& console, const Curve_table&, Fit_paramet
     if (params.is_constant[slot]) defaults += " " + params.name[slot];
   }
   if (defaults.empty()) defaults = "NONE";
-  console.prompt("LIST OF CONSTANT PARAMETERS [DEFAULT:" + std::string(trim_right(defaults)) +
-                 "]: ");
+  const std::string prompt =
+      "LIST OF CONSTANT PARAMETERS [DEFAULT:" + std::string(trim_right(defaults)) + "]: ";
 
-  std::string line = console.answer(list_length);
-  if (is_blank(line)) line = defaults;
-  line = uppercase(line);
-  params.is_constant.fill(false);
-  if (trim(line) == "NONE") return;
+  // A name that matches no parameter is most likely a misspelt one (NI for
+  // N1): taking the rest of the line would fit the parameter meant to be
+  // held, so the whole list is asked again.
+  for (;;) {
+    console.prompt(prompt);
+    std::string line = console.answer(list_length);
+    if (is_blank(line)) line = defaults;
+    line = uppercase(line);
+    params.is_constant.fill(false);
+    if (trim(line) == "NONE") return;
 
-  for (const std::string& token : blank_separated(trim(line))) {
-    bool found = false;
-    for (int slot = 0; slot < params.n_params && !found; ++slot) {
-      if (token == params.name[slot]) {
-        params.is_constant[slot] = true;
-        found = true;
+    bool all_found = true;
+    for (const std::string& token : blank_separated(trim(line))) {
+      bool found = false;
+      for (int slot = 0; slot < params.n_params && !found; ++slot) {
+        if (token == params.name[slot]) {
+          params.is_constant[slot] = true;
+          found = true;
+        }
       }
+      if (!found) console.exact("WARNING: Parameter \"" + token + "\" not found!");
+      all_found = all_found && found;
     }
-    if (!found) console.exact("WARNING: Parameter \"" + token + "\" not found!");
+    if (all_found) break;
+    params.is_constant.fill(false);
+    std::string names;
+    for (int slot = 0; slot < params.n_params; ++slot) names += " " + params.name[slot];
+    console.exact("Enter the whole list again; the parameters are:" + names);
   }
   console.empty_line();
 }

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "params/dialogues.hpp"
+#include "params/parameter_vector.hpp"
 #include "util/console.hpp"
 #include "util/fields.hpp"
 #include "util/text.hpp"
@@ -12,31 +13,44 @@ namespace {
 
 constexpr double smallest_value = 1.0e-15;
 
+// A bound of an entry range as the user reads it: 0, or 1.0E+20.
+std::string bound_text(double bound) {
+  return bound == 0.0 ? "0" : std::string(trim(fmt_es(bound, 12, 1)));
+}
+
 // Asks one value: a blank answer keeps the offered value, a number replaces
-// it, anything else is refused with one line and asked again. The result is
-// raised to the smallest value and stored in both value and accepted.
+// it, anything else is refused with one line and asked again; so is a value,
+// kept or typed, outside the entry range of the parameter's kind. The result
+// is raised to the smallest value and stored in both value and accepted.
 void ask_value(Console& console, Fit_parameters& params, int slot, const std::string& prompt) {
+  const Entry_range range = entry_range(parameter_kind(params, slot));
   double result = params.value[slot];
   for (;;) {
     console.prompt(prompt);
     const std::string line = console.answer();
-    if (is_blank(line)) break;
-    const auto items = split_items(line);
-    const auto number = parse_real(items.front());
-    // "2,5E-10" typed with a decimal comma reads as the two numbers 2 and
-    // 5E-10: never take the first of them silently.
-    const bool several = items.size() > 1 && parse_real(items[1]).has_value();
-    if (number && std::isfinite(*number) && !several) {
+    result = params.value[slot];
+    if (!is_blank(line)) {
+      const auto items = split_items(line);
+      const auto number = parse_real(items.front());
+      // "2,5E-10" typed with a decimal comma reads as the two numbers 2 and
+      // 5E-10: never take the first of them silently.
+      const bool several = items.size() > 1 && parse_real(items[1]).has_value();
+      if (several) {
+        console.exact("Please enter one number: \"" + std::string(trim(line)) +
+                      "\" holds several (decimals take a point, e.g. 2.5E-10)");
+        continue;
+      }
+      if (!number || !std::isfinite(*number)) {
+        console.exact("Please enter a number (for example 2.5E-10), or press ENTER to keep " +
+                      std::string(trim(fmt_es(params.value[slot], 12, 5))));
+        continue;
+      }
       result = *number;
-      break;
     }
-    if (several) {
-      console.exact("Please enter one number: \"" + std::string(trim(line)) +
-                    "\" holds several (decimals take a point, e.g. 2.5E-10)");
-    } else {
-      console.exact("Please enter a number (for example 2.5E-10), or press ENTER to keep " +
-                    std::string(trim(fmt_es(params.value[slot], 12, 5))));
-    }
+    if (result >= range.lower && result <= range.upper) break;
+    console.exact("ERROR: " + std::string(trim_right(params.name[slot])) + " must lie between " +
+                  bound_text(range.lower) + " and " + bound_text(range.upper) +
+                  (*range.unit ? " " : "") + range.unit + "; enter it again.");
   }
   if (result < smallest_value) result = smallest_value;
   params.value[slot] = result;
@@ -75,7 +89,7 @@ void print_parameter_ordering_hints(Console& console, const Fit_parameters& para
 }
 
 void get_initial_parameters(Console& console, Fit_parameters& params,
-                            const std::array<bool, max_params>& keep) {
+                            const std::array<bool, max_params>& keep, Constant_offer offer) {
   const std::string heading_rule = rule('=', 41);
   console.empty_line();
   console.free_form(heading_rule);
@@ -101,7 +115,7 @@ void get_initial_parameters(Console& console, Fit_parameters& params,
 
   for (int slot = 0; slot < params.n_params; ++slot) {
     if (!params.is_constant[slot] || keep[slot]) continue;
-    set_smart_default_estimate(params, slot);
+    if (offer == Constant_offer::typical_value) set_smart_default_estimate(params, slot);
     ask_value(console, params, slot,
               params.name[slot] + " = [" + fmt_es(params.value[slot], 12, 5) + "]: ");
   }

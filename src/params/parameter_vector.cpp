@@ -1,6 +1,7 @@
 #include "params/parameter_vector.hpp"
 
 #include <cassert>
+#include <limits>
 #include <string>
 
 #include "data/parameter_layout.hpp"
@@ -87,6 +88,34 @@ void read_variables(const Fit_parameters& p, double* x) {
 
 char parameter_kind(const Fit_parameters& p, int slot) {
   return p.name[slot].empty() ? ' ' : p.name[slot][0];
+}
+
+Entry_range entry_range(char kind) {
+  // Each range holds every value an experiment can give with orders of
+  // magnitude to spare: affinities reach about 1e15 M^-1 (femtomolar Kd),
+  // receptor concentrations stay below 1e-4 M, nonspecific ratios below 10,
+  // correction factors near 1 and cooperativity factors within 1e-3..1e3. The
+  // upper ends keep the point model's products (K C R, C N, B A^2 with the
+  // occupancy A = K F) far from overflow, so that its solvers converge in
+  // their usual few steps: a constant R of 1e300 makes K C R infinite and a
+  // competition point solve about a thousand times slower (minutes over a
+  // fit), and a B of 1e308 makes the site term NaN. Zero is meaningful for
+  // every kind (no binding, no receptor, a ratio held at 0); negative values
+  // are not.
+  switch (kind) {
+    case 'K':
+      return {0.0, 1e20, "M^-1"};
+    case 'R':
+      return {0.0, 1.0, "M"};
+    case 'N':
+      return {0.0, 1e3, ""};
+    case 'C':
+      return {0.0, 1e3, ""};
+    case 'B':
+      return {0.0, 1e6, ""};
+    default:
+      return {-std::numeric_limits<double>::max(), std::numeric_limits<double>::max(), ""};
+  }
 }
 
 }  // namespace kelvora

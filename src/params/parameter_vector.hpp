@@ -35,4 +35,15 @@ void read_variables(const Fit_parameters& params, double* x);
 // The kind of a parameter: the first letter of its name (K, R, N, C, B).
 char parameter_kind(const Fit_parameters& params, int slot);
 
+// The values the estimates dialogue accepts for a parameter of kind `kind`,
+// as a fixed value or as a starting value, with the unit the user reads them
+// in ("M^-1", "M" or none). Much wider than the bounds the fit keeps its
+// variable parameters in, and open for any letter that is no kind.
+struct Entry_range {
+  double lower;
+  double upper;
+  const char* unit;
+};
+Entry_range entry_range(char kind);
+
 }  // namespace kelvora

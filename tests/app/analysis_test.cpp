@@ -142,6 +142,16 @@ TEST(Analysis, CompetitionCurveAloneIsPreadjusted) {
   EXPECT_EQ(run.fitted("comp", "K11"), 1e9);
 }
 
+TEST(Analysis, DecliningAutomaticEstimatesKeepsTheTypedConstants) {
+  // N1 held at 0.02; the estimates dialogue that follows the "N" offers it
+  // again and ENTER keeps it.
+  Analysis_run run("1\ncomp\nEX2_COMP\n\n1\nN1 C1 B1\n0.02\n" + blanks(7) + "N\n" + blanks(7) +
+                   "N\n5\n");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.count("N1 = [ 2.00000E-02]: "), 1);
+  EXPECT_EQ(run.fitted("comp", "N1"), 0.02);
+}
+
 TEST(Analysis, CancelledFitReturnsToTheSetUpAndAnUnfittedAnalysisWritesNothing) {
   // Cancelled once, then fitted with one site: the second set-up asks the
   // number of sites again.

@@ -37,15 +37,23 @@ struct Constant_case {
 class ConstantDialogue : public ::testing::TestWithParam<Constant_case> {};
 
 TEST_P(ConstantDialogue, TypedListReplacesTheDefaults) {
+  // A list with an unknown name is asked again; ENTER then takes the defaults.
   const auto& c = GetParam();
   Curve_table curves;
   auto p = fresh(1, 1, 1);
-  Dialogue d(std::string(c.answer) + "\n");
+  Dialogue d(std::string(c.answer) + "\n\n");
   setup_constant_parameters(d.console(), curves, p);
-  EXPECT_TRUE(d.has_line("LIST OF CONSTANT PARAMETERS [DEFAULT: C1 B1]: " + std::string(c.answer)));
+  const std::string prompt = "LIST OF CONSTANT PARAMETERS [DEFAULT: C1 B1]: ";
+  EXPECT_TRUE(d.has_line(prompt + c.answer));
   EXPECT_EQ(constant_names(p), c.constants);
   if (*c.warning) {
-    EXPECT_TRUE(d.has_line(c.warning)) << d.transcript();
+    const int warning = d.find_line(c.warning);
+    ASSERT_GT(warning, 0) << d.transcript();
+    EXPECT_EQ(d.lines()[warning + 1],
+              "Enter the whole list again; the parameters are: K11 R1 N1 C1 B1");
+    EXPECT_EQ(d.lines()[warning + 2], prompt);
+  } else {
+    EXPECT_EQ(d.find_line("Enter the whole list again; the parameters are: K11 R1 N1 C1 B1"), -1);
   }
 }
 
@@ -53,10 +61,11 @@ INSTANTIATE_TEST_SUITE_P(
     Answers, ConstantDialogue,
     ::testing::Values(Constant_case{"", "C1 B1 ", ""}, Constant_case{"  none  ", "", ""},
                       Constant_case{"NoNe", "", ""}, Constant_case{"k11  r1", "K11 R1 ", ""},
-                      Constant_case{"K11,R1", "", "WARNING: Parameter \"K11,R1\" not found!"},
-                      Constant_case{"K11 X", "K11 ", "WARNING: Parameter \"X\" not found!"},
-                      Constant_case{"NONE K11", "K11 ", "WARNING: Parameter \"NONE\" not found!"},
-                      Constant_case{"'k11' r1", "R1 ", "WARNING: Parameter \"'k11'\" not found!"},
+                      Constant_case{"K11,R1", "C1 B1 ", "WARNING: Parameter \"K11,R1\" not found!"},
+                      Constant_case{"K11 NI", "C1 B1 ", "WARNING: Parameter \"NI\" not found!"},
+                      Constant_case{"NONE K11", "C1 B1 ", "WARNING: Parameter \"NONE\" not found!"},
+                      Constant_case{"'k11' r1", "C1 B1 ",
+                                    "WARNING: Parameter \"'k11'\" not found!"},
                       Constant_case{"K11 K11", "K11 ", ""}));
 
 TEST(ConstantDialogueLayout, NotesAndDefaultsFollowTheModel) {
@@ -86,22 +95,28 @@ TEST(ConstantDialogueLayout, NotesAndDefaultsFollowTheModel) {
   EXPECT_THROW(setup_constant_parameters(ended.console(), curves, r), Input_ended);
 }
 
-TEST(InitialEstimates, OffersTypicalValuesAndFloorsAnswers) {
+TEST(InitialEstimates, OffersTypicalValuesAndChecksAnswers) {
   auto p = fresh(1, 1, 1);
-  // C1 and B1 constant: C1 blank, B1 "2"; K11 "-5" (floored), R1 with a
-  // decimal comma, then "abc", then blank (kept); N1 "0".
-  Dialogue d("\n2\n-5\n2,5E-10\nabc\n\n0\n");
+  // C1 and B1 constant: C1 blank, B1 "1e7" (out of range), then "2"; K11
+  // "-5" (out of range), then "0" (floored); R1 with a decimal comma, then
+  // "abc", then "2" (out of range), then blank (kept); N1 "1e3" (the upper
+  // end of its range).
+  Dialogue d("\n1e7\n2\n-5\n0\n2,5E-10\nabc\n2\n\n1e3\n");
   get_initial_parameters(d.console(), p);
   EXPECT_TRUE(d.has_line("C1 = [ 1.00000E+00]: "));
-  EXPECT_TRUE(d.has_line("INITIAL ESTIMATE FOR K11 [ 1.00000E+09]: -5"));
+  EXPECT_EQ(d.find_line("B1 = [ 1.00000E+00]: 1e7") + 1,
+            d.find_line("ERROR: B1 must lie between 0 and 1.0E+06; enter it again."));
+  EXPECT_EQ(d.find_line("INITIAL ESTIMATE FOR K11 [ 1.00000E+09]: -5") + 1,
+            d.find_line("ERROR: K11 must lie between 0 and 1.0E+20 M^-1; enter it again."));
   EXPECT_TRUE(d.has_line("  (Corresponding Kd =  1.00000E+15 [M])"));
   EXPECT_EQ(d.find_line("INITIAL ESTIMATE FOR R1 [ 1.00000E-10]: 2,5E-10") + 1,
             d.find_line("Please enter one number: \"2,5E-10\" holds several (decimals take a "
                         "point, e.g. 2.5E-10)"));
   EXPECT_EQ(d.find_line("INITIAL ESTIMATE FOR R1 [ 1.00000E-10]: abc") + 2,
-            d.find_line("INITIAL ESTIMATE FOR R1 [ 1.00000E-10]: "));
-  EXPECT_TRUE(d.has_line("INITIAL ESTIMATE FOR N1 [ 1.00000E-03]: 0"));
-  const std::array<double, 5> expected = {1e-15, 1e-10, 1e-15, 1.0, 2.0};
+            d.find_line("INITIAL ESTIMATE FOR R1 [ 1.00000E-10]: 2"));
+  EXPECT_EQ(d.find_line("INITIAL ESTIMATE FOR R1 [ 1.00000E-10]: 2") + 1,
+            d.find_line("ERROR: R1 must lie between 0 and 1.0E+00 M; enter it again."));
+  const std::array<double, 5> expected = {1e-15, 1e-10, 1e3, 1.0, 2.0};
   for (int i = 0; i < 5; ++i) {
     EXPECT_EQ(p.value[i], expected[i]) << p.name[i];
     EXPECT_EQ(p.accepted[i], expected[i]) << p.name[i];
