@@ -149,11 +149,11 @@ class Data_reader {
   }
 
   void end_at(std::string_view item, std::size_t line) {
-    if (item.empty()) {
-      warn(line, "an empty item between commas; the data end here");
-    } else if (looks_like_a_number(item)) {
-      warn(line, std::string(item) + " is not a number; the data end here");
-    }
+    // A mistyped number would silently drop every point after it, so the
+    // file is refused rather than fitted on part of its data.
+    if (looks_like_a_number(item))
+      refuse_file(console_, file_, line, std::string(item) + " is not a number");
+    if (item.empty()) warn(line, "an empty item between commas; the data end here");
     // Any other item (a comment line beginning with a letter or "!") ends
     // the data as intended.
     if (have_ > 0) warn_incomplete();

@@ -7,9 +7,9 @@
 //   line 5+  one point per line: total varying ligand [M], bound [M], replicates
 // The data end at the end of the file or at the first item that is not a
 // number, so comment text may follow them. Nothing is misread silently: a
-// point completed from a following line, a point left incomplete, an item
-// that looks like a mistyped number and implausible values are reported, and
-// what the binding model cannot take is refused.
+// point completed from a following line, a point left incomplete and
+// implausible values are reported; an item that looks like a mistyped number
+// and what the binding model cannot take are refused.
 
 #include <array>
 #include <filesystem>

@@ -124,8 +124,8 @@ INSTANTIATE_TEST_SUITE_P(Table, CurveReaderCases, ::testing::Values(
     // The third number comes from the next line, whose other numbers are ignored.
     Case{"Wrapped", sat + "1e-9 1e-10\n2 9 9\n\n3e-9\n\n2e-10, 1\n", 2,
          {warned(5, wrapped + "6"), warned(8, wrapped + "10")}},
-    Case{"Typo", sat + "1e-9 1e-10 1\n2e-9 1.000000E-O9 1\n3e-9 1e-10 1\n", 1,
-         {warned(6, "1.000000E-O9 is not a number; the data end here"), warned(6, discarded)}},
+    Case{"Typo", sat + "1e-9 1e-10 1\n2e-9 1.000000E-O9 1\n3e-9 1e-10 1\n", -1,
+         refused(6, "1.000000E-O9 is not a number")},
     Case{"EmptyItem", sat + "1e-9 1e-10 1\n\n,1e-9 1\n", 1,
          {warned(7, "an empty item between commas; the data end here")}},
     Case{"IncompleteAtTheEnd", sat + "1e-9 1e-10 1\n-.5e-9 1e-10\n", 1, {warned(6, discarded)}},
