@@ -336,7 +336,8 @@ void read_curve_stream(Console& console, std::istream& in, const std::string& fi
   // present (the same rule as is_competition_assay).
   if (!curve.is_saturation_curve() && !(hot >= min_competition_hot))
     refuse_file(console, file, 4,
-                "a competition curve needs a total labelled ligand concentration above 0");
+                "a competition curve needs a total labelled ligand concentration of at least " +
+                    fmt_es(min_competition_hot, 7, 1) + " M");
   if (!curve.is_saturation_curve() && hot > max_squarable)
     refuse_file(console, file, 4, "a value is too large; its square is not a finite number");
 
