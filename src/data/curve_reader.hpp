@@ -24,6 +24,19 @@ namespace kelvora {
 
 class Console;
 
+// The largest magnitude [M] of a concentration or bound value in a curve
+// file. No solution is more concentrated than about 1e3 M (water is 55 M),
+// and the limit keeps the weighted sum of squares far from overflow: a
+// predicted bound value never exceeds its total, so a residual is at most
+// 2e3, a weight at most r / 1e-30 (the floored variance) <= 1e36, a term at
+// most 4e42, and the sum over 50 curves of 1000 points, even times the 1e6
+// penalty of a negative parameter vector, stays below 1e54 -- so that its
+// square, as in the derivatives of the fit, is finite too.
+constexpr double max_curve_value = 1.0e3;
+
+// The largest replicate count of a point: it multiplies the point's weight.
+constexpr double max_replicates = 1.0e6;
+
 // Asks for up to 50 curve file names, reads every file into the table, echoes
 // what it read and sets n_curves, n_points and n_ligands of `params`. Ends the
 // program with an orderly stop when no data can be read.
@@ -40,7 +53,8 @@ void read_curve_stream(Console& console, std::istream& in, const std::string& fi
                        Curve_data& curve, bool normalise);
 
 // Why a set of weighting coefficients a0..a4 is refused; nothing when every
-// predicted value Y >= 0 gets a positive weight that is a number.
+// predicted value Y >= 0 gets a positive weight that is a number, and the
+// variance is a finite number for every Y up to max_curve_value.
 std::optional<std::string_view> weight_coefficients_fault(
     const std::array<double, n_weight_coefs>& a);
 

@@ -98,6 +98,8 @@ const std::string discarded = "fewer than three numbers; the incomplete point is
 const std::string above_total = "a bound value is above the total labelled ligand concentration";
 const std::string molar = "a concentration is above 1 M; concentrations must be given in M";
 const std::string unsupported = "ligand numbers 3 and 4 are not supported; use 1 or 2";
+const std::string too_large =
+    " is too large: a concentration or bound value may be at most 1.0E+03 M in magnitude";
 const std::string no_file = "***NO DATA FILE READ, PROGRAM ENDED! ***";
 
 struct Case {
@@ -152,8 +154,15 @@ INSTANTIATE_TEST_SUITE_P(Table, CurveReaderCases, ::testing::Values(
          "a competition curve needs a total labelled ligand concentration of at least 1.0E-30 M")},
     Case{"NaNDataValue", sat + "1e-9 1e-10 1\n2e-9 NaN 1\n", -1,
          refused(6, "a value is not a finite number")},
-    Case{"HugeConcentration", sat + "1e-9\n1e160 1\n", -1,
-         refused(6, "a value is too large; its square is not a finite number")}),
+    // Values at the limits are taken; beyond them the sum of squares could overflow.
+    Case{"AtTheLimits", sat + "1e3 -1e3 1e6\n", 1,
+         {warned(5, molar), warned(5, "a bound value is negative")}},
+    Case{"HugeBound", sat + "1e-9 1.1e3 1\n", -1, refused(5, "1.1e3" + too_large)},
+    Case{"HugeConcentration", sat + "1e-9 1e-10 1\n-1e150 1e-10 1\n", -1,
+         refused(6, "-1e150" + too_large)},
+    Case{"HugeReplicateCount", sat + "1e-9 1e-10 1.000001e6\n", -1, refused(5,
+         "1.000001e6 is too large: a replicate count may be at most 1000000")},
+    Case{"HugeHot", "t\n1 0 0 0 0\n1 2\n2e3\n", -1, refused(4, "2e3" + too_large)}),
     [](const auto& test) { return std::string(test.param.name); });
 // clang-format on
 
@@ -184,6 +193,10 @@ TEST(WeightCoefficients, RefusedExactlyWhenADenominatorCanBeNonPositive) {
   // Positive everywhere, yet refused: a negative term beside a general power.
   EXPECT_FALSE(grid_finds_a_bad_denominator({1, 0, 1, -0.5, 1.5}));
   EXPECT_TRUE(weight_coefficients_fault({1, 0, 1, -0.5, 1.5}));
+  // Refused when the denominator overflows for a bound value up to 1e3 M.
+  EXPECT_FALSE(weight_coefficients_fault({0, 0, 1e302, 1, 102}));
+  EXPECT_TRUE(weight_coefficients_fault({0, 0, 0, 1, 103}));
+  EXPECT_TRUE(weight_coefficients_fault({1e306, -1e306, 1e306, 0, 0}));  // inf - inf
 }
 
 }  // namespace
