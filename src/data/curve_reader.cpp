@@ -387,11 +387,22 @@ void read_input_files(Console& console, Curve_table& curves, Fit_parameters& par
   console.empty_line();
   console.exact(names_prompt_1);
   console.exact(names_prompt_2);
+  // The list always runs to its blank line: a name beyond the capacity is
+  // named and dropped, never left to be taken as the answer to a later prompt.
   std::vector<std::string> names;
-  while (names.size() < static_cast<std::size_t>(max_curves)) {
+  for (;;) {
     const auto line = console.read_line(file_name_length);
     if (!line || is_blank(*line)) break;  // the end of input counts as a blank line
+    if (names.size() == static_cast<std::size_t>(max_curves)) {
+      console.exact("NOTE: Not read: " + std::string(trim(*line)));
+      continue;
+    }
     names.emplace_back(trim(*line));
+    if (names.size() == static_cast<std::size_t>(max_curves)) {
+      console.exact("NOTE: At most " + fmt_i0(max_curves) +
+                    " curves are read; further names are not read (end the list with a blank "
+                    "line)");
+    }
   }
   if (names.empty()) orderly_stop(console, "***NO DATA FILES ENTERED, PROGRAM ENDED! ***");
 

@@ -37,9 +37,10 @@ constexpr double max_curve_value = 1.0e3;
 // The largest replicate count of a point: it multiplies the point's weight.
 constexpr double max_replicates = 1.0e6;
 
-// Asks for up to 50 curve file names, reads every file into the table, echoes
-// what it read and sets n_curves, n_points and n_ligands of `params`. Ends the
-// program with an orderly stop when no data can be read.
+// Asks for curve file names up to a blank line (at most 50 are read), reads
+// every file into the table, echoes what it read and sets n_curves, n_points
+// and n_ligands of `params`. Ends the program with an orderly stop when no
+// data can be read.
 void read_input_files(Console& console, Curve_table& curves, Fit_parameters& params);
 
 // Reads one curve file (already known to exist) into `curve`, echoing it.

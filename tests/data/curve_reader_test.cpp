@@ -80,10 +80,14 @@ TEST_F(CurveReader, CapacityAndLastChanceForAMissingFile) {
   ASSERT_TRUE(read("BIG\nNOPE\nBIG\n\n\n"));
   EXPECT_EQ(params.n_curves, 1);
   EXPECT_TRUE(dialogue->has_line("NOTE: Not read: NOPE BIG"));
+  // Names beyond the 50th are named and dropped up to the blank line, so
+  // that the next answer is not taken for one.
   std::string fifty;
   for (int i = 0; i < max_curves; ++i) fifty += "BIG\n";
-  ASSERT_TRUE(read(fifty + "never read\n"));
+  ASSERT_TRUE(read(fifty + "X51\nX52\n\nNEXT\n"));
   EXPECT_EQ(params.n_curves, max_curves);
+  EXPECT_TRUE(dialogue->has_line("NOTE: Not read: X52"));
+  EXPECT_EQ(dialogue->console().read_line(80), "NEXT");
 }
 
 std::string warned(int line, const std::string& what) {
