@@ -124,11 +124,12 @@ bool begin_output_files(Analysis& a, bool scatchard) {
   return true;
 }
 
-// Read and order the curves. False when a file cannot be written.
+// Read and order the curves. False when no curve was read or a file cannot
+// be written.
 bool read_curves(Analysis& a) {
   a.params.name.fill("*");
   a.params.n_points = 0;
-  read_input_files(a.console, a.curves, a.params);
+  if (!read_input_files(a.console, a.curves, a.params)) return false;
 
   bool any_saturation_like = false;
   for (int i = 0; i < a.params.n_curves; ++i) {

@@ -44,6 +44,11 @@ std::vector<std::string> read_lines(std::istream& in) {
   return lines;
 }
 
+// Names the file as it was looked for: the entered name with ".CRV".
+std::string not_found(const std::string& name) {
+  return "ERROR: File " + name + ".CRV was not found.";
+}
+
 std::string at_line(const std::string& file, std::size_t line_number) {
   return file + ", line " + fmt_i0(static_cast<long long>(line_number)) + ": ";
 }
@@ -380,7 +385,7 @@ void read_curve_stream(Console& console, std::istream& in, const std::string& fi
   console.empty_line();
 }
 
-void read_input_files(Console& console, Curve_table& curves, Fit_parameters& params) {
+bool read_input_files(Console& console, Curve_table& curves, Fit_parameters& params) {
   deallocate_all_curves(curves, max_curves);
   params.n_curves = 0;
 
@@ -413,8 +418,7 @@ void read_input_files(Console& console, Curve_table& curves, Fit_parameters& par
     console.exact("READ FILENAME FOR CURVE #" + fmt_i(i + 1, 2));
     auto path = find_curve_file(names[i]);
     if (path.empty()) {
-      console.exact("ERROR: Cannot open file " + names[i] + ".CRV");
-      console.exact(no_file_read);
+      console.exact(not_found(names[i]));
       console.empty_line();
       console.exact(" CURVE #" + fmt_i(i + 1, 2));
       console.exact("RE-ENTER THE DATA FILE NAME(S), (NO \".CRV\" EXTENSION)");
@@ -433,7 +437,7 @@ void read_input_files(Console& console, Curve_table& curves, Fit_parameters& par
       names[i] = std::string(trim(*line));
       path = find_curve_file(names[i]);
       if (path.empty()) {
-        console.exact("ERROR: Cannot open file " + names[i] + ".CRV");
+        console.exact(not_found(names[i]));
         orderly_stop(console, no_file_read);
       }
     }
@@ -449,10 +453,15 @@ void read_input_files(Console& console, Curve_table& curves, Fit_parameters& par
     params.n_ligands =
         std::max({params.n_ligands, curves[i].varying_ligand, curves[i].labelled_ligand});
   }
+  if (n_curves == 0) {
+    console.exact("NOTE: No curve was read; the analysis is abandoned.");
+    return false;
+  }
   if (params.n_points == 0) orderly_stop(console, "***NO DATA READ: File is empty***");
   console.exact("Total: " + fmt_i(params.n_points, 4) + " points from " + fmt_i(n_curves, 4) +
                 " curves");
   console.empty_line();
+  return true;
 }
 
 }  // namespace kelvora

@@ -39,9 +39,12 @@ constexpr double max_replicates = 1.0e6;
 
 // Asks for curve file names up to a blank line (at most 50 are read), reads
 // every file into the table, echoes what it read and sets n_curves, n_points
-// and n_ligands of `params`. Ends the program with an orderly stop when no
-// data can be read.
-void read_input_files(Console& console, Curve_table& curves, Fit_parameters& params);
+// and n_ligands of `params`. A name that matches no file is asked once more;
+// a blank answer ends the list with the curves read so far. False when that
+// leaves no curve at all: the analysis is abandoned. Ends the program with an
+// orderly stop when no name is entered, the name asked again matches no file
+// either, or the curves read hold no data point.
+[[nodiscard]] bool read_input_files(Console& console, Curve_table& curves, Fit_parameters& params);
 
 // Reads one curve file (already known to exist) into `curve`, echoing it.
 // `normalise` allows a single saturation curve of ligand 2..4 to be renamed

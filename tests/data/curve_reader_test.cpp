@@ -15,6 +15,8 @@ namespace {
 using testing::write_text;
 using Lines = std::vector<std::string>;
 
+const std::string last_chance = "*** THIS IS YOUR LAST CHANCE TO ENTER FILENAME!";
+
 const std::string sat = "\"Receptor binding\"\n0.0, 0.0, 0.001, 0.0, 0.0\n1, 1\n0.0\n";
 
 class CurveReader : public ::testing::Test {
@@ -23,7 +25,7 @@ class CurveReader : public ::testing::Test {
   bool read(const std::string& answers) {
     dialogue = std::make_unique<testing::Dialogue>(answers);
     try {
-      read_input_files(dialogue->console(), curves, params);
+      curves_read = read_input_files(dialogue->console(), curves, params);
       return true;
     } catch (const Orderly_stop&) {
       return false;
@@ -41,6 +43,7 @@ class CurveReader : public ::testing::Test {
   std::unique_ptr<testing::Dialogue> dialogue;
   Curve_table curves;
   Fit_parameters params;
+  bool curves_read = false;
 };
 
 TEST_F(CurveReader, ReadsSaturationAndCompetitionCurves) {
@@ -80,6 +83,11 @@ TEST_F(CurveReader, CapacityAndLastChanceForAMissingFile) {
   ASSERT_TRUE(read("BIG\nNOPE\nBIG\n\n\n"));
   EXPECT_EQ(params.n_curves, 1);
   EXPECT_TRUE(dialogue->has_line("NOTE: Not read: NOPE BIG"));
+  EXPECT_TRUE(curves_read);
+  // With no curve read at all, the analysis is abandoned; the program goes on.
+  ASSERT_TRUE(read("NOPE\n\n"));
+  EXPECT_FALSE(curves_read);
+  EXPECT_EQ(notices(), (Lines{"ERROR: File NOPE.CRV was not found.", last_chance}));
   // Names beyond the 50th are named and dropped up to the blank line, so
   // that the next answer is not taken for one.
   std::string fifty;
@@ -142,8 +150,8 @@ INSTANTIATE_TEST_SUITE_P(Table, CurveReaderCases, ::testing::Values(
     Case{"CompetitionInNanomolar", "t\n0 0 1 0 0\n2 1\n1.5\n0 1.6 1\n10 1 1\n", 2,
          {warned(4, molar), warned(5, above_total)}},
     Case{"NoName", "", -1, {"***NO DATA FILES ENTERED, PROGRAM ENDED! ***"}, ""},
-    Case{"LastChanceMissingToo", "", -1, {"ERROR: Cannot open file A.CRV", no_file,
-         "*** THIS IS YOUR LAST CHANCE TO ENTER FILENAME!", "ERROR: Cannot open file B.CRV", no_file}, "A\n\nB\n"},
+    Case{"LastChanceMissingToo", "", -1, {"ERROR: File A.CRV was not found.", last_chance,
+         "ERROR: File B.CRV was not found.", no_file}, "A\n\nB\n"},
     Case{"NoDataPoints", sat + "!\n", -1, {"***NO DATA READ: File is empty***"}},
     Case{"EmptyFile", "", -1, refused(1, "missing; the file must begin with a title line")},
     Case{"TextInLine2", "t\n0 0 x 0 0\n1 1\n0\n", -1,
