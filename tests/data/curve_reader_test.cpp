@@ -83,13 +83,11 @@ TEST_F(CurveReader, CapacityAndLastChanceForAMissingFile) {
   ASSERT_TRUE(read("BIG\nNOPE\nBIG\n\n\n"));
   EXPECT_EQ(params.n_curves, 1);
   EXPECT_TRUE(dialogue->has_line("NOTE: Not read: NOPE BIG"));
-  EXPECT_TRUE(curves_read);
   // With no curve read at all, the analysis is abandoned; the program goes on.
   ASSERT_TRUE(read("NOPE\n\n"));
   EXPECT_FALSE(curves_read);
   EXPECT_EQ(notices(), (Lines{"ERROR: File NOPE.CRV was not found.", last_chance}));
-  // Names beyond the 50th are named and dropped up to the blank line, so
-  // that the next answer is not taken for one.
+  // Names beyond the 50th are dropped up to the blank line, not left for the next prompt.
   std::string fifty;
   for (int i = 0; i < max_curves; ++i) fifty += "BIG\n";
   ASSERT_TRUE(read(fifty + "X51\nX52\n\nNEXT\n"));
@@ -166,7 +164,6 @@ INSTANTIATE_TEST_SUITE_P(Table, CurveReaderCases, ::testing::Values(
          "a competition curve needs a total labelled ligand concentration of at least 1.0E-30 M")},
     Case{"NaNDataValue", sat + "1e-9 1e-10 1\n2e-9 NaN 1\n", -1,
          refused(6, "a value is not a finite number")},
-    // Values at the limits are taken; beyond them the sum of squares could overflow.
     Case{"AtTheLimits", sat + "1e3 -1e3 1e6\n", 1,
          {warned(5, molar), warned(5, "a bound value is negative")}},
     Case{"HugeBound", sat + "1e-9 1.1e3 1\n", -1, refused(5, "1.1e3" + too_large)},
