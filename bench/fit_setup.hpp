@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -56,7 +57,8 @@ inline void set_up_example_analysis(Analysis_setup& a, const std::vector<std::st
   std::istringstream in(answers);
   std::ostringstream out;
   Console console(in, out);
-  read_input_files(console, a.curves, a.params);
+  if (!read_input_files(console, a.curves, a.params))
+    throw std::runtime_error("the example curve files were not read");
   reorder_curves_saturation_first(console, a.curves, a.params);
   a.params.n_sites = sites;
   setup_parameter_names(a.params);

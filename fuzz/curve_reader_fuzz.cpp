@@ -24,8 +24,8 @@ class Discard_buffer : public std::streambuf {
   std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
 };
 
-bool squarable(double v) {
-  return std::isfinite(v * v);
+bool admissible(double v) {
+  return std::abs(v) <= kelvora::max_curve_value;
 }
 
 // What the binding model and the objective assume of an accepted curve.
@@ -37,10 +37,10 @@ bool curve_is_sound(const kelvora::Curve_data& curve) {
     if (ligand < 1 || ligand > 2) return false;
   if (weight_coefficients_fault(curve.weight_coef)) return false;
   for (int j = 0; j < curve.n_points; ++j) {
-    if (!squarable(curve.bound[j])) return false;
-    if (!(curve.replicates[j] > 0.0) || !std::isfinite(curve.replicates[j])) return false;
+    if (!admissible(curve.bound[j])) return false;
+    if (!(curve.replicates[j] > 0.0) || !(curve.replicates[j] <= max_replicates)) return false;
     for (const double total : curve.total[j])
-      if (!squarable(total)) return false;
+      if (!admissible(total)) return false;
     if (!curve.is_saturation_curve() &&
         !(curve.total_of(j, curve.labelled_ligand) >= min_competition_hot))
       return false;

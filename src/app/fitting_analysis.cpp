@@ -141,7 +141,7 @@ bool open_output_files(Analysis& a) {
 bool read_curves(Analysis& a) {
   a.params.name.fill("*");
   a.params.n_points = 0;
-  read_input_files(a.console, a.curves, a.params);
+  if (!read_input_files(a.console, a.curves, a.params)) return false;
 
   a.inputs.clear();
   a.scatchard_wanted = false;

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <fstream>
 #include <istream>
-#include <limits>
 #include <optional>
 #include <tuple>
 #include <utility>
@@ -29,9 +28,10 @@ constexpr std::string_view invalid_file = "***INVALID DATA FILE, PROGRAM ENDED! 
 // The binding model works with one or two ligands.
 constexpr int max_model_ligands = 2;
 
-// Concentrations and bound values enter the sum of squares squared; beyond
-// this magnitude the square is not a finite double.
-const double max_squarable = std::sqrt(std::numeric_limits<double>::max());
+std::string too_large_value(std::string_view item) {
+  return std::string(item) + " is too large: a concentration or bound value may be at most " +
+         fmt_es(max_curve_value, 7, 1) + " M in magnitude";
+}
 
 // The lines of a text stream without their line ends (LF or CR LF).
 std::vector<std::string> read_lines(std::istream& in) {
@@ -42,6 +42,11 @@ std::vector<std::string> read_lines(std::istream& in) {
     lines.push_back(std::move(line));
   }
   return lines;
+}
+
+// Names the file as it was looked for: the entered name with ".CRV".
+std::string not_found(const std::string& name) {
+  return "ERROR: File " + name + ".CRV was not found.";
 }
 
 std::string at_line(const std::string& file, std::size_t line_number) {
@@ -112,7 +117,7 @@ class Data_reader {
           end_at(item, li + 1);
           return ignored_;
         }
-        if (take(*v, li + 1)) break;  // numbers after the third on a line are ignored
+        if (take(*v, item, li + 1)) break;  // numbers after the third on a line are ignored
       }
     }
     if (have_ > 0) warn_incomplete();
@@ -149,23 +154,27 @@ class Data_reader {
   }
 
   void end_at(std::string_view item, std::size_t line) {
-    if (item.empty()) {
-      warn(line, "an empty item between commas; the data end here");
-    } else if (looks_like_a_number(item)) {
-      warn(line, std::string(item) + " is not a number; the data end here");
-    }
+    // A mistyped number would silently drop every point after it, so the
+    // file is refused rather than fitted on part of its data.
+    if (looks_like_a_number(item))
+      refuse_file(console_, file_, line, std::string(item) + " is not a number");
+    if (item.empty()) warn(line, "an empty item between commas; the data end here");
     // Any other item (a comment line beginning with a letter or "!") ends
     // the data as intended.
     if (have_ > 0) warn_incomplete();
   }
 
-  // Adds one number; true when it completed a point.
-  bool take(double v, std::size_t line) {
+  // Adds one number, `item` as written; true when it completed a point.
+  bool take(double v, std::string_view item, std::size_t line) {
     // The replicate count multiplies a weight; a concentration or a bound
     // value is squared in the sum of squares.
     if (!std::isfinite(v)) refuse_file(console_, file_, line, "a value is not a finite number");
-    if (have_ < 2 && std::abs(v) > max_squarable)
-      refuse_file(console_, file_, line, "a value is too large; its square is not a finite number");
+    if (have_ < 2 && std::abs(v) > max_curve_value)
+      refuse_file(console_, file_, line, too_large_value(item));
+    if (have_ == 2 && v > max_replicates)
+      refuse_file(console_, file_, line,
+                  std::string(item) + " is too large: a replicate count may be at most " +
+                      fmt_i0(static_cast<long long>(max_replicates)));
     numbers_[have_++] = Number{v, line};
     if (have_ < 3) return false;
     have_ = 0;
@@ -261,6 +270,16 @@ std::optional<std::string_view> weight_coefficients_fault(
     const std::array<double, n_weight_coefs>& a) {
   if (a[0] == 0.0 && a[1] == 0.0 && a[2] == 0.0 && a[3] == 0.0)
     return "a0, a1, a2 and a3 are all zero, so no point could get a weight";
+  // Y never exceeds max_curve_value (>= 1), where every term has its largest
+  // magnitude. Beyond a finite bound an infinite variance would give a point
+  // weight 0, and infinite terms of opposite signs a variance that is NaN.
+  static_assert(max_curve_value == 1.0e3);
+  const double y_max = max_curve_value;
+  double magnitude = std::abs(a[0]) + std::abs(a[1]) * y_max + std::abs(a[2]) * y_max * y_max;
+  if (a[3] != 0.0) magnitude += std::abs(a[3]) * std::pow(y_max, a[4]);
+  if (!std::isfinite(magnitude))
+    return "a0 + a1 Y + a2 Y^2 + a3 |Y|^a4 is not a finite number for every Y up to 1.0E+03 M, "
+           "so a weight could be 0 or not a number";
   constexpr std::string_view not_positive =
       "a0 + a1 Y + a2 Y^2 + a3 |Y|^a4 is not positive for every Y > 0, so a weight could be "
       "negative or infinite";
@@ -336,9 +355,10 @@ void read_curve_stream(Console& console, std::istream& in, const std::string& fi
   // present (the same rule as is_competition_assay).
   if (!curve.is_saturation_curve() && !(hot >= min_competition_hot))
     refuse_file(console, file, 4,
-                "a competition curve needs a total labelled ligand concentration above 0");
-  if (!curve.is_saturation_curve() && hot > max_squarable)
-    refuse_file(console, file, 4, "a value is too large; its square is not a finite number");
+                "a competition curve needs a total labelled ligand concentration of at least " +
+                    fmt_es(min_competition_hot, 7, 1) + " M");
+  if (!curve.is_saturation_curve() && hot > max_curve_value)
+    refuse_file(console, file, 4, too_large_value(split_items(lines[3])[0]));
 
   console.exact("CURVE FILE: " + file);
   console.exact("TITLE: " + title);
@@ -365,18 +385,29 @@ void read_curve_stream(Console& console, std::istream& in, const std::string& fi
   console.empty_line();
 }
 
-void read_input_files(Console& console, Curve_table& curves, Fit_parameters& params) {
+bool read_input_files(Console& console, Curve_table& curves, Fit_parameters& params) {
   deallocate_all_curves(curves, max_curves);
   params.n_curves = 0;
 
   console.empty_line();
   console.exact(names_prompt_1);
   console.exact(names_prompt_2);
+  // The list always runs to its blank line: a name beyond the capacity is
+  // named and dropped, never left to be taken as the answer to a later prompt.
   std::vector<std::string> names;
-  while (names.size() < static_cast<std::size_t>(max_curves)) {
+  for (;;) {
     const auto line = console.read_line(file_name_length);
     if (!line || is_blank(*line)) break;  // the end of input counts as a blank line
+    if (names.size() == static_cast<std::size_t>(max_curves)) {
+      console.exact("NOTE: Not read: " + std::string(trim(*line)));
+      continue;
+    }
     names.emplace_back(trim(*line));
+    if (names.size() == static_cast<std::size_t>(max_curves)) {
+      console.exact("NOTE: At most " + fmt_i0(max_curves) +
+                    " curves are read; further names are not read (end the list with a blank "
+                    "line)");
+    }
   }
   if (names.empty()) orderly_stop(console, "***NO DATA FILES ENTERED, PROGRAM ENDED! ***");
 
@@ -387,8 +418,7 @@ void read_input_files(Console& console, Curve_table& curves, Fit_parameters& par
     console.exact("READ FILENAME FOR CURVE #" + fmt_i(i + 1, 2));
     auto path = find_curve_file(names[i]);
     if (path.empty()) {
-      console.exact("ERROR: Cannot open file " + names[i] + ".CRV");
-      console.exact(no_file_read);
+      console.exact(not_found(names[i]));
       console.empty_line();
       console.exact(" CURVE #" + fmt_i(i + 1, 2));
       console.exact("RE-ENTER THE DATA FILE NAME(S), (NO \".CRV\" EXTENSION)");
@@ -407,7 +437,7 @@ void read_input_files(Console& console, Curve_table& curves, Fit_parameters& par
       names[i] = std::string(trim(*line));
       path = find_curve_file(names[i]);
       if (path.empty()) {
-        console.exact("ERROR: Cannot open file " + names[i] + ".CRV");
+        console.exact(not_found(names[i]));
         orderly_stop(console, no_file_read);
       }
     }
@@ -423,10 +453,15 @@ void read_input_files(Console& console, Curve_table& curves, Fit_parameters& par
     params.n_ligands =
         std::max({params.n_ligands, curves[i].varying_ligand, curves[i].labelled_ligand});
   }
+  if (n_curves == 0) {
+    console.exact("NOTE: No curve was read; the analysis is abandoned.");
+    return false;
+  }
   if (params.n_points == 0) orderly_stop(console, "***NO DATA READ: File is empty***");
   console.exact("Total: " + fmt_i(params.n_points, 4) + " points from " + fmt_i(n_curves, 4) +
                 " curves");
   console.empty_line();
+  return true;
 }
 
 }  // namespace kelvora

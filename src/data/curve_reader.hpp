@@ -7,9 +7,9 @@
 //   line 5+  one point per line: total varying ligand [M], bound [M], replicates
 // The data end at the end of the file or at the first item that is not a
 // number, so comment text may follow them. Nothing is misread silently: a
-// point completed from a following line, a point left incomplete, an item
-// that looks like a mistyped number and implausible values are reported, and
-// what the binding model cannot take is refused.
+// point completed from a following line, a point left incomplete and
+// implausible values are reported; an item that looks like a mistyped number
+// and what the binding model cannot take are refused.
 
 #include <array>
 #include <filesystem>
@@ -24,10 +24,27 @@ namespace kelvora {
 
 class Console;
 
-// Asks for up to 50 curve file names, reads every file into the table, echoes
-// what it read and sets n_curves, n_points and n_ligands of `params`. Ends the
-// program with an orderly stop when no data can be read.
-void read_input_files(Console& console, Curve_table& curves, Fit_parameters& params);
+// The largest magnitude [M] of a concentration or bound value in a curve
+// file. No solution is more concentrated than about 1e3 M (water is 55 M),
+// and the limit keeps the weighted sum of squares far from overflow: a
+// predicted bound value never exceeds its total, so a residual is at most
+// 2e3, a weight at most r / 1e-30 (the floored variance) <= 1e36, a term at
+// most 4e42, and the sum over 50 curves of 1000 points, even times the 1e6
+// penalty of a negative parameter vector, stays below 1e54 -- so that its
+// square, as in the derivatives of the fit, is finite too.
+constexpr double max_curve_value = 1.0e3;
+
+// The largest replicate count of a point: it multiplies the point's weight.
+constexpr double max_replicates = 1.0e6;
+
+// Asks for curve file names up to a blank line (at most 50 are read), reads
+// every file into the table, echoes what it read and sets n_curves, n_points
+// and n_ligands of `params`. A name that matches no file is asked once more;
+// a blank answer ends the list with the curves read so far. False when that
+// leaves no curve at all: the analysis is abandoned. Ends the program with an
+// orderly stop when no name is entered, the name asked again matches no file
+// either, or the curves read hold no data point.
+[[nodiscard]] bool read_input_files(Console& console, Curve_table& curves, Fit_parameters& params);
 
 // Reads one curve file (already known to exist) into `curve`, echoing it.
 // `normalise` allows a single saturation curve of ligand 2..4 to be renamed
@@ -40,7 +57,8 @@ void read_curve_stream(Console& console, std::istream& in, const std::string& fi
                        Curve_data& curve, bool normalise);
 
 // Why a set of weighting coefficients a0..a4 is refused; nothing when every
-// predicted value Y >= 0 gets a positive weight that is a number.
+// predicted value Y >= 0 gets a positive weight that is a number, and the
+// variance is a finite number for every Y up to max_curve_value.
 std::optional<std::string_view> weight_coefficients_fault(
     const std::array<double, n_weight_coefs>& a);
 

@@ -123,7 +123,9 @@ TEST(Analysis, OutputFileThatCannotBeCreatedReturnsToTheMenu) {
 TEST(Analysis, AnAnalysisThatReadsNoCurveLeavesOlderResultsAsTheyWere) {
   Scratch_folder folder;
   testing::write_text("stem.out", "older results\n");
-  Session run("1\nstem\n\n5\n");
+  // A missing file, then a blank answer: back to the menu. Then no name at all.
+  Session run("1\nstem\nNOPE\n\n\n1\nstem\n\n5\n");
+  EXPECT_EQ(run.count(" MAIN MENU:"), 2);
   EXPECT_NE(run.status, 0);
   EXPECT_EQ(run.dialogue.lines().back(), "***NO DATA FILES ENTERED, PROGRAM ENDED! ***");
   EXPECT_EQ(testing::read_text("stem.out"), "older results\n");

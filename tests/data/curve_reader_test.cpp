@@ -15,6 +15,8 @@ namespace {
 using testing::write_text;
 using Lines = std::vector<std::string>;
 
+const std::string last_chance = "*** THIS IS YOUR LAST CHANCE TO ENTER FILENAME!";
+
 const std::string sat = "\"Receptor binding\"\n0.0, 0.0, 0.001, 0.0, 0.0\n1, 1\n0.0\n";
 
 class CurveReader : public ::testing::Test {
@@ -23,7 +25,7 @@ class CurveReader : public ::testing::Test {
   bool read(const std::string& answers) {
     dialogue = std::make_unique<testing::Dialogue>(answers);
     try {
-      read_input_files(dialogue->console(), curves, params);
+      curves_read = read_input_files(dialogue->console(), curves, params);
       return true;
     } catch (const Orderly_stop&) {
       return false;
@@ -41,6 +43,7 @@ class CurveReader : public ::testing::Test {
   std::unique_ptr<testing::Dialogue> dialogue;
   Curve_table curves;
   Fit_parameters params;
+  bool curves_read = false;
 };
 
 TEST_F(CurveReader, ReadsSaturationAndCompetitionCurves) {
@@ -80,10 +83,17 @@ TEST_F(CurveReader, CapacityAndLastChanceForAMissingFile) {
   ASSERT_TRUE(read("BIG\nNOPE\nBIG\n\n\n"));
   EXPECT_EQ(params.n_curves, 1);
   EXPECT_TRUE(dialogue->has_line("NOTE: Not read: NOPE BIG"));
+  // With no curve read at all, the analysis is abandoned; the program goes on.
+  ASSERT_TRUE(read("NOPE\n\n"));
+  EXPECT_FALSE(curves_read);
+  EXPECT_EQ(notices(), (Lines{"ERROR: File NOPE.CRV was not found.", last_chance}));
+  // Names beyond the 50th are dropped up to the blank line, not left for the next prompt.
   std::string fifty;
   for (int i = 0; i < max_curves; ++i) fifty += "BIG\n";
-  ASSERT_TRUE(read(fifty + "never read\n"));
+  ASSERT_TRUE(read(fifty + "X51\nX52\n\nNEXT\n"));
   EXPECT_EQ(params.n_curves, max_curves);
+  EXPECT_TRUE(dialogue->has_line("NOTE: Not read: X52"));
+  EXPECT_EQ(dialogue->console().read_line(80), "NEXT");
 }
 
 std::string warned(int line, const std::string& what) {
@@ -98,6 +108,8 @@ const std::string discarded = "fewer than three numbers; the incomplete point is
 const std::string above_total = "a bound value is above the total labelled ligand concentration";
 const std::string molar = "a concentration is above 1 M; concentrations must be given in M";
 const std::string unsupported = "ligand numbers 3 and 4 are not supported; use 1 or 2";
+const std::string too_large =
+    " is too large: a concentration or bound value may be at most 1.0E+03 M in magnitude";
 const std::string no_file = "***NO DATA FILE READ, PROGRAM ENDED! ***";
 
 struct Case {
@@ -124,8 +136,8 @@ INSTANTIATE_TEST_SUITE_P(Table, CurveReaderCases, ::testing::Values(
     // The third number comes from the next line, whose other numbers are ignored.
     Case{"Wrapped", sat + "1e-9 1e-10\n2 9 9\n\n3e-9\n\n2e-10, 1\n", 2,
          {warned(5, wrapped + "6"), warned(8, wrapped + "10")}},
-    Case{"Typo", sat + "1e-9 1e-10 1\n2e-9 1.000000E-O9 1\n3e-9 1e-10 1\n", 1,
-         {warned(6, "1.000000E-O9 is not a number; the data end here"), warned(6, discarded)}},
+    Case{"Typo", sat + "1e-9 1e-10 1\n2e-9 1.000000E-O9 1\n3e-9 1e-10 1\n", -1,
+         refused(6, "1.000000E-O9 is not a number")},
     Case{"EmptyItem", sat + "1e-9 1e-10 1\n\n,1e-9 1\n", 1,
          {warned(7, "an empty item between commas; the data end here")}},
     Case{"IncompleteAtTheEnd", sat + "1e-9 1e-10 1\n-.5e-9 1e-10\n", 1, {warned(6, discarded)}},
@@ -136,8 +148,8 @@ INSTANTIATE_TEST_SUITE_P(Table, CurveReaderCases, ::testing::Values(
     Case{"CompetitionInNanomolar", "t\n0 0 1 0 0\n2 1\n1.5\n0 1.6 1\n10 1 1\n", 2,
          {warned(4, molar), warned(5, above_total)}},
     Case{"NoName", "", -1, {"***NO DATA FILES ENTERED, PROGRAM ENDED! ***"}, ""},
-    Case{"LastChanceMissingToo", "", -1, {"ERROR: Cannot open file A.CRV", no_file,
-         "*** THIS IS YOUR LAST CHANCE TO ENTER FILENAME!", "ERROR: Cannot open file B.CRV", no_file}, "A\n\nB\n"},
+    Case{"LastChanceMissingToo", "", -1, {"ERROR: File A.CRV was not found.", last_chance,
+         "ERROR: File B.CRV was not found.", no_file}, "A\n\nB\n"},
     Case{"NoDataPoints", sat + "!\n", -1, {"***NO DATA READ: File is empty***"}},
     Case{"EmptyFile", "", -1, refused(1, "missing; the file must begin with a title line")},
     Case{"TextInLine2", "t\n0 0 x 0 0\n1 1\n0\n", -1,
@@ -148,12 +160,18 @@ INSTANTIATE_TEST_SUITE_P(Table, CurveReaderCases, ::testing::Values(
     Case{"CompetitionOfLigand3", "t\n1 0 0 0 0\n1, 3\n1e-9\n", -1, refused(3, unsupported)},
     Case{"SaturationOfLigand3BesideAnother", "t\n1 0 0 0 0\n3 3\n0\n", -1, refused(3, unsupported),
          "S\nF\n"},
-    Case{"NoHotOnACompetitionCurve", "t\n1 0 0 0 0\n1 2\n-1e-9\n", -1,
-         refused(4, "a competition curve needs a total labelled ligand concentration above 0")},
+    Case{"NoHotOnACompetitionCurve", "t\n1 0 0 0 0\n1 2\n1e-300\n", -1, refused(4,
+         "a competition curve needs a total labelled ligand concentration of at least 1.0E-30 M")},
     Case{"NaNDataValue", sat + "1e-9 1e-10 1\n2e-9 NaN 1\n", -1,
          refused(6, "a value is not a finite number")},
-    Case{"HugeConcentration", sat + "1e-9\n1e160 1\n", -1,
-         refused(6, "a value is too large; its square is not a finite number")}),
+    Case{"AtTheLimits", sat + "1e3 -1e3 1e6\n", 1,
+         {warned(5, molar), warned(5, "a bound value is negative")}},
+    Case{"HugeBound", sat + "1e-9 1.1e3 1\n", -1, refused(5, "1.1e3" + too_large)},
+    Case{"HugeConcentration", sat + "1e-9 1e-10 1\n-1e150 1e-10 1\n", -1,
+         refused(6, "-1e150" + too_large)},
+    Case{"HugeReplicateCount", sat + "1e-9 1e-10 1.000001e6\n", -1, refused(5,
+         "1.000001e6 is too large: a replicate count may be at most 1000000")},
+    Case{"HugeHot", "t\n1 0 0 0 0\n1 2\n2e3\n", -1, refused(4, "2e3" + too_large)}),
     [](const auto& test) { return std::string(test.param.name); });
 // clang-format on
 
@@ -184,6 +202,10 @@ TEST(WeightCoefficients, RefusedExactlyWhenADenominatorCanBeNonPositive) {
   // Positive everywhere, yet refused: a negative term beside a general power.
   EXPECT_FALSE(grid_finds_a_bad_denominator({1, 0, 1, -0.5, 1.5}));
   EXPECT_TRUE(weight_coefficients_fault({1, 0, 1, -0.5, 1.5}));
+  // Refused when the denominator overflows for a bound value up to 1e3 M.
+  EXPECT_FALSE(weight_coefficients_fault({0, 0, 1e302, 1, 102}));
+  EXPECT_TRUE(weight_coefficients_fault({0, 0, 0, 1, 103}));
+  EXPECT_TRUE(weight_coefficients_fault({1e306, -1e306, 1e306, 0, 0}));  // inf - inf
 }
 
 }  // namespace
