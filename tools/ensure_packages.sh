@@ -6,8 +6,8 @@ set -euo pipefail
 # GTK 3 with its C++ binding draws and shows the plots; a font for their text;
 # Boost.Math (headers) for the t and F distributions; OpenSSL's libcrypto for
 # the SHA-256 checksums of the input files.
-packages=(cmake ninja-build g++ pkg-config libgtkmm-3.0-dev fonts-dejavu-core libboost-dev
-  libssl-dev)
+packages=(cmake ninja-build g++ pkg-config libgtkmm-3.0-dev libx11-dev fonts-dejavu-core
+  libboost-dev libssl-dev)
 if [[ "${1:-}" == "--tests" ]]; then
   # Clang builds the suite a second time and builds the fuzz target
   # (libFuzzer comes with Clang's runtime libraries).

@@ -696,6 +696,7 @@ void report(Analysis& a) {
   }
   commit_results(a, interruption_text(a, bootstrap));
   if (interruption_requested()) return;  // no plot: the session ends
+  a.console.flush();  // the reports are out before a window may hold the session
 
   // The image files of the first fit are STEM_curveN; those of a refit carry
   // its number, so that a refit never replaces the plots of an earlier fit.

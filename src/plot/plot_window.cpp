@@ -1,7 +1,9 @@
 #include "plot/plot_window.hpp"
 
+#include <gdk/gdkx.h>
 #include <glibmm/miscutils.h>
 #include <gtk/gtk.h>
+#include <unistd.h>
 #include <gtkmm/filechooserdialog.h>
 #include <gtkmm/main.h>
 #include <gtkmm/messagedialog.h>
@@ -14,11 +16,25 @@
 #include "plot/image_files.hpp"
 #include "plot/painter.hpp"
 #include "plot/zozuv.hpp"
+#include "util/interruption.hpp"
 #include "util/text.hpp"
 
 namespace kelvora {
 
 namespace {
+
+// The X connection was lost (a killed server, a dropped remote display):
+// Xlib ends the process after this handler in any case. The result files
+// were complete before the first plot was shown, so the session can end at
+// once, saying so, and without the lock on the stem left behind.
+int on_display_lost(Display*) {
+  constexpr char message[] =
+      "\nThe plot window lost its display connection; the session ends. The result\n"
+      "files of the analysis were complete before the plot was shown.\n";
+  const ssize_t ignored = ::write(STDOUT_FILENO, message, sizeof message - 1);
+  (void)ignored;
+  end_at_once(1);
+}
 
 constexpr int default_width = 800;
 constexpr int default_height = 600;
@@ -60,6 +76,7 @@ bool open_display() {
   setenv("NO_AT_BRIDGE", "1", 0);
   opened = gtk_init_check(nullptr, nullptr) != FALSE;
   if (*opened) Gtk::Main::init_gtkmm_internals();
+  if (*opened && GDK_IS_X11_DISPLAY(gdk_display_get_default())) XSetIOErrorHandler(on_display_lost);
   return *opened;
 }
 

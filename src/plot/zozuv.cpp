@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <vector>
 
 #include "plot/painter.hpp"
@@ -16,19 +14,6 @@
 namespace kelvora::zozuv {
 
 namespace {
-
-// A window is on the screen. GTK ends the process (exit status 1) when the
-// display connection is lost; the exit handler then says what happened.
-bool window_on_screen = false;
-
-void say_display_lost() {
-  if (!window_on_screen) return;
-  std::fflush(stdout);
-  std::fputs("\nThe plot window lost its display connection; the session ends. The result\n"
-             "files of the analysis were complete before the plot was shown.\n",
-             stdout);
-  std::fflush(stdout);
-}
 
 // The live handles. Windows live on the thread that runs display_plot, so
 // the list is only touched there.
@@ -120,11 +105,8 @@ bool display_plot(Plot_handle* plot) {
   if (plot == nullptr) return false;
   if (!plot->window) {
     if (!open_display()) return false;
-    static const bool registered = std::atexit(say_display_lost) == 0;
-    (void)registered;
     plot->window = std::make_unique<Plot_window>(plot->id);
   }
-  window_on_screen = true;
   Plot_window& window = *plot->window;
   const std::string_view title = trim_right(plot->plot.title);
   if (!title.empty()) window.set_title(std::string(title));
@@ -157,7 +139,6 @@ bool display_plot(Plot_handle* plot) {
     }
     g_main_context_iteration(nullptr, TRUE);
   }
-  window_on_screen = false;
   plot->window.reset();
   run_pending_events();
   if (plot->closed) plot->closed();

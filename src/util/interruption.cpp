@@ -43,10 +43,8 @@ extern "C" void on_signal(int signal) {
                 "at once) ***\n");
     return;
   }
-  for (Path_slot* slot : {&temporary, &lock_file})
-    if (slot->set.load()) ::unlink(slot->path);
   write_error("\n");
-  ::_exit(interruption_exit_status(first ? signal : requested.load()));
+  end_at_once(interruption_exit_status(first ? signal : requested.load()));
 }
 
 }  // namespace
@@ -61,6 +59,12 @@ void install_interruption_handlers() {
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
   signal(SIGPIPE, SIG_IGN);
+}
+
+void end_at_once(int status) noexcept {
+  for (Path_slot* slot : {&temporary, &lock_file})
+    if (slot->set.load()) ::unlink(slot->path);
+  ::_exit(status);
 }
 
 bool interruption_requested() noexcept {

@@ -65,4 +65,8 @@ void set_temporary_in_progress(const std::string& path) noexcept;
 // Likewise the lock file of the stem being analysed (removed when released).
 void set_lock_file_in_use(const std::string& path) noexcept;
 
+// Ends the process now with `status`, removing the temporary in progress and
+// the lock file (async-signal-safe).
+[[noreturn]] void end_at_once(int status) noexcept;
+
 }  // namespace kelvora
