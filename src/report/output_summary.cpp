@@ -20,7 +20,7 @@ void write_output_summary(std::ostream& out, const Fit_parameters& params,
   for (int slot = 0; slot < params.n_params; ++slot) {
     const std::string name = fmt_left(params.name[slot], 10);
     const double value = params.value[slot];
-    out << name << " = " << fmt_es_or_na(value, 14, 6);
+    out << name << " = " << fmt_es(value, 14, 6);
     const int v = params.var_of_param[slot];
     if (params.is_constant[slot]) {
       out << " (FIXED)\n";
@@ -32,7 +32,7 @@ void write_output_summary(std::ostream& out, const Fit_parameters& params,
     }
     const double se = opt.se[v];
     const double cv = std::abs(value) > 1e-30 ? 100.0 * se / std::abs(value) : 0.0;
-    out << " +/- " << fmt_es_or_na(se, 11, 3);
+    out << " +/- " << fmt_es(se, 11, 3);
     if (cv >= 999.9 || std::isnan(cv)) {
       out << " (>999 %)\n";
     } else {
@@ -40,12 +40,12 @@ void write_output_summary(std::ostream& out, const Fit_parameters& params,
     }
     if (!params.name[slot].empty() && params.name[slot][0] == 'K' && value > 0.0) {
       // Kd = 1/K, and to first order SE(Kd) = SE(K) / K^2.
-      out << "          (Kd = " << fmt_es_or_na(1.0 / value, 14, 6) << " +/- "
-          << fmt_es_or_na(se / (value * value), 11, 3) << " [M])\n";
+      out << "          (Kd = " << fmt_es(1.0 / value, 14, 6) << " +/- "
+          << fmt_es(se / (value * value), 11, 3) << " [M])\n";
     }
     if (opt.has_intervals) {
-      out << "          (95% CI = " << fmt_es_or_na(opt.ci_lower[v], 14, 6) << " to "
-          << fmt_es_or_na(opt.ci_upper[v], 14, 6) << ")\n";
+      out << "          (95% CI = " << fmt_es(opt.ci_lower[v], 14, 6) << " to "
+          << fmt_es(opt.ci_upper[v], 14, 6) << ")\n";
     }
     for (const Ratio_only& group : ratio_only) {
       if (std::find(group.k_slots.begin(), group.k_slots.end(), slot) != group.k_slots.end())
@@ -56,14 +56,14 @@ void write_output_summary(std::ostream& out, const Fit_parameters& params,
     for (const std::string& line : wide_error_note(params, opt.se, opt.ci_lower, opt.ci_upper))
       out << ' ' << line << '\n';
   }
-  // MSE and AIC are N/A where they are not defined: without degrees of
+  // MSE and AIC show N/A where they are not defined: without degrees of
   // freedom (N <= P) there is no variance to estimate, and a zero S has no
   // logarithm.
   const Fit_statistics stats = fit_statistics(params.n_points, n_var, opt.ss);
   out << '\n'
-      << "SUM OF SQUARED RESIDUALS (SSQ) = " << fmt_es_or_na(stats.ss, 14, 6) << '\n'
-      << "RESIDUAL VARIANCE (MSE) = " << fmt_es_or_na(stats.mse, 14, 6) << '\n'
-      << "AKAIKE INFORMATION CRITERION (AIC) = " << fmt_es_or_na(stats.aic, 14, 6) << '\n'
+      << "SUM OF SQUARED RESIDUALS (SSQ) = " << fmt_es(stats.ss, 14, 6) << '\n'
+      << "RESIDUAL VARIANCE (MSE) = " << fmt_es(stats.mse, 14, 6) << '\n'
+      << "AKAIKE INFORMATION CRITERION (AIC) = " << fmt_es(stats.aic, 14, 6) << '\n'
       << "DEGREES OF FREEDOM = " << fmt_i(stats.df, 4) << "\n\n";
 }
 

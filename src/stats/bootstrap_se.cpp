@@ -270,7 +270,12 @@ bool write_bootstrap_samples_kelvora(Console& console, const Bootstrap_results& 
   out << '\n';
   for (std::size_t b = 0; b < results.samples.size(); ++b) {
     out << fmt_i(static_cast<long long>(b) + 1, 6);
-    for (int j = 0; j < P; ++j) out << ' ' << fmt_es(results.samples[b][j], 15, 6);
+    // A failed replicate has no values: its row says NaN, which programs
+    // that read the file take for a missing value.
+    for (int j = 0; j < P; ++j) {
+      const double x = results.samples[b][j];
+      out << ' ' << (std::isnan(x) ? fmt_a("NaN", 15) : fmt_es(x, 15, 6));
+    }
     out << '\n';
   }
   if (!replace_file(path, out.str())) {
