@@ -33,7 +33,8 @@ Fit_statistics fit_statistics(int n_points, int n_var, double ss) {
   const double n = n_points;
   const double p = n_var;
   s.mse = s.df > 0 && ss >= 0.0 ? ss / s.df : not_a_number;
-  s.aic = n_points > 0 && ss > 0.0 ? n * std::log(ss / n) + 2.0 * p : not_a_number;
+  // ln S - ln N rather than ln(S/N): the quotient of a tiny S underflows to 0.
+  s.aic = n_points > 0 && ss > 0.0 ? n * (std::log(ss) - std::log(n)) + 2.0 * p : not_a_number;
   s.aicc = s.df - 1 > 0 ? s.aic + 2.0 * p * (p + 1.0) / (s.df - 1.0) : not_a_number;
   return s;
 }

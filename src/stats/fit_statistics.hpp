@@ -11,7 +11,8 @@ namespace kelvora {
 //   AIC  = N ln(SS/N) + 2P
 //   AICc = AIC + 2P(P+1)/(N - P - 1)       (the small-sample correction)
 // A figure that is not defined is NaN: MSE when N <= P or SS < 0, AIC when
-// SS <= 0 or N <= 0, AICc also when N - P - 1 <= 0.
+// SS <= 0 or N <= 0, AICc also when N - P - 1 <= 0. AIC is finite for every
+// positive SS, also one so small that SS/N underflows.
 //   AIC: Akaike H, IEEE Trans. Autom. Control 19, 716-723 (1974).
 //   AICc: Hurvich CM, Tsai CL, Biometrika 76, 297-307 (1989).
 struct Fit_statistics {

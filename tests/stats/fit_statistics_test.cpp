@@ -36,6 +36,9 @@ TEST(FitStatistics, HandValuesAndUndefinedFigures) {
     EXPECT_TRUE(std::isnan(f.mse) && std::isnan(f.aic) && std::isnan(f.aicc)) << bad;
   }
   EXPECT_TRUE(std::isnan(fit_statistics(0, 0, 1.0).aic));
+  // An S so small that S/N underflows still has a finite AIC, below that of a larger S.
+  const double tiny_aic = fit_statistics(1000, 3, 5e-324).aic;
+  EXPECT_TRUE(std::isfinite(tiny_aic) && tiny_aic < fit_statistics(1000, 3, 1e-300).aic);
 }
 
 TEST(StudentT, MatchesTablesAndClosedForms) {
