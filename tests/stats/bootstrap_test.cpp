@@ -12,6 +12,7 @@
 #include "stats/bootstrap_se.hpp"
 #include "support/dialogue.hpp"
 #include "support/scratch_folder.hpp"
+#include "util/fields.hpp"
 #include "util/parallel.hpp"
 
 namespace kelvora {
@@ -117,6 +118,30 @@ TEST(BootstrapSe, SameSamplesWhateverTheNumberOfThreads) {
     for (int b = 0; b < 8; ++b)  // bit for bit, NaN rows included
       EXPECT_EQ(std::memcmp(one.samples[b].data(), three.samples[b].data(), 2 * sizeof(double)), 0);
   }
+}
+
+TEST(BootstrapSe, PointsAtOneConcentrationGetTheirValuesWithoutErrors) {
+  Synthetic s(1);
+  Curve_data& curve = s.curves[0];
+  for (int j = 0; j < 12; ++j) {
+    curve.total_of(j, 1) = 1e-9;
+    curve.bound[j] = Synthetic::model(curve.total[j].data(), s.p.value.data());
+  }
+  evaluate_model(s.curves, s.p, s.opt);
+  testing::Dialogue d("");
+  Random_generator rng;
+  calculate_bootstrap_se_kelvora(d.console(), s.curves, s.p, s.opt, 4, rng);
+  EXPECT_EQ(s.opt.determinacy, Determinacy::one_concentration);
+  // The values alone, the warning under the table, and no NaN or infinity.
+  const std::string text = d.transcript();
+  for (const std::string& part :
+       {"\n           K11" + fmt_es(s.p.value[0], 15, 4) + "\n          (Kd =",
+        "\n            R1" + fmt_es(s.p.value[1], 15, 4) + "\n            N1",
+        bar44 + "\nWARNING: The data do not determine the fitted parameters (all points at one "
+                "concentration).\n\nSUM OF",
+        std::string("AKAIKE INFORMATION CRITERION (AIC) =            N/A\n")})
+    EXPECT_NE(text.find(part), text.npos) << text;
+  for (const char* bad : {"NaN", "Inf"}) EXPECT_EQ(text.find(bad), text.npos) << bad;
 }
 
 TEST(BootstrapSe, AgreesWithTheLinearisedStandardErrors) {
