@@ -12,6 +12,7 @@
 #include "data/assay.hpp"
 #include "data/parameter_layout.hpp"
 #include "model/binding_model.hpp"
+#include "stats/fit_statistics.hpp"
 #include "util/order_statistics.hpp"
 
 namespace kelvora {
@@ -400,14 +401,26 @@ void competition_ic50_analysis_bootstrap(std::ostream& out, const Curve_table& c
                                          const Fit_parameters& params, Fit_results& results,
                                          Random_generator& rng, int B) {
   results.n_blocks = 0;
+  // The weighted sum of squares of the fit, from the curves as they stand.
+  double ss = 0.0;
+  for (int c = 0; c < params.n_curves; ++c) {
+    const Curve_data& curve = curves[c];
+    for (int j = 0; j < curve.n_points; ++j) {
+      const double residual = curve.bound[j] - curve.predicted[j];
+      ss += curve.weight[j] * residual * residual;
+    }
+  }
+  const Determinacy determinacy = data_determinacy(curves, params, ss);
   for (int c = 0; c < params.n_curves; ++c) {
     const Curve_data& curve = curves[c];
     if (curve.is_saturation_curve()) continue;
     ++results.n_blocks;
     const auto word = static_cast<std::uint32_t>(1000 * (c + 1) + 12345);
     rng.seed_fixed({word, word, word, word});
-    write_competition_block(out,
-                            analyse_competition_curve(curves, c, params, results.n_blocks, rng, B));
+    Competition_result result =
+        analyse_competition_curve(curves, c, params, results.n_blocks, rng, B);
+    result.determinacy = determinacy;
+    write_competition_block(out, result);
   }
 }
 

@@ -86,6 +86,9 @@ struct Competition_result {
   Bootstrap_summary ki_boot;
   double ki = 0.0;
   bool has_ki = false;
+  // Of the whole analysis: when its data do not determine the fitted
+  // parameters, the report says so and gives no bootstrap figures.
+  Determinacy determinacy = Determinacy::determined;
 };
 
 // Analyses competition curve `c` (0-based position in the table) of a fitted
@@ -116,6 +119,8 @@ void write_competition_block(std::ostream& out, const Competition_result& result
 // are skipped) and writes one block each to `out`. The generator is seeded
 // afresh for each curve with every seed word 1000 c + 12345, c the 1-based
 // position of the curve in the table; results.n_blocks counts the blocks.
+// Whether the data determine the parameters is judged from the curves'
+// weights and predicted values, which must belong to the parameter values.
 void competition_ic50_analysis_bootstrap(std::ostream& out, const Curve_table& curves,
                                          const Fit_parameters& params, Fit_results& results,
                                          Random_generator& rng, int B = 1000);

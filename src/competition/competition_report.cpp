@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "competition/competition_analysis.hpp"
+#include "stats/fit_statistics.hpp"
 #include "util/fields.hpp"
 
 namespace kelvora {
@@ -32,8 +33,13 @@ void value_line(std::ostream& out, std::string_view label, double value,
   out << label << fmt_es(value, 12, 5) << unit << '\n';
 }
 
-void interval_lines(std::ostream& out, std::string_view ci_label, std::string_view ratio_label,
-                    const Bootstrap_summary& summary) {
+// The bootstrap median, interval and interval ratio; none of them when the
+// data do not determine the parameters (the replicates would all agree).
+void bootstrap_lines(std::ostream& out, std::string_view median_label, std::string_view ci_label,
+                     std::string_view ratio_label, const Competition_result& r,
+                     const Bootstrap_summary& summary) {
+  if (r.determinacy != Determinacy::determined) return;
+  value_line(out, median_label, summary.median);
   out << ci_label << fmt_es(summary.lower, 12, 5) << " to " << fmt_es(summary.upper, 12, 5)
       << " M\n";
   out << ratio_label << fmt_f(summary.upper / summary.lower, 6, 2) << "x\n";
@@ -87,8 +93,9 @@ void write_ic50(std::ostream& out, const Competition_result& r) {
   }
   value_line(out, "IC50 (interpolated): ", r.ic50);
   value_line(out, "log(IC50):           ", std::log10(r.ic50), "");
-  value_line(out, "IC50 (bootstrap median): ", r.ic50_boot.median);
-  interval_lines(out, "95% CI (bootstrap):  ", "CI Ratio:            ", r.ic50_boot);
+  bootstrap_lines(out,
+                  "IC50 (bootstrap median): ", "95% CI (bootstrap):  ", "CI Ratio:            ", r,
+                  r.ic50_boot);
   out << (r.ic50_solved ? "Method:              Solved on the fitted model curve\n"
                         : "Method:              Estimated from closest point\n");
 }
@@ -106,8 +113,8 @@ void write_ki(std::ostream& out, const Competition_result& r) {
   out << '\n';
   value_line(out, "  Ki (calculated):     ", r.ki);
   value_line(out, "  log(Ki):             ", std::log10(r.ki), "");
-  value_line(out, "  Ki (bootstrap median):", r.ki_boot.median);
-  interval_lines(out, "  95% CI (bootstrap):  ", "  CI Ratio:            ", r.ki_boot);
+  bootstrap_lines(out, "  Ki (bootstrap median):", "  95% CI (bootstrap):  ",
+                  "  CI Ratio:            ", r, r.ki_boot);
   section(out, "COMPARISON TO FITTED Kd:", 24);
   if (r.n_sites == 1) {
     value_line(out, "  Ki (Cheng-Prusoff):  ", r.ki);
@@ -145,6 +152,7 @@ void write_competition_block(std::ostream& out, const Competition_result& r) {
   out << "Data points: " << fmt_i(r.n_points, 6) << '\n';
   out << "Number of receptor sites: " << fmt_i(r.n_sites, 2) << '\n';
   out << "Bootstrap iterations: " << fmt_i(r.n_replicates, 6) << '\n';
+  if (r.determinacy != Determinacy::determined) out << determinacy_warning(r.determinacy) << '\n';
   write_table(out, r);
   write_hill(out, r.hill);
   section(out, "BOOTSTRAP ANALYSIS:", 19);

@@ -77,6 +77,10 @@ struct Fit_parameters {
 
 using Variable_matrix = std::array<std::array<double, max_var>, max_var>;
 
+// Whether the data of an analysis can determine its fitted parameters, and
+// if not, why (data_determinacy in stats/fit_statistics.hpp decides).
+enum class Determinacy { determined, one_concentration, exact_fit };
+
 // The optimisers' shared working record.
 struct Optimization_data {
   std::array<double, max_var> beta{};
@@ -88,6 +92,9 @@ struct Optimization_data {
   std::array<double, max_var> ci_lower{};
   std::array<double, max_var> ci_upper{};
   bool has_intervals = false;
+  // Decided with the intervals: when the data do not determine the fitted
+  // parameters, the reports give their values without errors or intervals.
+  Determinacy determinacy = Determinacy::determined;
   Variable_matrix alpha{};
   Variable_matrix work{};
   double lambda = 0.0;

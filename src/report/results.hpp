@@ -28,7 +28,9 @@ std::string make_residual_plot(double value, int width = 40);
 // one) and the goodness-of-fit figures. An affinity of `ratio_only` gets a
 // line saying that only its ratio is determined. With intervals, the table is
 // followed by the note of wide_error_note (bootstrap_se.hpp) when a standard
-// error exceeds the width of its interval.
+// error exceeds the width of its interval. When opt.determinacy says the data
+// do not determine the parameters, the table gives the values alone and the
+// warning of determinacy_warning follows it.
 void write_output_summary(std::ostream& out, const Fit_parameters& params,
                           const Optimization_data& opt,
                           const std::vector<Ratio_only>& ratio_only = {});

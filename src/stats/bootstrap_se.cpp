@@ -53,8 +53,11 @@ bool refit_private_copy(Curve_table& set, Fit_parameters& p, std::vector<double>
   return true;
 }
 
-void store_in(Optimization_data& opt, const Bootstrap_results& results, int P) {
-  for (int j = 0; j < P && j < max_var; ++j) {
+// Stores the errors and intervals, and whether the data can give them a
+// meaning at all.
+void store_in(Optimization_data& opt, const Bootstrap_results& results, const Curve_table& curves,
+              const Fit_parameters& fit_params) {
+  for (int j = 0; j < fit_params.n_var && j < max_var; ++j) {
     opt.se[j] = results.std_error[j];
     opt.ci_lower[j] = results.ci_lower[j];
     opt.ci_upper[j] = results.ci_upper[j];
@@ -62,6 +65,7 @@ void store_in(Optimization_data& opt, const Bootstrap_results& results, int P) {
   // An interrupted run with too few replicates has none to give.
   opt.has_intervals =
       results.n_not_run == 0 || results.n_converged >= min_replicates_after_interruption;
+  opt.determinacy = data_determinacy(curves, fit_params, opt.ss);
 }
 
 std::string heading_rule() {
@@ -161,7 +165,7 @@ Bootstrap_results calculate_bootstrap_se_kelvora(Console& console, Curve_table& 
   };
   Bootstrap_results results;
   calculate_bootstrap_se(console, points, start, B, results, refit, rng, true);
-  store_in(opt, results, P);
+  store_in(opt, results, curves, fit_params);
   print_bootstrap_results_kelvora(console, fit_params, opt, results);
   return results;
 }
@@ -181,7 +185,7 @@ Bootstrap_results calculate_bootstrap_se_kelvora_multi(Console& console, Curve_t
   Bootstrap_results results;
   calculate_bootstrap_se_multicurve(console, curves, fit_params, B, results, &fit_wrapper_multi,
                                     rng, true);
-  store_in(opt, results, fit_params.n_var);
+  store_in(opt, results, curves, fit_params);
   print_bootstrap_results_kelvora(console, fit_params, opt, results);
   return results;
 }
@@ -191,6 +195,9 @@ void print_bootstrap_results_kelvora(Console& console, const Fit_parameters& fit
                                      const Bootstrap_results& results) {
   const std::string bar = " " + rule('=', 44);
   const int P = fit_params.n_var;
+  // Errors and intervals of parameters the data do not determine would be
+  // zero-width: only the values are shown.
+  const bool determined = opt.determinacy == Determinacy::determined;
   console.empty_line();
   console.exact(bar);
   console.exact("  NONLINEAR REGRESSION PARAMETER RESULTS");
@@ -215,20 +222,28 @@ void print_bootstrap_results_kelvora(Console& console, const Fit_parameters& fit
       console.exact(row + " (ERROR: var_map issue)");
       continue;
     }
-    const double se = results.std_error[v];
-    const double cv = std::abs(value) > 1e-30 ? 100.0 * se / std::abs(value) : 0.0;
-    row += fmt_es(se, 14, 4) + " ";
-    row += (cv >= 999.9 || std::isnan(cv)) ? fmt_a("999 %", 7) : fmt_f(cv, 7, 1) + "%";
-    console.exact(row + " " + fmt_es(results.ci_lower[v], 11, 4) + " " +
-                  fmt_es(results.ci_upper[v], 11, 4));
+    if (!determined) {
+      console.exact(trim_right(row));
+    } else {
+      const double se = results.std_error[v];
+      const double cv = std::abs(value) > 1e-30 ? 100.0 * se / std::abs(value) : 0.0;
+      row += fmt_es(se, 14, 4) + " ";
+      row += (cv >= 999.9 || std::isnan(cv)) ? fmt_a("999 %", 7) : fmt_f(cv, 7, 1) + "%";
+      console.exact(row + " " + fmt_es(results.ci_lower[v], 11, 4) + " " +
+                    fmt_es(results.ci_upper[v], 11, 4));
+    }
     if (!name.empty() && name.front() == 'K' && value > 0.0) {
       console.exact("          (Kd = " + fmt_es(1.0 / value, 14, 6) + " M)");
     }
   }
   console.exact(bar);
-  for (const std::string& line :
-       wide_error_note(fit_params, results.std_error, results.ci_lower, results.ci_upper))
-    console.free_form(line);
+  if (determined) {
+    for (const std::string& line :
+         wide_error_note(fit_params, results.std_error, results.ci_lower, results.ci_upper))
+      console.free_form(line);
+  } else {
+    console.exact(determinacy_warning(opt.determinacy));
+  }
   console.empty_line();
   const Fit_statistics stats = fit_statistics(fit_params.n_points, P, opt.ss);
   console.exact("SUM OF SQUARED RESIDUALS (SSQ) = " + fmt_es(stats.ss, 14, 6));
@@ -267,7 +282,12 @@ std::string bootstrap_samples_text(const Bootstrap_results& results,
   out << '\n';
   for (std::size_t b = 0; b < results.samples.size(); ++b) {
     out << fmt_i(static_cast<long long>(b) + 1, 6);
-    for (int j = 0; j < P; ++j) out << ' ' << fmt_es(results.samples[b][j], 15, 6);
+    // A failed replicate has no values: its row says NaN, which programs
+    // that read the file take for a missing value.
+    for (int j = 0; j < P; ++j) {
+      const double x = results.samples[b][j];
+      out << ' ' << (std::isnan(x) ? fmt_a("NaN", 15) : fmt_es(x, 15, 6));
+    }
     out << '\n';
   }
   return out.str();

@@ -3,7 +3,8 @@
 // the resamples of an analysis with the program's minimisers, and the reports
 // of the result. The refits work on private copies, so the analysis's curves
 // and parameter record are left as they are; the drivers write only the
-// standard errors and the percentile intervals into Optimization_data.
+// standard errors, the percentile intervals and whether the data determine
+// the parameters (data_determinacy) into Optimization_data.
 
 #include <span>
 #include <string>
@@ -55,7 +56,9 @@ bool fit_wrapper_multi(const Curve_table& curves, const Fit_parameters& fit_para
 
 // The parameter table (value, standard error, CV, interval), under it the
 // note of wide_error_note when it has one, and the fit's SSQ, MSE, AIC and
-// degrees of freedom.
+// degrees of freedom. When opt.determinacy says the data do not determine the
+// parameters, the rows give the values alone and the warning of
+// determinacy_warning stands under the table instead of the note.
 void print_bootstrap_results_kelvora(Console& console, const Fit_parameters& fit_params,
                                      const Optimization_data& opt,
                                      const Bootstrap_results& results);

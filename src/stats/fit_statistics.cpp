@@ -4,6 +4,8 @@
 #include <boost/math/distributions/students_t.hpp>
 #include <cmath>
 #include <limits>
+#include <optional>
+#include <string>
 
 namespace kelvora {
 
@@ -33,9 +35,39 @@ Fit_statistics fit_statistics(int n_points, int n_var, double ss) {
   const double n = n_points;
   const double p = n_var;
   s.mse = s.df > 0 && ss >= 0.0 ? ss / s.df : not_a_number;
-  s.aic = n_points > 0 && ss > 0.0 ? n * std::log(ss / n) + 2.0 * p : not_a_number;
+  // ln S - ln N rather than ln(S/N): the quotient of a tiny S underflows to 0.
+  s.aic = n_points > 0 && ss > 0.0 ? n * (std::log(ss) - std::log(n)) + 2.0 * p : not_a_number;
   s.aicc = s.df - 1 > 0 ? s.aic + 2.0 * p * (p + 1.0) / (s.df - 1.0) : not_a_number;
   return s;
+}
+
+Determinacy data_determinacy(const Curve_table& curves, const Fit_parameters& params, double ss) {
+  std::optional<double> first_x;
+  bool one_concentration = true;
+  for (int c = 0; c < params.n_curves; ++c) {
+    const Curve_data& curve = curves[c];
+    for (int j = 0; j < curve.n_points; ++j) {
+      const double x = curve.total_of(j, curve.varying_ligand);
+      if (!first_x) first_x = x;
+      one_concentration = one_concentration && x == *first_x;
+    }
+  }
+  if (first_x && one_concentration) return Determinacy::one_concentration;
+  if (ss == 0.0 && params.n_points > params.n_var) return Determinacy::exact_fit;
+  return Determinacy::determined;
+}
+
+std::string determinacy_warning(Determinacy determinacy) {
+  const std::string lead = "WARNING: The data do not determine the fitted parameters ";
+  switch (determinacy) {
+    case Determinacy::one_concentration:
+      return lead + "(all points at one concentration).";
+    case Determinacy::exact_fit:
+      return lead + "(the fit passes through every point exactly).";
+    case Determinacy::determined:
+      break;
+  }
+  return {};
 }
 
 double student_t_quantile(double probability, double df) {

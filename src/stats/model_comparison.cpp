@@ -51,9 +51,8 @@ std::vector<std::string> model_comparison_lines(const Model_comparison& c) {
   lines.push_back("MODEL COMPARISON (" + std::to_string(s1) + " vs " + std::to_string(s2) +
                   " sites)");
   for (const Model_fit* fit : {&c.simple, &c.rich}) {
-    lines.push_back("  " + sites_text(fit->sites) + ":  SSQ = " + fmt_es_or_na(fit->ss, 12, 4) +
-                    "   DF = " + fmt_i(fit->df(), 4) +
-                    "   AICc = " + fmt_es_or_na(aicc(*fit), 12, 4));
+    lines.push_back("  " + sites_text(fit->sites) + ":  SSQ = " + fmt_es(fit->ss, 12, 4) +
+                    "   DF = " + fmt_i(fit->df(), 4) + "   AICc = " + fmt_es(aicc(*fit), 12, 4));
   }
   if (!c.ss_lower) {
     lines.push_back("  The " + std::to_string(s2) + "-site fit has no lower SSQ than the " +

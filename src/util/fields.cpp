@@ -15,13 +15,9 @@ std::string right_justify(const std::string& text, int width) {
   return std::string(w - text.size(), ' ') + text;
 }
 
-// The text of a value that is not finite, fitted to the field.
-std::string non_finite(double value, int width) {
-  if (std::isnan(value)) return right_justify("NaN", width);
-  const bool negative = value < 0;
-  const std::string long_form = negative ? "-Infinity" : "Infinity";
-  if (static_cast<int>(long_form.size()) <= width) return right_justify(long_form, width);
-  return right_justify(negative ? "-Inf" : "Inf", width);
+// A value that is not finite is no result: its field says "N/A" instead.
+std::string not_available(int width) {
+  return right_justify("N/A", width);
 }
 
 }  // namespace
@@ -35,7 +31,7 @@ std::string fmt_i0(long long value) {
 }
 
 std::string fmt_f(double value, int width, int decimals) {
-  if (!std::isfinite(value)) return non_finite(value, width);
+  if (!std::isfinite(value)) return not_available(width);
   char buffer[512];
   std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
   std::string text = buffer;
@@ -44,15 +40,11 @@ std::string fmt_f(double value, int width, int decimals) {
 }
 
 std::string fmt_es(double value, int width, int decimals) {
-  if (!std::isfinite(value)) return non_finite(value, width);
+  if (!std::isfinite(value)) return not_available(width);
   char buffer[64];
   // %E gives one digit before the point and at least two exponent digits.
   std::snprintf(buffer, sizeof buffer, "%.*E", decimals, value);
   return right_justify(buffer, width);
-}
-
-std::string fmt_es_or_na(double value, int width, int decimals) {
-  return std::isfinite(value) ? fmt_es(value, width, decimals) : fmt_a("N/A", width);
 }
 
 std::string fmt_a(std::string_view text, int width) {

@@ -8,10 +8,10 @@
 //   Aw     text right-justified in w, or cut to w      fmt_a(s, w)
 //   nX     n blanks                                    blanks(n)
 // A number too wide for its field shows w asterisks. Values are never rounded
-// before formatting. NaN and infinities are shown as right-justified text:
-// "NaN", "Infinity" (or "Inf" when the field is narrower than 8), "-Infinity"
-// (or "-Inf"); a field too narrow even for that shows asterisks. An exponent
-// of three digits keeps its letter (1.00000E-300) and so needs one more column.
+// before formatting. A value that is not finite (NaN, an infinity) is no
+// result and is shown as "N/A" right-justified in its field (asterisks when
+// the field is narrower than 3). An exponent of three digits keeps its letter
+// (1.00000E-300) and so needs one more column.
 
 #include <string>
 #include <string_view>
@@ -23,9 +23,6 @@ std::string fmt_i0(long long value);
 std::string fmt_f(double value, int width, int decimals);
 std::string fmt_es(double value, int width, int decimals);
 std::string fmt_a(std::string_view text, int width);
-// ESw.d, or "N/A" right-justified in its place when the value is not a finite
-// number: a report never shows an infinity or NaN as if it were a result.
-std::string fmt_es_or_na(double value, int width, int decimals);
 // Text left-aligned in `width` columns (padded on the right, cut when longer).
 std::string fmt_left(std::string_view text, int width);
 std::string blanks(int count);

@@ -4,9 +4,11 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace kelvora {
@@ -17,7 +19,8 @@ thread_local bool inside_parallel_work = false;
 
 // Workers wait for a job (a body and an item count); every thread, the
 // caller included, takes the next unclaimed item until none is left. The
-// caller returns once every worker that joined the job has left it.
+// caller returns (or rethrows the job's first exception) once every worker
+// that joined the job has left it, so no body runs after run() has ended.
 class Worker_pool {
  public:
   explicit Worker_pool(int threads) {
@@ -33,26 +36,51 @@ class Worker_pool {
   }
   int threads() const { return static_cast<int>(workers_.size()) + 1; }
 
+  // A throw from body, on any thread, stops the claiming of further items;
+  // once every thread has left the job, the first exception is rethrown here.
   void run(int n, const std::function<void(int)>& body) {
     {
       std::lock_guard lock(mutex_);
       body_ = &body;
       items_ = n;
       next_.store(0);
+      failed_.store(false);
+      error_ = nullptr;
       ++job_;
     }
     job_posted_.notify_all();
     take_items(body, n);
-    std::unique_lock lock(mutex_);
-    job_done_.wait(lock, [this] { return busy_workers_ == 0; });
-    body_ = nullptr;
+    std::exception_ptr error;
+    {
+      std::unique_lock lock(mutex_);
+      job_done_.wait(lock, [this] { return busy_workers_ == 0; });
+      body_ = nullptr;
+      error = std::exchange(error_, nullptr);
+    }
+    if (error) std::rethrow_exception(error);
   }
 
  private:
-  void take_items(const std::function<void(int)>& body, int n) {
-    inside_parallel_work = true;
-    for (int i = next_.fetch_add(1); i < n; i = next_.fetch_add(1)) body(i);
-    inside_parallel_work = false;
+  // Marks the thread as inside a job for as long as it takes items, also
+  // when body throws.
+  class Inside_job {
+   public:
+    Inside_job() { inside_parallel_work = true; }
+    ~Inside_job() { inside_parallel_work = false; }
+    Inside_job(const Inside_job&) = delete;
+    Inside_job& operator=(const Inside_job&) = delete;
+  };
+
+  // Never throws: the first exception of the job is kept for run().
+  void take_items(const std::function<void(int)>& body, int n) noexcept {
+    const Inside_job inside;
+    try {
+      for (int i = next_.fetch_add(1); i < n && !failed_.load(); i = next_.fetch_add(1)) body(i);
+    } catch (...) {
+      failed_.store(true);
+      std::lock_guard lock(mutex_);
+      if (!error_) error_ = std::current_exception();
+    }
   }
 
   void work() {
@@ -79,6 +107,8 @@ class Worker_pool {
   const std::function<void(int)>* body_ = nullptr;
   int items_ = 0;
   std::atomic<int> next_{0};
+  std::atomic<bool> failed_{false};  // a body has thrown: claim no more items
+  std::exception_ptr error_;         // the first exception of the job
   std::uint64_t job_ = 0;
   int busy_workers_ = 0;
   bool stopping_ = false;

@@ -10,7 +10,9 @@ namespace kelvora {
 
 // Calls body(i) once for every i in [0, n), on the worker threads and the
 // calling thread, and returns when all calls have returned. The order of the
-// calls is unspecified. Nested calls run on the calling thread alone.
+// calls is unspecified. Nested calls run on the calling thread alone. When a
+// call throws, items not yet started are skipped, and once every thread has
+// left the job the first exception is rethrown on the calling thread.
 void parallel_for(int n, const std::function<void(int)>& body);
 
 // The number of threads parallel_for uses (1: everything on the calling

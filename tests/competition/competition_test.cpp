@@ -305,6 +305,16 @@ COMPARISON TO FITTED Kd:
   out.str("");
   write_competition_block(out, r);
   EXPECT_NE(out.str().find("-\nWARNING: Insufficient data for Hill slope\n\nB"), std::string::npos);
+  // An exact fit: the warning under the heading, and no bootstrap figures.
+  r.determinacy = Determinacy::exact_fit;
+  out.str("");
+  write_competition_block(out, r);
+  const std::string text = out.str();
+  EXPECT_NE(text.find(" 1000\nWARNING: The data do not determine the fitted parameters (the fit "
+                      "passes through every point exactly).\n\nINHIBITION"),
+            text.npos);
+  for (const char* gone : {"(bootstrap", "CI Ratio"}) EXPECT_EQ(text.find(gone), text.npos) << gone;
+  EXPECT_NE(text.find("  Ki (calculated):      2.00000E-10 M\n  log(Ki):"), text.npos);
 }
 
 }  // namespace

@@ -116,6 +116,28 @@ TEST(OutputSummary, WithoutDegreesOfFreedomShowsNoInfinityOrNaN) {
   }
 }
 
+TEST(OutputSummary, AnExactFitGivesTheValuesAndAWarning) {
+  Fit_parameters p;
+  p.n_params = p.n_var = 2;
+  p.n_points = 5;
+  p.name = {"K11", "R1"};
+  p.value = {1e9, 1e-10};
+  p.var_of_param = {0, 1};
+  Optimization_data opt;
+  opt.has_intervals = true;
+  opt.se = {1e8, 1e-11};  // a wide error, or a zero-width one: neither is shown
+  opt.determinacy = Determinacy::exact_fit;
+  std::ostringstream out;
+  write_output_summary(out, p, opt);
+  EXPECT_NE(out.str().find("K11        =   1.000000E+09\n"
+                           "          (Kd =   1.000000E-09 [M])\n"
+                           "R1         =   1.000000E-10\n"
+                           "WARNING: The data do not determine the fitted parameters (the fit "
+                           "passes through every point exactly).\n\nSUM OF"),
+            std::string::npos)
+      << out.str();
+}
+
 TEST(OutputSummary, NotesStandardErrorsAboveTheWidthOfTheirInterval) {
   Fit_parameters p;
   p.n_params = p.n_var = 3;

@@ -12,6 +12,7 @@
 #include "stats/bootstrap_se.hpp"
 #include "support/dialogue.hpp"
 #include "support/scratch_folder.hpp"
+#include "util/fields.hpp"
 #include "util/parallel.hpp"
 
 namespace kelvora {
@@ -119,6 +120,30 @@ TEST(BootstrapSe, SameSamplesWhateverTheNumberOfThreads) {
   }
 }
 
+TEST(BootstrapSe, PointsAtOneConcentrationGetTheirValuesWithoutErrors) {
+  Synthetic s(1);
+  Curve_data& curve = s.curves[0];
+  for (int j = 0; j < 12; ++j) {
+    curve.total_of(j, 1) = 1e-9;
+    curve.bound[j] = Synthetic::model(curve.total[j].data(), s.p.value.data());
+  }
+  evaluate_model(s.curves, s.p, s.opt);
+  testing::Dialogue d("");
+  Random_generator rng;
+  calculate_bootstrap_se_kelvora(d.console(), s.curves, s.p, s.opt, 4, rng);
+  EXPECT_EQ(s.opt.determinacy, Determinacy::one_concentration);
+  // The values alone, the warning under the table, and no NaN or infinity.
+  const std::string text = d.transcript();
+  for (const std::string& part :
+       {"\n           K11" + fmt_es(s.p.value[0], 15, 4) + "\n          (Kd =",
+        "\n            R1" + fmt_es(s.p.value[1], 15, 4) + "\n            N1",
+        bar44 + "\nWARNING: The data do not determine the fitted parameters (all points at one "
+                "concentration).\n\nSUM OF",
+        std::string("AKAIKE INFORMATION CRITERION (AIC) =            N/A\n")})
+    EXPECT_NE(text.find(part), text.npos) << text;
+  for (const char* bad : {"NaN", "Inf"}) EXPECT_EQ(text.find(bad), text.npos) << bad;
+}
+
 TEST(BootstrapSe, AgreesWithTheLinearisedStandardErrors) {
   Synthetic s(1);
   // Linearised covariance MSE (J^T W J)^-1, J = dYhat / dln(theta) by central differences.
@@ -210,7 +235,7 @@ TEST(BootstrapReport, TableAndSamplesFileLayout) {
           "          (Kd =   5.000000E-10 M)\n"
           "            R1     1.0000E-10      ---         ---       ---         ---     (FIXED)\n"
           "            N1     0.0000E+00     2.0000E-03     0.0% -1.0000E-03  3.0000E-03\n"
-          "            C1     1.0000E+00            NaN   999 %  1.0000E+00  1.0000E+00\n"
+          "            C1     1.0000E+00            N/A   999 %  1.0000E+00  1.0000E+00\n"
           "            B1     1.0000E+00  (ERROR: var_map issue)\n" +
           bar +
           "\nSUM OF SQUARED RESIDUALS (SSQ) =   4.200000E-01\n"

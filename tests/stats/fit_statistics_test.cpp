@@ -36,6 +36,26 @@ TEST(FitStatistics, HandValuesAndUndefinedFigures) {
     EXPECT_TRUE(std::isnan(f.mse) && std::isnan(f.aic) && std::isnan(f.aicc)) << bad;
   }
   EXPECT_TRUE(std::isnan(fit_statistics(0, 0, 1.0).aic));
+  // An S so small that S/N underflows still has a finite AIC, below that of a larger S.
+  const double tiny_aic = fit_statistics(1000, 3, 5e-324).aic;
+  EXPECT_TRUE(std::isfinite(tiny_aic) && tiny_aic < fit_statistics(1000, 3, 1e-300).aic);
+}
+
+TEST(FitStatistics, DataThatCannotDetermineTheParameters) {
+  Curve_table curves;
+  Fit_parameters p;
+  p.n_curves = 2, p.n_points = 4, p.n_var = 3;
+  for (Curve_data* curve : {&curves[0], &curves[1]}) {
+    curve->varying_ligand = curve->labelled_ligand = 1, curve->n_points = 2;
+    allocate_curve_data(*curve);
+    curve->total_of(0, 1) = curve->total_of(1, 1) = 1e-9;
+  }
+  EXPECT_EQ(data_determinacy(curves, p, 0.5), Determinacy::one_concentration);
+  curves[1].total_of(1, 1) = 2e-9;  // the last point of the last curve differs
+  EXPECT_EQ(data_determinacy(curves, p, 0.0), Determinacy::exact_fit);
+  EXPECT_EQ(data_determinacy(curves, p, 1e-300), Determinacy::determined);
+  p.n_var = 4;  // as many parameters as points: an exact fit is no sign
+  EXPECT_EQ(data_determinacy(curves, p, 0.0), Determinacy::determined);
 }
 
 TEST(StudentT, MatchesTablesAndClosedForms) {
