@@ -523,9 +523,13 @@ bool fit(Analysis& a) {
   console.free_form(rule('=', 41));
   console.exact(one_curve ? " COMPLETED SINGLE-CURVE OPTIMIZATION"
                           : " COMPLETED MULT-CURVE OPTIMIZATION");
-  const double improvement = (a.ss0 - opt.ss) * 100.0 / a.ss0;
-  console.exact(" SSQ = " + fmt_es(opt.ss, 12, 5) + " (" + fmt_f(improvement, 6, 1) +
-                "% improvement)");
+  if (a.ss0 > 0.0) {
+    const double improvement = (a.ss0 - opt.ss) * 100.0 / a.ss0;
+    console.exact(" SSQ = " + fmt_es(opt.ss, 12, 5) + " (" + fmt_f(improvement, 6, 1) +
+                  "% improvement)");
+  } else {
+    console.exact(" SSQ = " + fmt_es(opt.ss, 12, 5) + " (it was 0 at the start)");
+  }
   console.exact(" Residual Variance (MSE) = " +
                 fmt_es(fit_statistics(p.n_points, p.n_var, opt.ss).mse, 12, 5));
   console.free_form(rule('=', 41));
