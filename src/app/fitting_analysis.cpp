@@ -97,8 +97,13 @@ struct Analysis {
 };
 
 void report_file_error(Console& console, const std::string& name) {
+  std::error_code ec;
+  const bool dangling = std::filesystem::is_symlink(std::filesystem::symlink_status(name, ec)) &&
+                        !std::filesystem::exists(name, ec);
   console.exact("ERROR: Cannot create file " + name);
-  console.exact("       (check that the folder exists and is writable); analysis ended.");
+  console.exact(dangling ? "       (it is a link to a file that does not exist; it is left as it is);"
+                           " analysis ended."
+                         : "       (check that the folder exists and is writable); analysis ended.");
 }
 
 // The stem, checked and locked. False when the input ended at the prompt or
@@ -600,23 +605,43 @@ void commit_results(Analysis& a, const std::string& interruption) {
     companions.push_back({a.stem + "_bootstrap.dat", "Bootstrap samples saved to: ", samples});
   }
 
+  // Every file is written to its temporary first; only when STEM.out is
+  // whole too are they put in place, companions first. So the files in place
+  // always belong together: a companion that could not be written is left
+  // out of the record, and when STEM.out cannot be written nothing changes.
+  a.fitted = true;
   a.saved.clear();
   a.not_saved.clear();
   Analysis_record record{a.date, a.command_line, a.inputs, {}, interruption};
+  std::vector<std::pair<Pending_replacement, const Planned*>> written;
   for (const Planned& file : companions) {
-    if (replace_file(file.name, file.text)) {
-      a.saved.emplace_back(file.name, file.what);
+    if (std::optional<Pending_replacement> pending = Pending_replacement::write(file.name, file.text)) {
+      written.emplace_back(std::move(*pending), &file);
       record.companions.push_back(file.name);
     } else {
       a.not_saved.push_back(file.name);
     }
   }
-  if (replace_file(out_name, a.out_text + analysis_record_text(record))) {
+  std::optional<Pending_replacement> out =
+      Pending_replacement::write(out_name, a.out_text + analysis_record_text(record));
+  if (!out) {
+    a.not_saved.clear();
+    a.not_saved.push_back(out_name);
+    for (const Planned& file : companions) a.not_saved.push_back(file.name);
+    return;  // the pending companions remove their temporaries
+  }
+  for (auto& [pending, file] : written) {
+    if (pending.commit()) {
+      a.saved.emplace_back(file->name, file->what);
+    } else {
+      a.not_saved.push_back(file->name);
+    }
+  }
+  if (out->commit()) {
     a.saved.insert(a.saved.begin(), {out_name, "Results saved to: "});
   } else {
     a.not_saved.insert(a.not_saved.begin(), out_name);
   }
-  a.fitted = true;
 }
 
 // The closing lines: every file the last commit wrote, every file it could
@@ -631,7 +656,7 @@ void print_saved_files(Analysis& a) {
     const auto written = [&name](const auto& entry) { return entry.first == name; };
     std::error_code ec;
     if (std::none_of(a.saved.begin(), a.saved.end(), written) &&
-        std::filesystem::exists(std::filesystem::symlink_status(name, ec)))
+        std::filesystem::exists(name, ec))
       console.free_form(name + " is from an earlier analysis");
   }
 }

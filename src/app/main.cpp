@@ -9,6 +9,7 @@
 #include "util/random.hpp"
 
 int main(int argc, char** argv) {
+  kelvora::install_interruption_handlers();
   const kelvora::Command_line line = kelvora::parse_command_line(argc, argv);
   if (!line.error.empty()) {
     std::cerr << line.error << "\n\n" << kelvora::command_line_help;
@@ -19,7 +20,6 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (line.seed) kelvora::process_random().set_session_seed(*line.seed);
-  kelvora::install_interruption_handlers();
   std::string command_line = "kelvora";
   for (int i = 1; i < argc; ++i) command_line += std::string(" ") + argv[i];
   // Answers read from a file are echoed, so that the transcript shows them.

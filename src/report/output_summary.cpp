@@ -34,7 +34,9 @@ void write_output_summary(std::ostream& out, const Fit_parameters& params,
       continue;
     }
     const bool affinity = !params.name[slot].empty() && params.name[slot][0] == 'K' && value > 0.0;
-    if (!determined) {
+    // No standard error (data that determine nothing, a bootstrap cut short
+    // before it had enough replicates): the value alone.
+    if (!determined || !std::isfinite(opt.se[v])) {
       out << '\n';
       if (affinity) out << "          (Kd = " << fmt_es(1.0 / value, 14, 6) << " [M])\n";
     } else {

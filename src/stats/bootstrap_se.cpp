@@ -222,10 +222,10 @@ void print_bootstrap_results_kelvora(Console& console, const Fit_parameters& fit
       console.exact(row + " (ERROR: var_map issue)");
       continue;
     }
-    if (!determined) {
-      console.exact(trim_right(row));
+    const double se = results.std_error[v];
+    if (!determined || !std::isfinite(se)) {
+      console.exact(trim_right(row));  // no standard error: the value alone
     } else {
-      const double se = results.std_error[v];
       const double cv = std::abs(value) > 1e-30 ? 100.0 * se / std::abs(value) : 0.0;
       row += fmt_es(se, 14, 4) + " ";
       row += (cv >= 999.9 || std::isnan(cv)) ? fmt_a("999 %", 7) : fmt_f(cv, 7, 1) + "%";

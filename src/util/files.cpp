@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "util/interruption.hpp"
@@ -50,8 +51,15 @@ std::optional<std::string> replacement_target(const std::string& name) {
 }
 
 bool replace_file(const std::string& name, std::string_view text, Text_writer write) {
+  std::optional<Pending_replacement> pending = Pending_replacement::write(name, text, write);
+  return pending && pending->commit();
+}
+
+std::optional<Pending_replacement> Pending_replacement::write(const std::string& name,
+                                                             std::string_view text,
+                                                             Text_writer writer) {
   const std::optional<std::string> target = replacement_target(name);
-  if (!target) return false;
+  if (!target) return std::nullopt;
   struct stat old_status {};
   const bool replacing = ::stat(target->c_str(), &old_status) == 0;
 
@@ -61,22 +69,40 @@ bool replace_file(const std::string& name, std::string_view text, Text_writer wr
   for (const char c : std::string_view(".XXXXXX")) temporary.push_back(c);
   temporary.push_back('\0');
   const int descriptor = ::mkstemp(temporary.data());
-  if (descriptor < 0) return false;
+  if (descriptor < 0) return std::nullopt;
   set_temporary_in_progress(temporary.data());
+  // Not synced to the disk: the rename protects the older file from every
+  // end of this process (signals, a full disk); a crash of the whole system
+  // is left to the file system's ordering of the rename after the data.
   ::fchmod(descriptor, replacing ? (old_status.st_mode & 07777) : new_file_mode());
   std::FILE* file = ::fdopen(descriptor, "wb");
   bool ok = file != nullptr;
   if (ok) {
-    ok = write(file, text);
+    ok = writer(file, text);
     ok = std::fflush(file) == 0 && ok;
     ok = std::fclose(file) == 0 && ok;
   } else {
     ::close(descriptor);
   }
-  if (ok) ok = ::rename(temporary.data(), target->c_str()) == 0;
-  if (!ok) ::unlink(temporary.data());  // created by this call, so removing it loses nothing
   set_temporary_in_progress("");
+  Pending_replacement pending(temporary.data(), *target);
+  if (!ok) return std::nullopt;  // the destructor removes the temporary
+  return pending;
+}
+
+bool Pending_replacement::commit() {
+  if (temporary_.empty()) return false;
+  const bool ok = ::rename(temporary_.c_str(), target_.c_str()) == 0;
+  if (!ok) ::unlink(temporary_.c_str());  // created by this process, so removing it loses nothing
+  temporary_.clear();
   return ok;
+}
+
+Pending_replacement::Pending_replacement(Pending_replacement&& other) noexcept
+    : temporary_(std::exchange(other.temporary_, {})), target_(std::move(other.target_)) {}
+
+Pending_replacement::~Pending_replacement() {
+  if (!temporary_.empty()) ::unlink(temporary_.c_str());
 }
 
 }  // namespace kelvora

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace kelvora {
 
@@ -28,5 +29,25 @@ std::optional<std::string> replacement_target(const std::string& name);
 using Text_writer = bool (*)(std::FILE* file, std::string_view text);
 bool write_all(std::FILE* file, std::string_view text);
 bool replace_file(const std::string& name, std::string_view text, Text_writer write = write_all);
+
+// replace_file in two steps, for a set of files that must be replaced
+// together or not at all: `write` puts the whole text into the temporary
+// (nothing when it fails), `commit` renames it over the target; a
+// replacement never committed removes its temporary.
+class Pending_replacement {
+ public:
+  static std::optional<Pending_replacement> write(const std::string& name, std::string_view text,
+                                                  Text_writer writer = write_all);
+  bool commit();
+  Pending_replacement(Pending_replacement&& other) noexcept;
+  Pending_replacement& operator=(Pending_replacement&&) = delete;
+  ~Pending_replacement();
+
+ private:
+  Pending_replacement(std::string temporary, std::string target)
+      : temporary_(std::move(temporary)), target_(std::move(target)) {}
+  std::string temporary_;  // empty once committed or moved from
+  std::string target_;
+};
 
 }  // namespace kelvora

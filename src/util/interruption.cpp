@@ -56,8 +56,13 @@ void install_interruption_handlers() {
   // Reads and writes in progress resume after the handler: the flag, not an
   // interrupted system call, tells the program to stop.
   action.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  for (const int signal : {SIGINT, SIGTERM}) {
+    // A signal the program was started to ignore (a background job of a
+    // script) stays ignored.
+    struct sigaction inherited {};
+    if (sigaction(signal, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN) continue;
+    sigaction(signal, &action, nullptr);
+  }
   signal(SIGPIPE, SIG_IGN);
 }
 

@@ -1,4 +1,5 @@
 #include "app/program.hpp"
+#include "app/result_files.hpp"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 #include "report/example_files.hpp"
 #include "support/dialogue.hpp"
 #include "support/scratch_folder.hpp"
+#include "util/checksum.hpp"
 
 namespace kelvora {
 namespace {
@@ -89,10 +91,27 @@ TEST(Analysis, ClosingNamesExactlyTheFilesWrittenAndThoseLeftFromEarlier) {
   // plot data name the results they belong to.
   const std::string out = testing::read_text("c.out");
   EXPECT_NE(out.find(" Curve 1:      EX2_COMP.CRV, 7 points\n"), std::string::npos);
+  EXPECT_NE(out.find("SHA-256: " + sha256_hex(testing::read_text("EX2_COMP.CRV")) + "\n"),
+            std::string::npos);
   EXPECT_NE(out.find(" Written with: c_Plot.out\n"), std::string::npos);
   EXPECT_EQ(out.find("c_Competition.out"), std::string::npos);
   const std::string plot = testing::read_text("c_Plot.out");
   EXPECT_NE(plot.find(" Written with c.out by the analysis of "), std::string::npos);
+}
+
+TEST(Analysis, AStemThatAnotherSessionHoldsIsRefused) {
+  Scratch_folder folder;
+  Stem_lock other_session;
+  ASSERT_EQ(other_session.acquire("busy"), Stem_lock::Outcome::locked);
+  Session run("1\nbusy\nfree\nNOPE\n\n\n5\n");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.count("Another analysis is writing the results of busy now; choose another "
+                      "output file name."),
+            1);
+  EXPECT_TRUE(run.dialogue.has_line("NOTE: No curve was read; the analysis is abandoned."));
+  EXPECT_FALSE(fs::exists("free.lock"));
+  other_session.release();
+  EXPECT_FALSE(fs::exists("busy.lock"));
 }
 
 TEST(Analysis, BlankStemAndSaturationCurvesOnly) {

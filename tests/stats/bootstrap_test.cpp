@@ -235,7 +235,7 @@ TEST(BootstrapReport, TableAndSamplesFileLayout) {
           "          (Kd =   5.000000E-10 M)\n"
           "            R1     1.0000E-10      ---         ---       ---         ---     (FIXED)\n"
           "            N1     0.0000E+00     2.0000E-03     0.0% -1.0000E-03  3.0000E-03\n"
-          "            C1     1.0000E+00            N/A   999 %  1.0000E+00  1.0000E+00\n"
+          "            C1     1.0000E+00\n"
           "            B1     1.0000E+00  (ERROR: var_map issue)\n" +
           bar +
           "\nSUM OF SQUARED RESIDUALS (SSQ) =   4.200000E-01\n"

@@ -1,4 +1,5 @@
 #include "util/files.hpp"
+#include "util/checksum.hpp"
 
 #include <gtest/gtest.h>
 
@@ -45,6 +46,12 @@ TEST(ReplaceFile, WritesThroughALinkAndLeavesADanglingOneAlone) {
   EXPECT_FALSE(replace_file("dangling.out", "new\n"));
   EXPECT_TRUE(fs::is_symlink("dangling.out"));
   EXPECT_EQ(std::distance(fs::directory_iterator("kept"), fs::directory_iterator()), 1);
+}
+
+TEST(Checksum, Sha256OfTheStandardTestMessages) {
+  // FIPS 180-4 examples: "abc" and the empty message.
+  EXPECT_EQ(sha256_hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(sha256_hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
 }
 
 }  // namespace
