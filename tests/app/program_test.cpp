@@ -305,25 +305,30 @@ TEST(Program, AnInterruptedBootstrapWritesTheFitAndKeepsWhatItDoesNotReplace) {
   Scratch_folder folder;
   ASSERT_TRUE(create_simple_saturation_file());
   ASSERT_TRUE(create_competition_file());
-  testing::write_text("pair.out", "older results\n");
-  testing::write_text("pair_curve1.png", "an older plot\n");
-  Child child({KELVORA_BINARY, "--seed", "3", "--plots=png"});
-  child.answer("1\npair\nEX1_SAT\nEX2_COMP\n\n1\nC1 B1\n" + std::string(9, '\n') + "N\n" +
-               std::string(8, '\n') + "N\n5\n");
-  child.close_input();
-  ASSERT_TRUE(child.wait_for("  Completed 10/100"));
-  child.signal(SIGINT);
-  EXPECT_EQ(child.wait_for_exit(), 130);
-  EXPECT_EQ(testing::read_text("pair_curve1.png"), "an older plot\n");  // no plot after it
-  const std::string out = testing::read_text("pair.out");
-  EXPECT_NE(out.find("FINAL PARAMETER ESTIMATES"), std::string::npos);
-  const auto record = out.find(" Interrupted:  by SIGINT; the bootstrap ran ");
-  ASSERT_NE(record, std::string::npos) << out;
-  EXPECT_EQ(out.back(), '\n');
-  EXPECT_NE(testing::read_text("pair_Competition.out").find("Written with pair.out"),
-            std::string::npos);
-  EXPECT_NE(child.output().find(" Results saved to: pair.out"), std::string::npos);
-  EXPECT_FALSE(fs::exists("pair.lock"));
+  // The signal follows the tenth replicate; on a machine so busy that the
+  // other ninety finish before it arrives, the run is tried again.
+  bool cut_short = false;
+  for (int attempt = 0; attempt < 3 && !cut_short; ++attempt) {
+    testing::write_text("pair.out", "older results\n");
+    testing::write_text("pair_curve1.png", "an older plot\n");
+    Child child({KELVORA_BINARY, "--seed", "3", "--plots=png"});
+    child.answer("1\npair\nEX1_SAT\nEX2_COMP\n\n1\nC1 B1\n" + std::string(9, '\n') + "N\n" +
+                 std::string(8, '\n') + "N\n5\n");
+    child.close_input();
+    ASSERT_TRUE(child.wait_for("  Completed 10/100"));
+    child.signal(SIGINT);
+    EXPECT_EQ(child.wait_for_exit(), 130);
+    EXPECT_EQ(testing::read_text("pair_curve1.png"), "an older plot\n");  // no plot after it
+    const std::string out = testing::read_text("pair.out");
+    EXPECT_NE(out.find("FINAL PARAMETER ESTIMATES"), std::string::npos);
+    EXPECT_NE(out.find(" Written with: pair_Plot.out\n"), std::string::npos);  // complete
+    cut_short = out.find(" Interrupted:  by SIGINT; the bootstrap ran ") != std::string::npos;
+    EXPECT_NE(testing::read_text("pair_Competition.out").find("Written with pair.out"),
+              std::string::npos);
+    EXPECT_NE(child.output().find(" Results saved to: pair.out"), std::string::npos);
+    EXPECT_FALSE(fs::exists("pair.lock"));
+  }
+  EXPECT_TRUE(cut_short);
 }
 
 TEST(Program, AnInterruptionAtAPromptEndsTheSessionAndTouchesNoFile) {
