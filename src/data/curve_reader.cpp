@@ -164,18 +164,23 @@ class Data_reader {
     if (have_ > 0) warn_incomplete();
   }
 
-  // Adds one number, `item` as written; true when it completed a point.
-  bool take(double v, std::string_view item, std::size_t line) {
-    // The replicate count multiplies a weight; a concentration or a bound
-    // value is squared in the sum of squares.
+  // Refuses the file when `v`, number `position` (0, 1, 2) of a point, cannot
+  // be computed with: the replicate count multiplies a weight; a concentration
+  // or a bound value is squared in the sum of squares.
+  void refuse_unusable(double v, std::string_view item, std::size_t line, int position) {
     if (!std::isfinite(v)) refuse_file(console_, file_, line, "a value is not a finite number");
-    if (have_ < 2 && std::abs(v) > max_curve_value)
+    if (position < 2 && std::abs(v) > max_curve_value)
       refuse_file(console_, file_, line, too_large_value(item));
-    if (have_ == 2 && v > max_replicates)
+    if (position == 2 && v > max_replicates)
       refuse_file(console_, file_, line,
                   std::string(item) + " is too large: a replicate count may be at most " +
                       fmt_i0(static_cast<long long>(max_replicates)));
+  }
+
+  // Adds one number, `item` as written; true when it completed a point.
+  bool take(double v, std::string_view item, std::size_t line) {
     numbers_[have_++] = Number{v, line};
+    refuse_unusable(v, item, line, have_ - 1);
     if (have_ < 3) return false;
     have_ = 0;
     if (numbers_[2].line != numbers_[0].line) {
