@@ -7,8 +7,8 @@
 
 #include <string>
 
+#include "plot/curve_plot_data.hpp"
 #include "plot/zozuv.hpp"
-#include "report/graphics_data.hpp"
 
 namespace kelvora {
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <ostream>
+#include <string>
 
 #include "data/assay.hpp"
 #include "data/parameter_layout.hpp"

@@ -5,26 +5,15 @@
 // confidence limits). The predicted values are those of the fitted model at
 // the measured points.
 
-#include <array>
 #include <functional>
 #include <iosfwd>
-#include <string>
-#include <vector>
 
 #include "data/records.hpp"
+#include "plot/curve_plot_data.hpp"
 
 namespace kelvora {
 
 class Console;
-
-// What the plot of one curve shows: the points whose two ratios are both
-// positive, and a legend of five 30-column lines (the last two blank).
-struct Curve_plot {
-  std::vector<double> log_total;
-  std::vector<double> observed;
-  std::vector<double> predicted;
-  std::array<std::string, 5> legend;
-};
 
 // Shows the plot of curve number `c` (from 0); it returns when the next
 // curve may follow (a plot window has been closed).
