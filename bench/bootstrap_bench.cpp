@@ -9,6 +9,7 @@
 
 #include "fit/fit_sequence.hpp"
 #include "fit_setup.hpp"
+#include "session_random.hpp"
 #include "stats/bootstrap_se.hpp"
 #include "util/parallel.hpp"
 #include "util/random.hpp"
@@ -22,9 +23,8 @@ void BM_Bootstrap(benchmark::State& state) {
   std::istringstream in;
   std::ostringstream out;
   Console console(in, out);
-  Random_generator rng;
-  rng.set_session_seed(7);
-  run_fit_sequence(console, fitted.curves, fitted.params, fitted.opt, rng);
+  bench::Session_random rng(7);
+  run_fit_sequence(console, fitted.curves, fitted.params, fitted.opt, rng.random);
   set_worker_threads(static_cast<int>(state.range(0)));
   int converged = 0;
   for (auto _ : state) {

@@ -20,6 +20,7 @@
 #include "data/assay.hpp"
 #include "data/curve_reader.hpp"
 #include "data/parameter_layout.hpp"
+#include "fit/fit_random.hpp"
 #include "fit/fit_sequence.hpp"
 #include "fit/minimisers.hpp"
 #include "fit/objective.hpp"
@@ -95,6 +96,16 @@ struct Analysis {
   // The warning of this pass that a ligand's site preference is undetermined.
   std::vector<std::string> preference_warning;
 };
+
+// The fits' random numbers come from the process generator, seeded here:
+// before each tunnel move from the entropy source, before each polish of the
+// quasi-Newton minimiser with the fixed seed. Under a session seed each of
+// these requests installs a seed derived from the session seed instead
+// (util/random.hpp), so their order and number make the session's numbers.
+Fit_random session_fit_random() {
+  return {process_random(), [](Random_generator& g) { g.seed_from_entropy(); },
+          [](Random_generator& g) { g.seed_fixed(); }};
+}
 
 void report_file_error(Console& console, const std::string& name) {
   std::error_code ec;
@@ -347,7 +358,7 @@ void automatic_estimates(Analysis& a) {
   }
   // A short simplex from the estimates, then a random search around its point.
   nelder_mead_simplex(a.curves, p, a.opt, 50);
-  tunnel_search_kelvora3(a.curves, p, a.opt, process_random());
+  tunnel_search_kelvora3(a.curves, p, a.opt, session_fit_random().for_tunnel());
 }
 
 // Names the affinities and nonspecific ratio of a ligand that the data can
@@ -511,7 +522,7 @@ bool fit(Analysis& a) {
   const bool one_curve = p.n_curves == 1;
   std::vector<Preference_fits> preferences;
   a.ss_initial =
-      run_fit_sequence_both_preferences(console, curves, p, opt, process_random(), preferences)
+      run_fit_sequence_both_preferences(console, curves, p, opt, session_fit_random(), preferences)
           .ss_reference;
   a.fit_interrupted = interruption_requested();
 

@@ -43,6 +43,7 @@ bool refit_private_copy(Curve_table& set, Fit_parameters& p, std::vector<double>
   evaluate_model(set, p, opt);
   const double s0 = opt.ss;
   opt.ss_prev = s0;
+  rng.seed_from_entropy();  // the tunnel move draws from the generator as it stands
   tunnel_search_kelvora3(set, p, opt, rng);
   nelder_mead_simplex(set, p, opt, 100);
   optimize_fit_simple(set, p, opt, 100);

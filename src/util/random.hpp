@@ -79,6 +79,11 @@ class Random_generator {
   std::mt19937_64 engine_;
 };
 
+// A caller's seeding of a generator, applied before an algorithm begins a
+// fresh sequence of draws from it (each tunnel move, say): the algorithm
+// chooses when, the caller how.
+using Seeding = std::function<void(Random_generator& generator)>;
+
 // The process-wide generator shared by the tunnel move, the polish of the
 // quasi-Newton minimiser and the bootstrap engines.
 Random_generator& process_random();
