@@ -32,7 +32,9 @@ void BM_Bootstrap(benchmark::State& state) {
     out.str("");
     Random_generator run_rng;
     run_rng.set_session_seed(7);
-    converged = calculate_bootstrap_se_kelvora(console, a.curves, a.params, a.opt, 100, run_rng)
+    run_rng.seed_from_clock();  // as the program seeds a single-curve bootstrap
+    converged = calculate_bootstrap_se_kelvora(console, a.curves, a.params, a.opt, 100, run_rng,
+                                               bench::from_entropy)
                     .n_converged;
   }
   state.counters["threads"] = static_cast<double>(state.range(0));

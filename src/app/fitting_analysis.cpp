@@ -97,14 +97,25 @@ struct Analysis {
   std::vector<std::string> preference_warning;
 };
 
-// The fits' random numbers come from the process generator, seeded here:
-// before each tunnel move from the entropy source, before each polish of the
-// quasi-Newton minimiser with the fixed seed. Under a session seed each of
-// these requests installs a seed derived from the session seed instead
-// (util/random.hpp), so their order and number make the session's numbers.
+// The fits' and the bootstraps' random numbers come from the process
+// generator, seeded here: before each tunnel move from the entropy source,
+// before each polish of the quasi-Newton minimiser with the fixed seed, before
+// a single-curve bootstrap from the clock and before a multi-curve one with
+// multicurve_seed. Under a session seed each of these requests installs a
+// seed derived from the session seed instead (util/random.hpp), so their
+// order and number make the session's numbers.
 Fit_random session_fit_random() {
   return {process_random(), [](Random_generator& g) { g.seed_from_entropy(); },
           [](Random_generator& g) { g.seed_fixed(); }};
+}
+
+Random_generator& seeded_for_bootstrap(int n_curves) {
+  Random_generator& rng = process_random();
+  if (n_curves == 1)
+    rng.seed_from_clock();
+  else
+    rng.seed_fixed(multicurve_seed);
+  return rng;
 }
 
 void report_file_error(Console& console, const std::string& name) {
@@ -680,12 +691,14 @@ void report(Analysis& a) {
   // Bootstrap standard errors and intervals of the fitted parameters.
   constexpr int replicates = 100;
   Bootstrap_results bootstrap;
+  Random_generator& rng = seeded_for_bootstrap(p.n_curves);
+  const Seeding before_tunnel = session_fit_random().before_tunnel;
   if (p.n_curves == 1) {
-    bootstrap = calculate_bootstrap_se_kelvora(a.console, a.curves, p, opt, replicates,
-                                               process_random());
+    bootstrap =
+        calculate_bootstrap_se_kelvora(a.console, a.curves, p, opt, replicates, rng, before_tunnel);
   } else {
-    bootstrap = calculate_bootstrap_se_kelvora_multi(a.console, a.curves, p, opt, replicates,
-                                                     process_random());
+    bootstrap = calculate_bootstrap_se_kelvora_multi(a.console, a.curves, p, opt, replicates, rng,
+                                                     before_tunnel);
     a.samples_text = bootstrap_samples_text(bootstrap, p);
   }
   print_bound_warnings(a.console, p);
