@@ -97,11 +97,12 @@ struct Analysis {
   std::vector<std::string> preference_warning;
 };
 
-// The fits' and the bootstraps' random numbers come from the process
-// generator, seeded here: before each tunnel move from the entropy source,
+// The session's random numbers all come from the process generator, seeded
+// here and nowhere else: before each tunnel move from the entropy source,
 // before each polish of the quasi-Newton minimiser with the fixed seed, before
-// a single-curve bootstrap from the clock and before a multi-curve one with
-// multicurve_seed. Under a session seed each of these requests installs a
+// a single-curve bootstrap from the clock, before a multi-curve one with
+// multicurve_seed, and before the bootstrap of each competition curve with
+// that curve's seed. Under a session seed each of these requests installs a
 // seed derived from the session seed instead (util/random.hpp), so their
 // order and number make the session's numbers.
 Fit_random session_fit_random() {
@@ -116,6 +117,10 @@ Random_generator& seeded_for_bootstrap(int n_curves) {
   else
     rng.seed_fixed(multicurve_seed);
   return rng;
+}
+
+void seed_competition_curve(Random_generator& rng, int c) {
+  rng.seed_fixed(competition_curve_seed(c));
 }
 
 void report_file_error(Console& console, const std::string& name) {
@@ -613,7 +618,7 @@ void commit_results(Analysis& a, const std::string& interruption) {
     std::ostringstream competition;
     Fit_results numbering = a.results;
     competition_ic50_analysis_bootstrap(competition, a.curves, a.params, numbering,
-                                        process_random(), 1000);
+                                        process_random(), &seed_competition_curve, 1000);
     companions.push_back({a.stem + "_Competition.out", "Competition data saved to: ",
                           competition.str() + trailer});
   }
