@@ -9,6 +9,7 @@
 
 #include "fit/fit_sequence.hpp"
 #include "fit_setup.hpp"
+#include "session_random.hpp"
 #include "stats/bootstrap_se.hpp"
 #include "util/parallel.hpp"
 #include "util/random.hpp"
@@ -22,9 +23,8 @@ void BM_Bootstrap(benchmark::State& state) {
   std::istringstream in;
   std::ostringstream out;
   Console console(in, out);
-  Random_generator rng;
-  rng.set_session_seed(7);
-  run_fit_sequence(console, fitted.curves, fitted.params, fitted.opt, rng);
+  bench::Session_random rng(7);
+  run_fit_sequence(console, fitted.curves, fitted.params, fitted.opt, rng.random);
   set_worker_threads(static_cast<int>(state.range(0)));
   int converged = 0;
   for (auto _ : state) {
@@ -32,7 +32,9 @@ void BM_Bootstrap(benchmark::State& state) {
     out.str("");
     Random_generator run_rng;
     run_rng.set_session_seed(7);
-    converged = calculate_bootstrap_se_kelvora(console, a.curves, a.params, a.opt, 100, run_rng)
+    run_rng.seed_from_clock();  // as the program seeds a single-curve bootstrap
+    converged = calculate_bootstrap_se_kelvora(console, a.curves, a.params, a.opt, 100, run_rng,
+                                               bench::from_entropy)
                     .n_converged;
   }
   state.counters["threads"] = static_cast<double>(state.range(0));

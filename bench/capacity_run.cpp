@@ -21,6 +21,7 @@
 #include "model/binding_model.hpp"
 #include "params/dialogues.hpp"
 #include "params/parameter_vector.hpp"
+#include "session_random.hpp"
 #include "stats/bootstrap_se.hpp"
 #include "util/parallel.hpp"
 #include "util/random.hpp"
@@ -78,10 +79,9 @@ int main(int argc, char** argv) {
   std::ostringstream out;
   std::istringstream in;
   Console console(in, out);
-  Random_generator rng;
-  rng.set_session_seed(seed);
+  bench::Session_random rng(seed);
   const auto start = std::chrono::steady_clock::now();
-  const Sequence_summary summary = run_fit_sequence(console, curves, p, opt, rng);
+  const Sequence_summary summary = run_fit_sequence(console, curves, p, opt, rng.random);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   double bootstrap_seconds = -1.0;
@@ -89,7 +89,9 @@ int main(int argc, char** argv) {
     std::istringstream no_input;
     Console live(no_input, std::cout);
     const auto begin = std::chrono::steady_clock::now();
-    calculate_bootstrap_se_kelvora_multi(live, curves, p, opt, 100, rng);
+    rng.generator.seed_fixed(multicurve_seed);  // as the program seeds a multi-curve bootstrap
+    calculate_bootstrap_se_kelvora_multi(live, curves, p, opt, 100, rng.generator,
+                                         bench::from_entropy);
     bootstrap_seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
   }

@@ -11,6 +11,7 @@
 
 #include "fit/fit_sequence.hpp"
 #include "fit_setup.hpp"
+#include "session_random.hpp"
 #include "util/random.hpp"
 
 namespace kelvora {
@@ -34,9 +35,8 @@ Sequence_summary run_once(const bench::Analysis_setup& setup, double& ss) {
   std::ostringstream out;
   std::istringstream in;
   Console console(in, out);
-  Random_generator rng;
-  rng.set_session_seed(7);
-  const Sequence_summary summary = run_fit_sequence(console, a.curves, a.params, a.opt, rng);
+  bench::Session_random rng(7);
+  const Sequence_summary summary = run_fit_sequence(console, a.curves, a.params, a.opt, rng.random);
   ss = a.opt.ss;
   return summary;
 }

@@ -20,6 +20,7 @@
 #include "data/assay.hpp"
 #include "data/curve_reader.hpp"
 #include "data/parameter_layout.hpp"
+#include "fit/fit_random.hpp"
 #include "fit/fit_sequence.hpp"
 #include "fit/minimisers.hpp"
 #include "fit/objective.hpp"
@@ -95,6 +96,32 @@ struct Analysis {
   // The warning of this pass that a ligand's site preference is undetermined.
   std::vector<std::string> preference_warning;
 };
+
+// The session's random numbers all come from the process generator, seeded
+// here and nowhere else: before each tunnel move from the entropy source,
+// before each polish of the quasi-Newton minimiser with the fixed seed, before
+// a single-curve bootstrap from the clock, before a multi-curve one with
+// multicurve_seed, and before the bootstrap of each competition curve with
+// that curve's seed. Under a session seed each of these requests installs a
+// seed derived from the session seed instead (util/random.hpp), so their
+// order and number make the session's numbers.
+Fit_random session_fit_random() {
+  return {process_random(), [](Random_generator& g) { g.seed_from_entropy(); },
+          [](Random_generator& g) { g.seed_fixed(); }};
+}
+
+Random_generator& seeded_for_bootstrap(int n_curves) {
+  Random_generator& rng = process_random();
+  if (n_curves == 1)
+    rng.seed_from_clock();
+  else
+    rng.seed_fixed(multicurve_seed);
+  return rng;
+}
+
+void seed_competition_curve(Random_generator& rng, int c) {
+  rng.seed_fixed(competition_curve_seed(c));
+}
 
 void report_file_error(Console& console, const std::string& name) {
   std::error_code ec;
@@ -347,7 +374,7 @@ void automatic_estimates(Analysis& a) {
   }
   // A short simplex from the estimates, then a random search around its point.
   nelder_mead_simplex(a.curves, p, a.opt, 50);
-  tunnel_search_kelvora3(a.curves, p, a.opt, process_random());
+  tunnel_search_kelvora3(a.curves, p, a.opt, session_fit_random().for_tunnel());
 }
 
 // Names the affinities and nonspecific ratio of a ligand that the data can
@@ -511,7 +538,7 @@ bool fit(Analysis& a) {
   const bool one_curve = p.n_curves == 1;
   std::vector<Preference_fits> preferences;
   a.ss_initial =
-      run_fit_sequence_both_preferences(console, curves, p, opt, process_random(), preferences)
+      run_fit_sequence_both_preferences(console, curves, p, opt, session_fit_random(), preferences)
           .ss_reference;
   a.fit_interrupted = interruption_requested();
 
@@ -591,7 +618,7 @@ void commit_results(Analysis& a, const std::string& interruption) {
     std::ostringstream competition;
     Fit_results numbering = a.results;
     competition_ic50_analysis_bootstrap(competition, a.curves, a.params, numbering,
-                                        process_random(), 1000);
+                                        process_random(), &seed_competition_curve, 1000);
     companions.push_back({a.stem + "_Competition.out", "Competition data saved to: ",
                           competition.str() + trailer});
   }
@@ -669,12 +696,14 @@ void report(Analysis& a) {
   // Bootstrap standard errors and intervals of the fitted parameters.
   constexpr int replicates = 100;
   Bootstrap_results bootstrap;
+  Random_generator& rng = seeded_for_bootstrap(p.n_curves);
+  const Seeding before_tunnel = session_fit_random().before_tunnel;
   if (p.n_curves == 1) {
-    bootstrap = calculate_bootstrap_se_kelvora(a.console, a.curves, p, opt, replicates,
-                                               process_random());
+    bootstrap =
+        calculate_bootstrap_se_kelvora(a.console, a.curves, p, opt, replicates, rng, before_tunnel);
   } else {
-    bootstrap = calculate_bootstrap_se_kelvora_multi(a.console, a.curves, p, opt, replicates,
-                                                     process_random());
+    bootstrap = calculate_bootstrap_se_kelvora_multi(a.console, a.curves, p, opt, replicates, rng,
+                                                     before_tunnel);
     a.samples_text = bootstrap_samples_text(bootstrap, p);
   }
   print_bound_warnings(a.console, p);

@@ -397,9 +397,15 @@ Competition_result analyse_competition_curve(const Curve_table& curves, int c,
   return result;
 }
 
+Random_generator::Seed competition_curve_seed(int c) {
+  const auto word = static_cast<std::uint32_t>(1000 * (c + 1) + 12345);
+  return {word, word, word, word};
+}
+
 void competition_ic50_analysis_bootstrap(std::ostream& out, const Curve_table& curves,
                                          const Fit_parameters& params, Fit_results& results,
-                                         Random_generator& rng, int B) {
+                                         Random_generator& rng, const Curve_seeding& before_curve,
+                                         int B) {
   results.n_blocks = 0;
   // The weighted sum of squares of the fit, from the curves as they stand.
   double ss = 0.0;
@@ -415,8 +421,7 @@ void competition_ic50_analysis_bootstrap(std::ostream& out, const Curve_table& c
     const Curve_data& curve = curves[c];
     if (curve.is_saturation_curve()) continue;
     ++results.n_blocks;
-    const auto word = static_cast<std::uint32_t>(1000 * (c + 1) + 12345);
-    rng.seed_fixed({word, word, word, word});
+    before_curve(rng, c);
     Competition_result result =
         analyse_competition_curve(curves, c, params, results.n_blocks, rng, B);
     result.determinacy = determinacy;

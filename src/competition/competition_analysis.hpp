@@ -9,6 +9,7 @@
 //
 // The computation fills one record per curve; the report writer prints it.
 
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -115,14 +116,23 @@ Bootstrap_summary summarise_replicates(std::vector<double>& values);
 // 0x98 stand for the plus-minus sign, the superscript two and "about").
 void write_competition_block(std::ostream& out, const Competition_result& result);
 
+// The seed the program gives the bootstrap of the competition curve at
+// 0-based position c of the table: every word 1000 (c + 1) + 12345.
+Random_generator::Seed competition_curve_seed(int c);
+
+// The caller's seeding of `generator` before the bootstrap of the curve at
+// 0-based position c of the table.
+using Curve_seeding = std::function<void(Random_generator& generator, int c)>;
+
 // Analyses every competition curve of the table in order (saturation curves
-// are skipped) and writes one block each to `out`. The generator is seeded
-// afresh for each curve with every seed word 1000 c + 12345, c the 1-based
-// position of the curve in the table; results.n_blocks counts the blocks.
-// Whether the data determine the parameters is judged from the curves'
-// weights and predicted values, which must belong to the parameter values.
+// are skipped) and writes one block each to `out`. The bootstrap of each
+// curve draws from `rng` after before_curve(rng, c); results.n_blocks counts
+// the blocks. Whether the data determine the parameters is judged from the
+// curves' weights and predicted values, which must belong to the parameter
+// values.
 void competition_ic50_analysis_bootstrap(std::ostream& out, const Curve_table& curves,
                                          const Fit_parameters& params, Fit_results& results,
-                                         Random_generator& rng, int B = 1000);
+                                         Random_generator& rng, const Curve_seeding& before_curve,
+                                         int B = 1000);
 
 }  // namespace kelvora

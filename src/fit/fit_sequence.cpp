@@ -37,7 +37,7 @@ bool Best_point::restore_if_better(Curve_table& curves, Fit_parameters& params,
 }
 
 Sequence_summary run_fit_sequence(Console& console, Curve_table& curves, Fit_parameters& params,
-                                  Optimization_data& opt, Random_generator& rng) {
+                                  Optimization_data& opt, const Fit_random& random) {
   Sequence_summary summary;
   Best_point best;
   best.consider(curves, params);
@@ -56,14 +56,14 @@ Sequence_summary run_fit_sequence(Console& console, Curve_table& curves, Fit_par
   auto lm = [&](int max_iter) {
     return [&, max_iter] { optimize_fit_simple(curves, params, opt, max_iter); };
   };
-  const auto quasi_newton = [&] { va10_cg(console, curves, params, opt, rng); };
-  const auto adaptive_tunnel = [&] { optimize_with_adaptive_tunnel(curves, params, opt, rng); };
-  const auto staged = [&] { optimize_multidataset_staged(curves, params, opt, rng); };
+  const auto quasi_newton = [&] { va10_cg(console, curves, params, opt, random); };
+  const auto adaptive_tunnel = [&] { optimize_with_adaptive_tunnel(curves, params, opt, random); };
+  const auto staged = [&] { optimize_multidataset_staged(curves, params, opt, random); };
 
   stage("simplex 300", simplex(300));
   stage("Levenberg-Marquardt 200", lm(200));
   stage("enhanced Levenberg-Marquardt",
-        [&] { levenberg_marquardt_enhanced(curves, params, opt, rng); });
+        [&] { levenberg_marquardt_enhanced(curves, params, opt, random); });
   if (params.n_curves == 1) {
     stage("simplex 200", simplex(200));
     stage("quasi-Newton", quasi_newton);
@@ -107,12 +107,12 @@ std::vector<int> ligands_with_open_preference(const Fit_parameters& params) {
 
 Sequence_summary run_fit_sequence_both_preferences(Console& console, Curve_table& curves,
                                                    Fit_parameters& params, Optimization_data& opt,
-                                                   Random_generator& rng,
+                                                   const Fit_random& random,
                                                    std::vector<Preference_fits>& preferences) {
   preferences.clear();
   const Fit_parameters start = params;
   const Optimization_data start_opt = opt;
-  Sequence_summary kept = run_fit_sequence(console, curves, params, opt, rng);
+  Sequence_summary kept = run_fit_sequence(console, curves, params, opt, random);
   for (const int l : ligands_with_open_preference(start)) {
     if (interruption_requested()) break;
     const int site_1 = k_slot(start, l, 1);
@@ -134,7 +134,7 @@ Sequence_summary run_fit_sequence_both_preferences(Console& console, Curve_table
     console.free_form("Fitting again with the site preference of ligand " + std::to_string(l) +
                       " exchanged (" + params.name[site_1] + " <-> " + params.name[site_2] + ")");
     evaluate_model(curves, params, opt);
-    const Sequence_summary other = run_fit_sequence(console, curves, params, opt, rng);
+    const Sequence_summary other = run_fit_sequence(console, curves, params, opt, random);
     fits.k_exchanged[0] = params.value[site_1];
     fits.k_exchanged[1] = params.value[site_2];
     fits.ss_exchanged = opt.ss;

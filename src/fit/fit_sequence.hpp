@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "data/records.hpp"
+#include "fit/fit_random.hpp"
 #include "util/console.hpp"
-#include "util/random.hpp"
 
 namespace kelvora {
 
@@ -61,9 +61,10 @@ class Best_point {
 // squares that the start or any stage reached, with value = accepted = that
 // point and opt.ss and the curves' residuals belonging to it. An interruption
 // (util/interruption.hpp) skips the stages not yet begun; the guards still
-// apply, so the fit ends at the best point reached.
+// apply, so the fit ends at the best point reached. The tunnel moves and the
+// polishes of the quasi-Newton minimiser draw from `random` (fit_random.hpp).
 Sequence_summary run_fit_sequence(Console& console, Curve_table& curves, Fit_parameters& params,
-                                  Optimization_data& opt, Random_generator& rng);
+                                  Optimization_data& opt, const Fit_random& random);
 
 // A two-site model names its sites after ligand 1 (site 1 is the one it
 // prefers), but every other ligand may prefer either site, and a fit started
@@ -92,7 +93,7 @@ struct Preference_fits {
 // the kept fit; `preferences` gets one record per ligand tried.
 Sequence_summary run_fit_sequence_both_preferences(Console& console, Curve_table& curves,
                                                    Fit_parameters& params, Optimization_data& opt,
-                                                   Random_generator& rng,
+                                                   const Fit_random& random,
                                                    std::vector<Preference_fits>& preferences);
 
 // When opt.ss exceeds twice `ss_reference` (the sum of squares of the point

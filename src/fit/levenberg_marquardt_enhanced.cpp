@@ -65,7 +65,7 @@ double predicted_decrease(const Fit_parameters& params, const Optimization_data&
 }
 
 Lm_summary levenberg_marquardt_enhanced(Curve_table& curves, Fit_parameters& params,
-                                        Optimization_data& opt, Random_generator& rng) {
+                                        Optimization_data& opt, const Fit_random& random) {
   Lm_summary summary;
   const long long evaluations_at_entry = opt.n_evaluations;
   opt.lm_mode = 0;
@@ -97,7 +97,7 @@ Lm_summary levenberg_marquardt_enhanced(Curve_table& curves, Fit_parameters& par
       // failed step belonged to the old point.
       ++summary.tunnel_moves;
       opt.ss = opt.ss_prev;
-      if (tunnel_search_kelvora3(curves, params, opt, rng).improved) {
+      if (tunnel_search_kelvora3(curves, params, opt, random.for_tunnel()).improved) {
         opt.lambda /= 20.0;
         opt.ss_prev = opt.ss;
         failures = 0;

@@ -4,7 +4,7 @@
 // values (the best point so far) and opt.ss. None prints anything.
 
 #include "data/records.hpp"
-#include "util/random.hpp"
+#include "fit/fit_random.hpp"
 
 namespace kelvora {
 
@@ -65,12 +65,13 @@ Lm_summary optimize_fit_simple(Curve_table& curves, Fit_parameters& params, Opti
 // model's prediction for the step actually taken): rho < 0.25 halves Delta
 // and multiplies lambda by 4, rho > 0.5 widens Delta by 1.5 (at most 10) and
 // multiplies lambda by 0.6 (at least 1e-8). A refused factorisation or a
-// repaired step calls the tunnel move. Stops after 200 iterations, on a gain
-// below 1e-6 of SS, after eleven failures in a row or when lambda exceeds
-// 1e10. Returns at the best point found with SS and residuals belonging to
-// it, and the numerical gradient and Hessian there in `opt`.
+// repaired step calls the tunnel move, drawing from random.for_tunnel().
+// Stops after 200 iterations, on a gain below 1e-6 of SS, after eleven
+// failures in a row or when lambda exceeds 1e10. Returns at the best point
+// found with SS and residuals belonging to it, and the numerical gradient and
+// Hessian there in `opt`.
 Lm_summary levenberg_marquardt_enhanced(Curve_table& curves, Fit_parameters& params,
-                                        Optimization_data& opt, Random_generator& rng);
+                                        Optimization_data& opt, const Fit_random& random);
 
 // Decrease of SS that the Gauss-Newton model in `opt` (scaled gradient and
 // Hessian) predicts for the step from the accepted values to the current ones:

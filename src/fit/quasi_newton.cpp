@@ -95,10 +95,12 @@ enum class Search { success, failed, end_pass };
 class Minimisation {
  public:
   Minimisation(const Objective_callback& f, std::span<double> x, Random_generator& rng,
-               const Message_callback& report, const Quasi_newton_options& options)
+               const Seeding& before_polish, const Message_callback& report,
+               const Quasi_newton_options& options)
       : f_(f),
         x_(x),
         rng_(rng),
+        before_polish_(before_polish),
         report_(report),
         o_(options),
         n_(static_cast<int>(x.size())),
@@ -148,6 +150,7 @@ class Minimisation {
   const Objective_callback& f_;
   std::span<double> x_;
   Random_generator& rng_;
+  const Seeding& before_polish_;
   const Message_callback& report_;
   Quasi_newton_options o_;
   int n_;
@@ -320,11 +323,12 @@ int Minimisation::pass() {
 }
 
 // Eleven trials trial_i = (1 + (k - 6) u 1e-4) y_i, k = 1..11, from the
-// repeatable random numbers u; a trial below the reference value is kept.
+// numbers u drawn after the caller's seeding; a trial below the reference
+// value is kept.
 // After a refused trial the first (n + 1) k numbers (at most all of them)
 // are shuffled (Fisher-Yates).
 void Minimisation::polish(double reference) {
-  rng_.seed_fixed();
+  before_polish_(rng_);
   const int m = o_.polish_numbers;
   std::vector<double> u(m);
   for (double& v : u) v = rng_.uniform();
@@ -406,9 +410,10 @@ Quasi_newton_result Minimisation::run() {
 }  // namespace
 
 Quasi_newton_result quasi_newton_minimise(const Objective_callback& f, std::span<double> x,
-                                          Random_generator& rng, const Message_callback& report,
+                                          Random_generator& rng, const Seeding& before_polish,
+                                          const Message_callback& report,
                                           const Quasi_newton_options& options) {
-  return Minimisation(f, x, rng, report, options).run();
+  return Minimisation(f, x, rng, before_polish, report, options).run();
 }
 
 }  // namespace kelvora

@@ -10,8 +10,8 @@
 // are scaled by their starting magnitudes, y_i = x_i / s_i (s_i = |x_i|, or 1
 // when |x_i| < 1e-15), so every non-zero starting variable becomes +-1. It
 // runs at most two passes of at most 200 evaluations each, the second with a
-// tenfold finer difference step from a point polished by 11 small
-// repeatable random perturbations. A best value not below 1.05 f(start)
+// tenfold finer difference step from a point polished by 11 small random
+// perturbations. A best value not below 1.05 f(start)
 // returns to the start; x receives the result only when it is usable
 // (finite, |y_i| <= 1e10 and f not above 2 f(start)); otherwise x keeps its
 // starting values and the status is `error`.
@@ -24,8 +24,8 @@
 #include <string_view>
 
 #include "data/records.hpp"
+#include "fit/fit_random.hpp"
 #include "util/console.hpp"
-#include "util/random.hpp"
 
 namespace kelvora {
 
@@ -69,11 +69,13 @@ struct Quasi_newton_result {
   int passes = 0;             // passes run
 };
 
-// Minimises f from x (n = x.size()) in place. The polish reseeds `rng` with
-// its repeatable seed, so two calls with the same f and x agree. Error lines
-// ("CG ERROR: ...") go to `report`.
+// Minimises f from x (n = x.size()) in place. Each polish applies
+// `before_polish` to `rng` and then draws from it; a seeding that installs
+// the same seed every time makes two calls with the same f and x agree.
+// Error lines ("CG ERROR: ...") go to `report`.
 Quasi_newton_result quasi_newton_minimise(const Objective_callback& f, std::span<double> x,
-                                          Random_generator& rng, const Message_callback& report,
+                                          Random_generator& rng, const Seeding& before_polish,
+                                          const Message_callback& report,
                                           const Quasi_newton_options& options = {});
 
 // Runs the minimiser on the variable parameters of the binding fit. Works on
@@ -85,8 +87,9 @@ Quasi_newton_result quasi_newton_minimise(const Objective_callback& f, std::span
 // starting values are restored. On return the accepted values are updated,
 // opt.ss is 1.05 times the SS reached (or SS0), lambda is 0 and
 // opt.n_evaluations has grown by every objective evaluation made. With no
-// curve only SS0 is evaluated.
+// curve only SS0 is evaluated. The polish draws from random.generator after
+// random.before_polish.
 Quasi_newton_result va10_cg(Console& console, Curve_table& curves, Fit_parameters& params,
-                            Optimization_data& opt, Random_generator& rng);
+                            Optimization_data& opt, const Fit_random& random);
 
 }  // namespace kelvora

@@ -28,7 +28,7 @@ struct Private_records {
 }  // namespace
 
 Quasi_newton_result va10_cg(Console& console, Curve_table& curves, Fit_parameters& params,
-                            Optimization_data& opt, Random_generator& rng) {
+                            Optimization_data& opt, const Fit_random& random) {
   opt.lambda = 0.0;
   evaluate_model(curves, params, opt);
   const double ss0 = opt.ss;
@@ -53,7 +53,7 @@ Quasi_newton_result va10_cg(Console& console, Curve_table& curves, Fit_parameter
     return copy->opt.ss;
   };
   std::vector<double> x(saved.begin(), saved.begin() + m);
-  result = quasi_newton_minimise(objective, x, rng,
+  result = quasi_newton_minimise(objective, x, random.generator, random.before_polish,
                                  [&console](std::string_view line) { console.exact(line); });
 
   // Once the fit has run, the records come back as the last evaluation left

@@ -38,12 +38,12 @@ bool gain_below(double before, double after, double tolerance) {
 // found; otherwise the accepted point and `reference` are back in place.
 // The curves hold a trial's residuals either way.
 Tunnel_result tunnel_from_accepted(Curve_table& curves, Fit_parameters& params,
-                                   Optimization_data& opt, double reference, Random_generator& rng,
-                                   Strategy_summary& summary) {
+                                   Optimization_data& opt, double reference,
+                                   const Fit_random& random, Strategy_summary& summary) {
   restore_accepted(params);
   opt.ss = reference;
   ++summary.tunnel_moves;
-  return tunnel_search_kelvora3(curves, params, opt, rng);
+  return tunnel_search_kelvora3(curves, params, opt, random.for_tunnel());
 }
 
 // The record of a one-curve analysis of curve c: the same ligands, sites,
@@ -78,7 +78,7 @@ int full_record_slot(const Fit_parameters& params, const Fit_parameters& one, in
 }  // namespace
 
 Strategy_summary optimize_fit_with_tunnel(Curve_table& curves, Fit_parameters& params,
-                                          Optimization_data& opt, Random_generator& rng) {
+                                          Optimization_data& opt, const Fit_random& random) {
   using Stop = Strategy_summary::Stop;
   constexpr int max_iterations = 500;
   constexpr double gain_tolerance = 1e-6;
@@ -100,7 +100,7 @@ Strategy_summary optimize_fit_with_tunnel(Curve_table& curves, Fit_parameters& p
   auto tunnel_beyond_damping_limit = [&] {
     if (opt.lambda <= damping_limit) return true;
     const double before = opt.ss_prev;
-    const Tunnel_result moved = tunnel_from_accepted(curves, params, opt, before, rng, summary);
+    const Tunnel_result moved = tunnel_from_accepted(curves, params, opt, before, random, summary);
     at_accepted = false;
     if (!moved.improved) {
       summary.stop = Stop::damping_exceeded;
@@ -154,7 +154,7 @@ Strategy_summary optimize_fit_with_tunnel(Curve_table& curves, Fit_parameters& p
 }
 
 Strategy_summary optimize_with_adaptive_tunnel(Curve_table& curves, Fit_parameters& params,
-                                               Optimization_data& opt, Random_generator& rng) {
+                                               Optimization_data& opt, const Fit_random& random) {
   using Stop = Strategy_summary::Stop;
   constexpr int max_iterations = 300;
   constexpr double adaptive_damping_limit = 1e8;
@@ -191,7 +191,7 @@ Strategy_summary optimize_with_adaptive_tunnel(Curve_table& curves, Fit_paramete
   // grace iterations, which ends the loop.
   auto tunnel = [&](bool reset_damping, bool& improved) {
     const double before = f_ref;
-    improved = tunnel_from_accepted(curves, params, opt, f_ref, rng, summary).improved;
+    improved = tunnel_from_accepted(curves, params, opt, f_ref, random, summary).improved;
     at_accepted = false;
     if (!improved) {
       ++fruitless_here;
@@ -321,7 +321,7 @@ Strategy_summary fit_curves_independently(Curve_table& curves, Fit_parameters& p
 }
 
 Strategy_summary optimize_multidataset_staged(Curve_table& curves, Fit_parameters& params,
-                                              Optimization_data& opt, Random_generator& rng) {
+                                              Optimization_data& opt, const Fit_random& random) {
   const long long evaluations_at_entry = opt.n_evaluations;
   opt.lambda = 0.0;
   for (int p = 0; p < params.n_params; ++p) params.accepted[p] = params.backup[p] = params.value[p];
@@ -338,7 +338,7 @@ Strategy_summary optimize_multidataset_staged(Curve_table& curves, Fit_parameter
   update_parameters(params, opt);
   optimize_fit_simple(curves, params, opt, 200);
   evaluate_model(curves, params, opt);
-  Strategy_summary summary = optimize_fit_with_tunnel(curves, params, opt, rng);
+  Strategy_summary summary = optimize_fit_with_tunnel(curves, params, opt, random);
   optimize_fit_simple(curves, params, opt, 200);
   evaluate_model(curves, params, opt);
 

@@ -4,10 +4,11 @@
 // that call the tunnel move when the local steps get nowhere, and the staged
 // fit of several curves (each curve alone, the average, then jointly).
 // Each resets the damping factor at its start, works in place on the
-// values, the accepted values and opt.ss, and prints nothing.
+// values, the accepted values and opt.ss, and prints nothing. Every tunnel
+// move draws from random.for_tunnel().
 
 #include "data/records.hpp"
-#include "util/random.hpp"
+#include "fit/fit_random.hpp"
 
 namespace kelvora {
 
@@ -32,7 +33,7 @@ struct Strategy_summary {
 // ends. After iteration 20 a gain below 1e-6 of SS, by a step or by the
 // tunnel move, ends it too. Returns with value = accepted = the best point.
 Strategy_summary optimize_fit_with_tunnel(Curve_table& curves, Fit_parameters& params,
-                                          Optimization_data& opt, Random_generator& rng);
+                                          Optimization_data& opt, const Fit_random& random);
 
 // Levenberg-Marquardt iterations (at most 300, counted locally) with gentle
 // damping changes (halved after a gain, doubled after a loss; at 0 it starts
@@ -45,7 +46,7 @@ Strategy_summary optimize_fit_with_tunnel(Curve_table& curves, Fit_parameters& p
 // found nothing too; and when a failed step beyond damping 1e8 has a
 // fruitless tunnel move. Returns with value = accepted = the best point.
 Strategy_summary optimize_with_adaptive_tunnel(Curve_table& curves, Fit_parameters& params,
-                                               Optimization_data& opt, Random_generator& rng);
+                                               Optimization_data& opt, const Fit_random& random);
 
 // Fits every curve alone (simplex, 250 iterations, then Levenberg-Marquardt,
 // 200) as a one-curve analysis: a private copy of that curve and a record
@@ -64,6 +65,6 @@ Strategy_summary fit_curves_independently(Curve_table& curves, Fit_parameters& p
 // again, the sites kept in order after each stage. The values at entry are
 // saved in params.backup.
 Strategy_summary optimize_multidataset_staged(Curve_table& curves, Fit_parameters& params,
-                                              Optimization_data& opt, Random_generator& rng);
+                                              Optimization_data& opt, const Fit_random& random);
 
 }  // namespace kelvora

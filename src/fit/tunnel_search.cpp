@@ -38,7 +38,6 @@ Tunnel_result tunnel_search_kelvora3(Curve_table& curves, Fit_parameters& params
   auto best = entry_values;
   double best_ss = entry_ss;
 
-  rng.seed_from_entropy();
   std::array<double, n_uniforms> u;
   for (double& x : u) x = rng.uniform();
 

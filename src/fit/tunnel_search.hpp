@@ -19,7 +19,8 @@ struct Tunnel_result {
 // the u taken in turn from 150 uniform numbers drawn once per call and handed
 // to the variables in a freshly shuffled order (Fisher-Yates), so that below
 // j = 8 all variables shrink and above it all grow, by different amounts.
-// The generator is re-seeded from the entropy source at each call.
+// All the numbers come from `rng` as it stands: the caller seeds it (in a
+// fit, through Fit_random::for_tunnel before every move).
 //
 // The best point is kept as evaluated, that is repaired by the objective
 // (reflected, inside the admissible ranges), so that its SS belongs to it.

@@ -153,7 +153,6 @@ void calculate_bootstrap_se(Console& console, const Point_columns& points,
   const int P = static_cast<int>(start_params.size());
   const int n = points.rows();
   reset(results, B, P);
-  rng.seed_from_clock();
   const std::uint64_t run_seed = rng.next_bits();
   if (verbose) {
     console.exact(rule('=', rule_width));
@@ -178,7 +177,6 @@ void calculate_bootstrap_se_multicurve(Console& console, const Curve_table& curv
   std::vector<double> start_params(P);
   read_variables(fit_params, start_params.data());
   reset(results, B, P);
-  rng.seed_fixed(multicurve_seed);
   const std::uint64_t run_seed = rng.next_bits();
   const Replicate replicate = [&](int, Random_generator& own, std::vector<double>& params) {
     return refit(curves, fit_params, params, own);

@@ -9,7 +9,8 @@
 // callable. Replicates are independent and run in parallel; replicate b draws
 // from a generator of its own (stream b of the run), so that its resample and
 // its refit are the same whatever the number of threads and the order in
-// which the replicates finish.
+// which the replicates finish. The streams follow from one draw of the
+// generator the caller hands over, seeded as the caller chose.
 
 #include <functional>
 #include <vector>
@@ -39,7 +40,9 @@ struct Bootstrap_results {
 // least this many replicates converged; with fewer they would be noise.
 constexpr int min_replicates_after_interruption = 20;
 
-// The fixed seed of the multi-curve engine (the same resamples every run).
+// The program seeds the generator of a multi-curve bootstrap with this fixed
+// seed (the same resamples every run) and that of a single-curve one from the
+// clock.
 constexpr Random_generator::Seed multicurve_seed = {1979u, 7u, 1u, 26u};
 
 // idx[i] (0-based point numbers) for i < n, drawn uniformly with replacement:
@@ -78,19 +81,21 @@ using Curve_refit = std::function<bool(const Curve_table& curves, const Fit_para
 // Both engines stop starting replicates once an interruption is requested
 // (see util/interruption.hpp); the replicates already started finish.
 //
-// Single-curve engine: seeds `rng` from the clock, resamples the rows of
-// `points` B times and refits each resample from start_params. A replicate
-// counts as failed when its refit does not converge or leaves a value that is
-// not finite. When verbose, prints the heading, a progress line after every
-// max(B / 10, 1)-th finished replicate, and the closing lines.
+// Single-curve engine: draws the run's streams from `rng` as it stands,
+// resamples the rows of `points` B times and refits each resample from
+// start_params. A replicate counts as failed when its refit does not converge
+// or leaves a value that is not finite. When verbose, prints the heading, a
+// progress line after every max(B / 10, 1)-th finished replicate, and the
+// closing lines.
 void calculate_bootstrap_se(Console& console, const Point_columns& points,
                             const std::vector<double>& start_params, int B,
                             Bootstrap_results& results, const Point_refit& refit,
                             Random_generator& rng, bool verbose = false);
 
-// Multi-curve engine: starts every replicate from the fitted variables of
-// fit_params, seeds `rng` with multicurve_seed and leaves the resampling to
-// the refit. Prints no heading; progress and closing lines as above.
+// Multi-curve engine: draws the run's streams from `rng` as it stands, starts
+// every replicate from the fitted variables of fit_params and leaves the
+// resampling to the refit. Prints no heading; progress and closing lines as
+// above.
 void calculate_bootstrap_se_multicurve(Console& console, const Curve_table& curves,
                                        const Fit_parameters& fit_params, int B,
                                        Bootstrap_results& results, const Curve_refit& refit,

@@ -29,11 +29,12 @@ void allocate_points(Curve_data& curve, int n) {
 }
 
 // Loads the starting variables into the private copy p and refits the private
-// curve set: tunnel move, simplex, two Levenberg-Marquardt runs. The refit is
+// curve set: tunnel move (from rng after before_tunnel), simplex, two
+// Levenberg-Marquardt runs. The refit is
 // kept when it ends no worse than twice the SS it started from (a NaN on
 // either side is a failure); params then receives the refitted variables.
 bool refit_private_copy(Curve_table& set, Fit_parameters& p, std::vector<double>& params,
-                        Random_generator& rng) {
+                        Random_generator& rng, const Seeding& before_tunnel) {
   for (int j = 0; j < p.n_var; ++j) {
     const int slot = p.var_map[j];
     p.accepted[slot] = p.backup[slot] = p.value[slot] = params[j];
@@ -43,6 +44,7 @@ bool refit_private_copy(Curve_table& set, Fit_parameters& p, std::vector<double>
   evaluate_model(set, p, opt);
   const double s0 = opt.ss;
   opt.ss_prev = s0;
+  before_tunnel(rng);
   tunnel_search_kelvora3(set, p, opt, rng);
   nelder_mead_simplex(set, p, opt, 100);
   optimize_fit_simple(set, p, opt, 100);
@@ -99,17 +101,19 @@ void fill_resampled_curve(const Curve_data& first, const Point_columns& sample, 
 }
 
 bool fit_wrapper(const Curve_table& curves, const Fit_parameters& fit_params,
-                 const Point_columns& sample, std::vector<double>& params, Random_generator& rng) {
+                 const Point_columns& sample, std::vector<double>& params, Random_generator& rng,
+                 const Seeding& before_tunnel) {
   Curve_table set;
   fill_resampled_curve(curves[0], sample, set[0]);
   Fit_parameters p = fit_params;
   p.n_curves = 1;
   p.n_points = set[0].n_points;
-  return refit_private_copy(set, p, params, rng);
+  return refit_private_copy(set, p, params, rng, before_tunnel);
 }
 
 bool fit_wrapper_multi(const Curve_table& curves, const Fit_parameters& fit_params,
-                       std::vector<double>& params, Random_generator& rng) {
+                       std::vector<double>& params, Random_generator& rng,
+                       const Seeding& before_tunnel) {
   Curve_table set;
   std::vector<int> idx;
   for (int c = 0; c < fit_params.n_curves; ++c) {
@@ -130,13 +134,14 @@ bool fit_wrapper_multi(const Curve_table& curves, const Fit_parameters& fit_para
     }
   }
   Fit_parameters p = fit_params;
-  return refit_private_copy(set, p, params, rng);
+  return refit_private_copy(set, p, params, rng, before_tunnel);
 }
 
 Bootstrap_results calculate_bootstrap_se_kelvora(Console& console, Curve_table& curves,
                                                  const Fit_parameters& fit_params,
                                                  Optimization_data& opt, int B,
-                                                 Random_generator& rng) {
+                                                 Random_generator& rng,
+                                                 const Seeding& before_tunnel) {
   Point_columns points;
   for (int c = 0; c < fit_params.n_curves; ++c) {
     const Curve_data& curve = curves[c];
@@ -161,7 +166,7 @@ Bootstrap_results calculate_bootstrap_se_kelvora(Console& console, Curve_table& 
   const Curve_table& data = curves;
   const Point_refit refit = [&](const Point_columns& sample, std::vector<double>& params,
                                 Random_generator& own) {
-    return fit_wrapper(data, fit_params, sample, params, own);
+    return fit_wrapper(data, fit_params, sample, params, own, before_tunnel);
   };
   Bootstrap_results results;
   calculate_bootstrap_se(console, points, start, B, results, refit, rng, true);
@@ -173,7 +178,8 @@ Bootstrap_results calculate_bootstrap_se_kelvora(Console& console, Curve_table& 
 Bootstrap_results calculate_bootstrap_se_kelvora_multi(Console& console, Curve_table& curves,
                                                        const Fit_parameters& fit_params,
                                                        Optimization_data& opt, int B,
-                                                       Random_generator& rng) {
+                                                       Random_generator& rng,
+                                                       const Seeding& before_tunnel) {
   console.empty_line();
   console.exact(heading_rule());
   console.exact("  MULTI-CURVE BOOTSTRAP SE CALCULATION");
@@ -183,8 +189,11 @@ Bootstrap_results calculate_bootstrap_se_kelvora_multi(Console& console, Curve_t
   console.empty_line();
 
   Bootstrap_results results;
-  calculate_bootstrap_se_multicurve(console, curves, fit_params, B, results, &fit_wrapper_multi,
-                                    rng, true);
+  const Curve_refit refit = [&before_tunnel](const Curve_table& data, const Fit_parameters& fitted,
+                                             std::vector<double>& params, Random_generator& own) {
+    return fit_wrapper_multi(data, fitted, params, own, before_tunnel);
+  };
+  calculate_bootstrap_se_multicurve(console, curves, fit_params, B, results, refit, rng, true);
   store_in(opt, results, curves, fit_params);
   print_bootstrap_results_kelvora(console, fit_params, opt, results);
   return results;

@@ -17,13 +17,19 @@
 
 namespace kelvora {
 
+// Both drivers run the engines of bootstrap_engine.hpp on `rng` as the caller
+// seeded it; every replicate's tunnel move draws from the replicate's own
+// generator after `before_tunnel`, which replicates on several threads apply
+// at once.
+//
 // One curve: the pooled points (x the varying ligand's total, y bound, w
 // weight, r replicate count) are resampled and each resample is refitted by
 // fit_wrapper.
 Bootstrap_results calculate_bootstrap_se_kelvora(Console& console, Curve_table& curves,
                                                  const Fit_parameters& fit_params,
                                                  Optimization_data& opt, int B,
-                                                 Random_generator& rng);
+                                                 Random_generator& rng,
+                                                 const Seeding& before_tunnel);
 
 // Two or more curves: each replicate resamples every curve on its own
 // (stratified by curve) and refits them jointly with fit_wrapper_multi; the
@@ -31,7 +37,8 @@ Bootstrap_results calculate_bootstrap_se_kelvora(Console& console, Curve_table& 
 Bootstrap_results calculate_bootstrap_se_kelvora_multi(Console& console, Curve_table& curves,
                                                        const Fit_parameters& fit_params,
                                                        Optimization_data& opt, int B,
-                                                       Random_generator& rng);
+                                                       Random_generator& rng,
+                                                       const Seeding& before_tunnel);
 
 // The curve of a single-curve resample: the ligands and weighting of
 // `first`, and for each row of `sample` the varying ligand's total, the bound
@@ -42,17 +49,20 @@ void fill_resampled_curve(const Curve_data& first, const Point_columns& sample, 
 
 // The refit of a single-curve resample: a one-curve set filled by
 // fill_resampled_curve from the first curve, the variables loaded from
-// params, then the tunnel move (drawing from rng), simplex (100),
-// Levenberg-Marquardt (100, 200). Converged when the final SS is at most
-// twice the SS at the start; params then holds the refitted variables.
+// params, then the tunnel move (drawing from rng after before_tunnel),
+// simplex (100), Levenberg-Marquardt (100, 200). Converged when the final SS
+// is at most twice the SS at the start; params then holds the refitted
+// variables.
 bool fit_wrapper(const Curve_table& curves, const Fit_parameters& fit_params,
-                 const Point_columns& sample, std::vector<double>& params, Random_generator& rng);
+                 const Point_columns& sample, std::vector<double>& params, Random_generator& rng,
+                 const Seeding& before_tunnel);
 
-// The refit of a multi-curve replicate: every curve resampled from rng in
-// curve order (whole rows: all totals, bound, weight, replicates), then the
-// refit of fit_wrapper on the resampled set.
+// The refit of a multi-curve replicate: every curve resampled from rng as it
+// stands, in curve order (whole rows: all totals, bound, weight, replicates),
+// then the refit of fit_wrapper on the resampled set.
 bool fit_wrapper_multi(const Curve_table& curves, const Fit_parameters& fit_params,
-                       std::vector<double>& params, Random_generator& rng);
+                       std::vector<double>& params, Random_generator& rng,
+                       const Seeding& before_tunnel);
 
 // The parameter table (value, standard error, CV, interval), under it the
 // note of wide_error_note when it has one, and the fit's SSQ, MSE, AIC and

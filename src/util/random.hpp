@@ -10,6 +10,10 @@
 // request, whatever its kind, installs a seed derived from the session seed
 // and the number of requests made so far, so two sessions with the same
 // session seed and the same answers draw the same numbers.
+//
+// Only the program's top level seeds: an algorithm draws from the generator
+// it is given as it stands, and one that starts fresh sequences as it goes
+// takes a Seeding from its caller for them.
 
 #include <array>
 #include <cstdint>
@@ -79,8 +83,13 @@ class Random_generator {
   std::mt19937_64 engine_;
 };
 
-// The process-wide generator shared by the tunnel move, the polish of the
-// quasi-Newton minimiser and the bootstrap engines.
+// A caller's seeding of a generator, applied before an algorithm begins a
+// fresh sequence of draws from it (each tunnel move, say): the algorithm
+// chooses when, the caller how.
+using Seeding = std::function<void(Random_generator& generator)>;
+
+// The process-wide generator of a session; the session's top level seeds it
+// and hands it to the algorithms.
 Random_generator& process_random();
 
 }  // namespace kelvora

@@ -192,7 +192,7 @@ TEST(CompetitionAnalysis, TwoSitesGiveTheCompetitorsAffinityAtEachSite) {
   EXPECT_NE(out.str().find("  Site 2:  Kd(cold) =  1.00000E-09 M   ("), std::string::npos);
 }
 
-TEST(CompetitionAnalysis, EachCurveSeedsItsOwnBootstrap) {
+TEST(CompetitionAnalysis, EachCurveHasItsOwnSeededBootstrap) {
   const Assay a{{1e8}, {1e9}, {1e-11}, 0.002, 1.0};
   const Fit_parameters p = parameters(a, 3);
   const Values noise{0.0,   0.02, -0.03, 0.01,  0.04, -0.02, 0.03,
@@ -203,8 +203,14 @@ TEST(CompetitionAnalysis, EachCurveSeedsItsOwnBootstrap) {
   Random_generator rng, own;
   Fit_results results;
   std::ostringstream out, expected;
-  competition_ic50_analysis_bootstrap(out, table, p, results, rng, 300);
+  std::vector<int> seeded;  // the curves whose bootstrap was seeded, in order
+  const Curve_seeding before_curve = [&seeded](Random_generator& g, int c) {
+    seeded.push_back(c);
+    g.seed_fixed(competition_curve_seed(c));
+  };
+  competition_ic50_analysis_bootstrap(out, table, p, results, rng, before_curve, 300);
   EXPECT_EQ(results.n_blocks, 2);
+  EXPECT_EQ(seeded, (std::vector<int>{0, 2}));
   for (const int position : {1, 3}) {  // seeds 13345 and 15345
     const auto word = static_cast<std::uint32_t>(position * 1000 + 12345);
     own.seed_fixed({word, word, word, word});

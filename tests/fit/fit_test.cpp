@@ -9,6 +9,7 @@
 #include "model/binding_model.hpp"
 #include "params/parameter_vector.hpp"
 #include "support/saturation_curves.hpp"
+#include "support/session_random.hpp"
 
 namespace kelvora {
 namespace {
@@ -86,10 +87,10 @@ TEST(LevenbergMarquardt, ReachesTheMinimumOfNoisyDataAndStaysThere) {
 
   // Both variants: numerical derivatives, and analytical ones with the
   // trust region (whose tunnel move cannot be needed here).
-  Random_generator rng;
+  testing::Session_random rng(std::nullopt);
   for (const bool enhanced : {false, true}) {
     auto run = [&] {
-      return enhanced ? levenberg_marquardt_enhanced(f.curves, f.p, f.opt, rng)
+      return enhanced ? levenberg_marquardt_enhanced(f.curves, f.p, f.opt, rng.random)
                       : optimize_fit_simple(f.curves, f.p, f.opt, 200);
     };
     f.p.value[0] = f.p.accepted[0] = 1.05 * k;
@@ -132,8 +133,8 @@ TEST(LevenbergMarquardt, ReachesAMinimumOnABound) {
     Curve_table fitted = curves;
     evaluate_model(fitted, two, opt);
     optimize_fit_simple(fitted, two, opt, 200);
-    Random_generator rng;
-    levenberg_marquardt_enhanced(fitted, two, opt, rng);
+    testing::Session_random rng(std::nullopt);
+    levenberg_marquardt_enhanced(fitted, two, opt, rng.random);
     EXPECT_LE(opt.ss, one.opt.ss * (1.0 + 1e-6) + 1e-12) << noise << " " << p.value[0];
   }
 }

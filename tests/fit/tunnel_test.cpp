@@ -10,6 +10,7 @@
 #include "model/binding_model.hpp"
 #include "params/parameter_vector.hpp"
 #include "support/saturation_curves.hpp"
+#include "support/session_random.hpp"
 #include "util/parallel.hpp"
 
 namespace kelvora {
@@ -47,9 +48,9 @@ struct Curves {
 
 constexpr double truth[3] = {1e9, 1e-10, 0.01};
 
-Random_generator seeded(std::uint64_t session) {
+Random_generator seeded(std::uint32_t word) {
   Random_generator rng;
-  rng.set_session_seed(session);
+  rng.seed_fixed({word, word, word, word});
   return rng;
 }
 
@@ -79,11 +80,12 @@ TEST(TunnelMove, KeepsAnAdmissibleBetterPointOrRestoresEverything) {
   EXPECT_TRUE(g.p.value == values && g.p.accepted == accepted && g.opt.ss == ss);
 }
 
-TEST(TunnelMove, RepeatsUnderOneSessionSeed) {
-  auto end_point = [](std::uint64_t session) {
+TEST(TunnelMove, DrawsFromTheGeneratorAsItIsGiven) {
+  auto end_point = [](std::uint32_t word) {
     Curves f(truth, {2e9, 0.6e-10, 0.02});
-    Random_generator rng = seeded(session);
+    Random_generator rng = seeded(word);
     EXPECT_TRUE(tunnel_search_kelvora3(f.curves, f.p, f.opt, rng).improved);
+    EXPECT_EQ(rng.seedings(), 1u);  // the test's own seeding alone
     return f.p.value;
   };
   EXPECT_EQ(end_point(11), end_point(11));
@@ -102,12 +104,12 @@ TEST(TunnelStrategies, ReachTheMinimumAndStopPromptlyThere) {
   // e leaves SS ~ e^2 of the starting SS (start errors ~0.5), so a
   // reduction by 1e-12 puts the parameters within ~1e-5; 1e-4 is allowed.
   using Strategy =
-      Strategy_summary (*)(Curve_table&, Fit_parameters&, Optimization_data&, Random_generator&);
+      Strategy_summary (*)(Curve_table&, Fit_parameters&, Optimization_data&, const Fit_random&);
   for (const Strategy run : {&optimize_fit_with_tunnel, &optimize_with_adaptive_tunnel}) {
-    Random_generator rng = seeded(3);
+    testing::Session_random rng(3);
     Curves f(truth, {1.5e9, 0.7e-10, 0.015});
     const double start_ss = f.opt.ss;
-    run(f.curves, f.p, f.opt, rng);
+    run(f.curves, f.p, f.opt, rng.random);
     EXPECT_LT(f.opt.ss, 1e-12 * start_ss);
     EXPECT_LT(worst_error(f.p), 1e-4);
     EXPECT_EQ(f.p.value, f.p.accepted);
@@ -116,18 +118,22 @@ TEST(TunnelStrategies, ReachTheMinimumAndStopPromptlyThere) {
     // for that case each of up to 300 or 500 iterations could cost a tunnel
     // move (600 evaluations): a prompt end takes well under a tenth of that.
     Curves g(truth, truth);
-    const Strategy_summary s = run(g.curves, g.p, g.opt, rng);
+    const int seedings = rng.tunnel_seedings;
+    const Strategy_summary s = run(g.curves, g.p, g.opt, rng.random);
     EXPECT_TRUE(s.evaluations < 18000 && s.iterations < 30) << s.evaluations << " " << s.iterations;
+    // Every tunnel move, and nothing else, seeds the generator, the caller's way.
+    EXPECT_TRUE(s.tunnel_moves > 0 && rng.tunnel_seedings - seedings == s.tunnel_moves);
+    EXPECT_EQ(rng.generator.seedings(), static_cast<std::uint64_t>(rng.tunnel_seedings));
     EXPECT_EQ(g.p.value, Curves(truth, truth).p.value);
   }
 }
 
 TEST(StagedStrategy, EndsAtTheJointMinimumOfTwoCurves) {
   // Both curves share K, R, N; the second is made with C2 = 1.3 (fitted).
-  Random_generator rng = seeded(5);
+  testing::Session_random rng(5);
   Curves f(truth, {2e9, 0.6e-10, 0.02}, {1.0, 1.3});
   const double start_ss = f.opt.ss;
-  const Strategy_summary s = optimize_multidataset_staged(f.curves, f.p, f.opt, rng);
+  const Strategy_summary s = optimize_multidataset_staged(f.curves, f.p, f.opt, rng.random);
   EXPECT_LT(f.opt.ss, 1e-12 * start_ss);
   EXPECT_LT(worst_error(f.p), 1e-4);
   EXPECT_NEAR(f.p.value[4], 1.3, 1.3e-4);
@@ -149,13 +155,13 @@ TEST(StagedStrategy, FitsEachCurveWithItsOwnCorrectionFactor) {
 }
 
 TEST(FitSequence, EndsAtTheBestPointWithItsOwnSum) {
-  Random_generator rng = seeded(11);
+  testing::Session_random rng(11);
   Curves f(truth, {3e8, 3e-10, 0.05}, {1.0, 1.3, 0.8});
   const double start_ss = f.opt.ss;
   std::istringstream in;
   std::ostringstream out;
   Console console(in, out);
-  const Sequence_summary s = run_fit_sequence(console, f.curves, f.p, f.opt, rng);
+  const Sequence_summary s = run_fit_sequence(console, f.curves, f.p, f.opt, rng.random);
   EXPECT_LT(f.opt.ss, 1e-12 * start_ss);
   EXPECT_LT(worst_error(f.p), 1e-4);
   EXPECT_EQ(f.p.value, f.p.accepted);
@@ -216,7 +222,7 @@ TEST(FitSequence, TriesBothSitePreferencesOfTheCompetitor) {
   // reversed (the valley the random searches of one fit do not leave), the
   // start with its affinities exchanged reaches the truth.
   for (const bool reversed : {false, true}) {
-    Random_generator rng = seeded(3);
+    testing::Session_random rng(3);
     Reversed_selectivity f(
         {t[0], t[1], reversed ? t[3] : t[2], reversed ? t[2] : t[3], t[4], t[5], t[6]});
     const double start_ss = f.opt.ss;
@@ -224,7 +230,7 @@ TEST(FitSequence, TriesBothSitePreferencesOfTheCompetitor) {
     EXPECT_EQ(f.p.value[2], f.p.accepted[2]);  // the barrier leaves ligand 2 alone
     EXPECT_EQ(f.p.value[3], f.p.accepted[3]);
     std::vector<Preference_fits> preferences;
-    run_fit_sequence_both_preferences(console, f.curves, f.p, f.opt, rng, preferences);
+    run_fit_sequence_both_preferences(console, f.curves, f.p, f.opt, rng.random, preferences);
     ASSERT_EQ(preferences.size(), 1u);
     EXPECT_EQ(preferences[0].ligand, 2);
     EXPECT_EQ(preferences[0].exchanged_kept, reversed);

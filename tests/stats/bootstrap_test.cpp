@@ -20,6 +20,8 @@ namespace {
 
 const double inf = INFINITY, nan = NAN;
 const std::string bar44(44, '=');
+// The program's seeding of a replicate's tunnel move.
+const Seeding from_entropy = [](Random_generator& g) { g.seed_from_entropy(); };
 
 // The single-curve engine on 3 points, each refit applying `f` to params.
 std::string run_engine(int B, Bootstrap_results& r, std::function<bool(std::vector<double>&)> f) {
@@ -99,9 +101,11 @@ struct Synthetic {
     testing::Dialogue d("");
     Random_generator rng;
     rng.set_session_seed(42);
-    Bootstrap_results r =
-        p.n_curves == 1 ? calculate_bootstrap_se_kelvora(d.console(), curves, p, opt, B, rng)
-                        : calculate_bootstrap_se_kelvora_multi(d.console(), curves, p, opt, B, rng);
+    Bootstrap_results r = p.n_curves == 1 ? calculate_bootstrap_se_kelvora(
+                                                d.console(), curves, p, opt, B, rng, from_entropy)
+                                          : calculate_bootstrap_se_kelvora_multi(
+                                                d.console(), curves, p, opt, B, rng, from_entropy);
+    EXPECT_EQ(rng.seedings(), 0u);  // the caller's generator is drawn from, never seeded
     set_worker_threads(2);
     return r;
   }
@@ -130,7 +134,7 @@ TEST(BootstrapSe, PointsAtOneConcentrationGetTheirValuesWithoutErrors) {
   evaluate_model(s.curves, s.p, s.opt);
   testing::Dialogue d("");
   Random_generator rng;
-  calculate_bootstrap_se_kelvora(d.console(), s.curves, s.p, s.opt, 4, rng);
+  calculate_bootstrap_se_kelvora(d.console(), s.curves, s.p, s.opt, 4, rng, from_entropy);
   EXPECT_EQ(s.opt.determinacy, Determinacy::one_concentration);
   // The values alone, the warning under the table, and no NaN or infinity.
   const std::string text = d.transcript();

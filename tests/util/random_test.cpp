@@ -92,7 +92,7 @@ TEST(RandomGenerator, StreamsOfARunDependOnTheRunAndTheIndexOnly) {
     Random_generator g =
         Random_generator::for_stream(run, index, repeatable, counting_sources(ticks, entropy));
     auto first = draws(g, 3);
-    g.seed_from_entropy();  // a tunnel move's reseeding inside the stream
+    g.seed_from_entropy();  // a replicate's seeding before its tunnel move
     auto second = draws(g, 3);
     first.insert(first.end(), second.begin(), second.end());
     return first;
