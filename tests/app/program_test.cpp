@@ -165,7 +165,8 @@ TEST(CommandLine, AcceptsASeedAndHelpAndRefusesAnythingElse) {
   };
   EXPECT_FALSE(parse({}).help || parse({}).seed || !parse({}).error.empty());
   const Command_line seeded = parse({"--seed", "18446744073709551615"});
-  EXPECT_TRUE(seeded.error.empty() && seeded.seed == 18446744073709551615ull);
+  EXPECT_TRUE(seeded.error.empty());
+  EXPECT_TRUE(seeded.seed == 18446744073709551615ull);
   EXPECT_TRUE(parse({"--help"}).help);
   EXPECT_EQ(parse({}).plots, Plot_mode::automatic);
   EXPECT_EQ(parse({"--plots=svg", "--seed", "1"}).plots, Plot_mode::svg);

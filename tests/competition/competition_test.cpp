@@ -224,7 +224,9 @@ TEST(CompetitionAnalysis, LimitsTakeRanksAndZerosOfFailedReplicates) {
   Values ki(1000);  // 1 ... 970 in a scrambled order and 30 replicates without a Ki
   for (int i = 0; i < 1000; ++i) ki[i] = std::max(0, i * 367 % 1000 - 29);
   const Bootstrap_summary s = summarise_replicates(ki);  // ranks 25, 975, 500 and 501:
-  EXPECT_TRUE(s.lower == 0.0 && s.upper == 945.0 && s.median == 470.5);
+  EXPECT_TRUE(s.lower == 0.0);
+  EXPECT_TRUE(s.upper == 945.0);
+  EXPECT_TRUE(s.median == 470.5);
 }
 
 TEST(CompetitionReport, WritesTheBlockByteForByte) {

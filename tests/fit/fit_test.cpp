@@ -55,7 +55,8 @@ TEST(Minimisers, SimplexThenLevenbergMarquardtReachTheMinimumOfExactData) {
   One_site_fit f(ex1_truth, {6e8, 1.5e-10, 0.004, 1.0, 1.0}, {true, true, true, false, false});
   const double start = f.opt.ss;
   nelder_mead_simplex(f.curves, f.p, f.opt, 300);
-  EXPECT_TRUE(f.opt.ss < 0.1 * start && f.p.value[1] == f.p.accepted[1]);
+  EXPECT_TRUE(f.opt.ss < 0.1 * start);
+  EXPECT_TRUE(f.p.value[1] == f.p.accepted[1]);
   optimize_fit_simple(f.curves, f.p, f.opt, 200);
   for (int s = 0; s < 3; ++s) EXPECT_NEAR(f.p.value[s] / ex1_truth[s], 1.0, 1e-6) << s;
   EXPECT_EQ(f.p.value, f.p.accepted);
@@ -102,7 +103,8 @@ TEST(LevenbergMarquardt, ReachesTheMinimumOfNoisyDataAndStaysThere) {
     // From the minimum no step gains much: the run ends long before its
     // iteration limit, the point kept.
     const Lm_summary again = run();
-    EXPECT_TRUE(again.stop != Lm_summary::Stop::iteration_limit && again.iterations < 40);
+    EXPECT_TRUE(again.stop != Lm_summary::Stop::iteration_limit);
+    EXPECT_TRUE(again.iterations < 40);
     EXPECT_EQ(again.tunnel_moves, 0);
     EXPECT_NEAR(f.p.value[0] / k, 1.0, 1e-6);
     EXPECT_LE(f.opt.ss, ss_min * (1 + 1e-8));
@@ -154,12 +156,16 @@ TEST(LevenbergMarquardt, PredictedDecreaseMatchesSmallSteps) {
 TEST(LevenbergMarquardt, DampingRules) {
   Optimization_data opt;
   opt.lambda_start = 0.25;  // the last determinant
-  EXPECT_TRUE(raise_damping_after_failure(opt) && opt.lambda == 0.25);
-  EXPECT_TRUE(raise_damping_after_failure(opt) && opt.lambda == 2.5);
+  EXPECT_TRUE(raise_damping_after_failure(opt));
+  EXPECT_TRUE(opt.lambda == 0.25);
+  EXPECT_TRUE(raise_damping_after_failure(opt));
+  EXPECT_TRUE(opt.lambda == 2.5);
   opt.lambda = opt.lambda_start = 0.0;  // no determinant known yet
-  EXPECT_TRUE(raise_damping_after_failure(opt) && opt.lambda == 0.001);
+  EXPECT_TRUE(raise_damping_after_failure(opt));
+  EXPECT_TRUE(opt.lambda == 0.001);
   opt.lambda = 0.0;
-  EXPECT_TRUE(raise_damping_after_rejection(opt) && opt.lambda == 0.001);
+  EXPECT_TRUE(raise_damping_after_rejection(opt));
+  EXPECT_TRUE(opt.lambda == 0.001);
   opt.lambda = 1e9;
   EXPECT_TRUE(raise_damping_after_rejection(opt));  // 1e10 is still allowed
   EXPECT_FALSE(raise_damping_after_rejection(opt) || raise_damping_after_failure(opt));
@@ -229,7 +235,8 @@ TEST(Simplex, StartingVerticesAndOneVariable) {
   f.opt.ss = 1e-300;
   nelder_mead_simplex(f.curves, f.p, f.opt, 100);
   EXPECT_NEAR(f.p.value[0] / 1e9, 1.0, 0.05);
-  EXPECT_TRUE(f.opt.ss == 1e-300 && f.p.value[1] == 1e-10);  // the constant R1 untouched
+  EXPECT_TRUE(f.opt.ss == 1e-300);
+  EXPECT_TRUE(f.p.value[1] == 1e-10);  // the constant R1 untouched
 }
 
 TEST(Simplex, RanksBestWorstAndSecondWorst) {
@@ -242,14 +249,19 @@ TEST(Simplex, RanksBestWorstAndSecondWorst) {
                         {{1, 3}, 0, 1, 0},       {{4, 4}, 0, 0, 1},       {{2, 7, 7, 1}, 3, 1, 2}};
   for (const Case& c : cases) {
     const Simplex_ranking r = rank_simplex(c.f.data(), static_cast<int>(c.f.size()));
-    EXPECT_TRUE(r.best == c.best && r.worst == c.worst && r.second == c.second)
+    EXPECT_TRUE(r.best == c.best) << ::testing::PrintToString(c.f) << ": " << r.best << r.worst
+                                  << r.second;
+    EXPECT_TRUE(r.worst == c.worst)
+        << ::testing::PrintToString(c.f) << ": " << r.best << r.worst << r.second;
+    EXPECT_TRUE(r.second == c.second)
         << ::testing::PrintToString(c.f) << ": " << r.best << r.worst << r.second;
   }
   // No data: every vertex scores 0, and the spread test stops at the tenth iteration.
   One_site_fit f(ex1_truth, ex1_truth, {true, true, false, false, false});
   f.curves[0].n_points = f.p.n_points = 0;
   const Simplex_summary summary = nelder_mead_simplex(f.curves, f.p, f.opt, 100);
-  EXPECT_TRUE(summary.converged && summary.iterations == 10) << summary.iterations;
+  EXPECT_TRUE(summary.converged) << summary.iterations;
+  EXPECT_TRUE(summary.iterations == 10) << summary.iterations;
 }
 
 TEST(SequenceGuard, ReturnsToTheBestPointSeen) {
@@ -263,7 +275,8 @@ TEST(SequenceGuard, ReturnsToTheBestPointSeen) {
   best.consider(f.curves, f.p);
   f.p.value[1] = std::nan("");  // a point without a sum is never kept
   EXPECT_TRUE(best.restore_if_better(f.curves, f.p, f.opt));
-  EXPECT_TRUE(f.p.value == minimum && f.p.accepted == minimum);
+  EXPECT_TRUE(f.p.value == minimum);
+  EXPECT_TRUE(f.p.accepted == minimum);
   EXPECT_EQ(f.opt.ss, ss_min);
   EXPECT_FALSE(best.restore_if_better(f.curves, f.p, f.opt));  // already there
 }
@@ -295,14 +308,16 @@ TEST(EvaluateModel, RepairsNegativeAndOutOfBoundsValues) {
   const double at_bounds = f.opt.ss;
   f.p.value[0] = 1e15, f.p.value[1] = 1e-3;
   evaluate_model(f.curves, f.p, f.opt);
-  EXPECT_TRUE(f.p.value[0] == 1e14 && f.p.value[1] == 1e-5);
+  EXPECT_TRUE(f.p.value[0] == 1e14);
+  EXPECT_TRUE(f.p.value[1] == 1e-5);
   EXPECT_EQ(f.opt.ss, at_bounds);  // the sum belongs to the repaired vector
   f.p.value[0] = 5e8, f.p.value[1] = 1e-10;
   evaluate_model(f.curves, f.p, f.opt);
   const double unpenalised = f.opt.ss;
   f.p.value[1] = -1e-10, f.p.value[2] = -0.01;
   evaluate_model(f.curves, f.p, f.opt);
-  EXPECT_TRUE(f.p.value[1] == 1e-10 && f.p.value[2] == 0.01);
+  EXPECT_TRUE(f.p.value[1] == 1e-10);
+  EXPECT_TRUE(f.p.value[2] == 0.01);
   EXPECT_DOUBLE_EQ(f.opt.ss, 1000001.0 * unpenalised);
 }
 

@@ -65,8 +65,10 @@ TEST(TunnelMove, KeepsAnAdmissibleBetterPointOrRestoresEverything) {
   const double start_ss = f.opt.ss;
   Random_generator rng = seeded(7);
   const Tunnel_result r = tunnel_search_kelvora3(f.curves, f.p, f.opt, rng);
-  EXPECT_TRUE(r.improved && f.opt.ss < 0.01 * start_ss);
-  EXPECT_TRUE(f.p.value[1] <= 1e-5 && f.p.value[2] == 0.01);
+  EXPECT_TRUE(r.improved);
+  EXPECT_TRUE(f.opt.ss < 0.01 * start_ss);
+  EXPECT_TRUE(f.p.value[1] <= 1e-5);
+  EXPECT_TRUE(f.p.value[2] == 0.01);
   EXPECT_EQ(f.p.value, f.p.accepted);
   EXPECT_EQ(f.opt.ss, f.fresh_ss());
 
@@ -77,7 +79,9 @@ TEST(TunnelMove, KeepsAnAdmissibleBetterPointOrRestoresEverything) {
   const auto values = g.p.value, accepted = g.p.accepted;
   const double ss = g.opt.ss;
   EXPECT_FALSE(tunnel_search_kelvora3(g.curves, g.p, g.opt, rng).improved);
-  EXPECT_TRUE(g.p.value == values && g.p.accepted == accepted && g.opt.ss == ss);
+  EXPECT_TRUE(g.p.value == values);
+  EXPECT_TRUE(g.p.accepted == accepted);
+  EXPECT_TRUE(g.opt.ss == ss);
 }
 
 TEST(TunnelMove, DrawsFromTheGeneratorAsItIsGiven) {
@@ -120,9 +124,11 @@ TEST(TunnelStrategies, ReachTheMinimumAndStopPromptlyThere) {
     Curves g(truth, truth);
     const int seedings = rng.tunnel_seedings;
     const Strategy_summary s = run(g.curves, g.p, g.opt, rng.random);
-    EXPECT_TRUE(s.evaluations < 18000 && s.iterations < 30) << s.evaluations << " " << s.iterations;
+    EXPECT_TRUE(s.evaluations < 18000) << s.evaluations << " " << s.iterations;
+    EXPECT_TRUE(s.iterations < 30) << s.evaluations << " " << s.iterations;
     // Every tunnel move, and nothing else, seeds the generator, the caller's way.
-    EXPECT_TRUE(s.tunnel_moves > 0 && rng.tunnel_seedings - seedings == s.tunnel_moves);
+    EXPECT_TRUE(s.tunnel_moves > 0);
+    EXPECT_TRUE(rng.tunnel_seedings - seedings == s.tunnel_moves);
     EXPECT_EQ(rng.generator.seedings(), static_cast<std::uint64_t>(rng.tunnel_seedings));
     EXPECT_EQ(g.p.value, Curves(truth, truth).p.value);
   }
@@ -133,11 +139,10 @@ TEST(StagedStrategy, EndsAtTheJointMinimumOfTwoCurves) {
   testing::Session_random rng(5);
   Curves f(truth, {2e9, 0.6e-10, 0.02}, {1.0, 1.3});
   const double start_ss = f.opt.ss;
-  const Strategy_summary s = optimize_multidataset_staged(f.curves, f.p, f.opt, rng.random);
+  optimize_multidataset_staged(f.curves, f.p, f.opt, rng.random);
   EXPECT_LT(f.opt.ss, 1e-12 * start_ss);
   EXPECT_LT(worst_error(f.p), 1e-4);
   EXPECT_NEAR(f.p.value[4], 1.3, 1.3e-4);
-  EXPECT_GT(s.evaluations, 0);
 }
 
 TEST(StagedStrategy, FitsEachCurveWithItsOwnCorrectionFactor) {

@@ -122,7 +122,8 @@ TEST(GeneralSolver, SpecialCasesOfTheModel) {
   // Constants outside the domain still give finite values inside the total.
   k.R[0] = -1e-10;
   calculate_bound_ligand_general(1, 1, totals, k, 1.0, out);
-  EXPECT_TRUE(out.bound[0] >= 0.0 && out.bound[0] <= 1e-9);
+  EXPECT_TRUE(out.bound[0] >= 0.0);
+  EXPECT_TRUE(out.bound[0] <= 1e-9);
 }
 
 TEST(CompetitionSolver, MatchesTheReferenceOverTheParameterBox) {

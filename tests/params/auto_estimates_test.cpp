@@ -58,7 +58,8 @@ TEST(SchliebsBigl, TwoPointsGiveDefaultsAndLeaveTheFiguresAlone) {
   preadjust_initial_parameters_schliebs_bigl(d.console(), a.curves, a.p, a.r_yb, a.r2);
   EXPECT_EQ(a.p.value[k_slot(a.p, 1, 1)], 1e8);
   EXPECT_EQ(a.p.value[n_slot(a.p, 1)], 0.001);
-  EXPECT_TRUE(a.r_yb == 7.0 && a.r2 == 7.0);
+  EXPECT_TRUE(a.r_yb == 7.0);
+  EXPECT_TRUE(a.r2 == 7.0);
 }
 
 TEST(Scatchard, StraightLinesAndTheirRSquared) {

@@ -137,7 +137,9 @@ TEST(Painter, DegenerateDataStillDraws) {
   none.x.autoscale = false;
   for (const Plot_object& p : {one, equal}) {
     const Plot_frame f = plot_frame(p, 800, 600);
-    EXPECT_TRUE(std::isfinite(f.x.min) && std::isfinite(f.y.max) && f.y.max > f.y.min);
+    EXPECT_TRUE(std::isfinite(f.x.min));
+    EXPECT_TRUE(std::isfinite(f.y.max));
+    EXPECT_TRUE(f.y.max > f.y.min);
     EXPECT_GT(Pixels{render_plot(p, 800, 600)}.blue_count(), 20);
   }
   const Plot_frame f = plot_frame(none, 800, 600);

@@ -54,10 +54,15 @@ TEST(BootstrapEngine, ProgressFailuresStatisticsAndIndices) {
   // Statistics skip NaNs; index draws stay in range.
   r.samples = {{1.0, nan, nan}, {nan, 4.5, nan}, {3.0, nan, nan}};
   calculate_bootstrap_statistics(r, 3);
-  EXPECT_TRUE(r.median[0] == 2.0 && r.mean[0] == 2.0 && r.std_error[0] == std::sqrt(2.0));
-  EXPECT_TRUE(std::abs(r.ci_lower[0] - 1.05) < 1e-15 && std::abs(r.ci_upper[0] - 2.95) < 1e-15);
+  EXPECT_TRUE(r.median[0] == 2.0);
+  EXPECT_TRUE(r.mean[0] == 2.0);
+  EXPECT_TRUE(r.std_error[0] == std::sqrt(2.0));
+  EXPECT_TRUE(std::abs(r.ci_lower[0] - 1.05) < 1e-15);
+  EXPECT_TRUE(std::abs(r.ci_upper[0] - 2.95) < 1e-15);
   for (const double v : {r.mean[1], r.median[1], r.ci_lower[1], r.ci_upper[1]}) EXPECT_EQ(v, 4.5);
-  EXPECT_TRUE(std::isnan(r.std_error[1]) && std::isnan(r.mean[2]) && std::isnan(r.median[2]));
+  EXPECT_TRUE(std::isnan(r.std_error[1]));
+  EXPECT_TRUE(std::isnan(r.mean[2]));
+  EXPECT_TRUE(std::isnan(r.median[2]));
   std::vector<int> idx;
   for (const double u : {0.0, std::nextafter(1.0, 0.0), 1.0}) {  // 1: a coarser generator's draw
     generate_bootstrap_indices(1000, idx, [u] { return u; });
@@ -167,10 +172,12 @@ TEST(BootstrapSe, AgreesWithTheLinearisedStandardErrors) {
   EXPECT_GE(r.n_converged, 95);
   for (int j = 0; j < 2; ++j) {
     const double se = s.p.value[j] * std::sqrt(ss / (12 - 2) * inverse[j] / det);
-    EXPECT_TRUE(r.std_error[j] > 0.6 * se && r.std_error[j] < 1.6 * se) << r.std_error[j] / se;
+    EXPECT_TRUE(r.std_error[j] > 0.6 * se) << r.std_error[j] / se;
+    EXPECT_TRUE(r.std_error[j] < 1.6 * se) << r.std_error[j] / se;
   }
-  EXPECT_TRUE(s.opt.se[0] == r.std_error[0] && s.opt.has_intervals &&
-              s.opt.ci_lower[1] == r.ci_lower[1]);
+  EXPECT_TRUE(s.opt.se[0] == r.std_error[0]);
+  EXPECT_TRUE(s.opt.has_intervals);
+  EXPECT_TRUE(s.opt.ci_lower[1] == r.ci_lower[1]);
 }
 
 TEST(BootstrapSe, SingleCurveRefitsWeighByTheReplicateCounts) {

@@ -22,7 +22,8 @@ TEST(FitStatistics, HandValuesAndUndefinedFigures) {
   // A perfect fit has a variance of 0 but no logarithm.
   const Fit_statistics perfect = fit_statistics(20, 3, 0.0);
   EXPECT_EQ(perfect.mse, 0.0);
-  EXPECT_TRUE(std::isnan(perfect.aic) && std::isnan(perfect.aicc));
+  EXPECT_TRUE(std::isnan(perfect.aic));
+  EXPECT_TRUE(std::isnan(perfect.aicc));
   // N = P + 1: one degree of freedom, and AICc would divide by zero.
   const Fit_statistics one = fit_statistics(4, 3, 2.0);
   EXPECT_EQ(one.mse, 2.0);
@@ -33,12 +34,15 @@ TEST(FitStatistics, HandValuesAndUndefinedFigures) {
   EXPECT_EQ(fit_statistics(3, 3, 2.0).df, 0);
   for (double bad : {-1.0, std::nan("")}) {
     const Fit_statistics f = fit_statistics(20, 3, bad);
-    EXPECT_TRUE(std::isnan(f.mse) && std::isnan(f.aic) && std::isnan(f.aicc)) << bad;
+    EXPECT_TRUE(std::isnan(f.mse)) << bad;
+    EXPECT_TRUE(std::isnan(f.aic)) << bad;
+    EXPECT_TRUE(std::isnan(f.aicc)) << bad;
   }
   EXPECT_TRUE(std::isnan(fit_statistics(0, 0, 1.0).aic));
   // An S so small that S/N underflows still has a finite AIC, below that of a larger S.
   const double tiny_aic = fit_statistics(1000, 3, 5e-324).aic;
-  EXPECT_TRUE(std::isfinite(tiny_aic) && tiny_aic < fit_statistics(1000, 3, 1e-300).aic);
+  EXPECT_TRUE(std::isfinite(tiny_aic));
+  EXPECT_TRUE(tiny_aic < fit_statistics(1000, 3, 1e-300).aic);
 }
 
 TEST(FitStatistics, DataThatCannotDetermineTheParameters) {
