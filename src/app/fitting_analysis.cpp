@@ -74,11 +74,9 @@ struct Analysis {
   // line's words), and those that could not be written.
   std::vector<std::pair<std::string, std::string>> saved;
   std::vector<std::string> not_saved;
-  bool fitted = false;  // some pass's results were committed
   bool fit_interrupted = false;  // the last fit stopped early
   bool all_saturation = true;
-  int pass = 0;       // the number of the fit being made
-  int fits_made = 0;  // the fits reported so far
+  int fits_made = 0;  // the fits reported (and their files written) so far
   double ss_initial = 0.0;  // the reference sum of squares of the pass
   double ss0 = 0.0;         // the sum of squares at the pass's starting values
   // The Schliebs-Bigl figures, kept from pass to pass when an estimation
@@ -195,7 +193,6 @@ bool read_curves(Analysis& a) {
   a.samples_text.clear();
   reorder_curves_saturation_first(a.console, a.curves, a.params);
   a.results.n_blocks = 0;
-  a.pass = 0;
   a.fits_made = 0;
   a.last_fit.reset();
   a.all_saturation = all_saturation_curves(a.curves, a.params);
@@ -401,7 +398,6 @@ bool set_up_pass(Analysis& a) {
   Fit_parameters& p = a.params;
   Optimization_data& opt = a.opt;
   Console& console = a.console;
-  a.pass = a.fits_made + 1;  // a cancelled set-up or a failed fit is no pass
   p.n_sites = ask_number_of_sites(console);
   print_binding_model_info(console, a.curves, p);
   for (auto& name : p.name) name.clear();
@@ -423,7 +419,8 @@ bool set_up_pass(Analysis& a) {
   p.shared_link.fill(0);
 
   choose_constant_parameters(a);
-  const bool same_model = a.pass > 1 && p.n_sites == p.prev_n_sites;
+  // (A cancelled set-up or a failed fit leaves nothing to go on from.)
+  const bool same_model = a.fits_made > 0 && p.n_sites == p.prev_n_sites;
   if (same_model) {
     for (int i = 0; i < p.n_params; ++i) {
       p.name[i] = p.saved_name[i];
@@ -636,7 +633,6 @@ void commit_results(Analysis& a, const std::string& interruption) {
   // whole too are they put in place, companions first. So the files in place
   // always belong together: a companion that could not be written is left
   // out of the record, and when STEM.out cannot be written nothing changes.
-  a.fitted = true;
   a.saved.clear();
   a.not_saved.clear();
   Analysis_record record{a.date, a.command_line, a.inputs, {}, interruption};
@@ -760,7 +756,7 @@ void report(Analysis& a) {
   // its number, so that a refit never replaces the plots of an earlier fit.
   for (const auto& [c, curve] : plots) {
     std::string file_stem = a.stem + "_curve" + std::to_string(c + 1);
-    if (a.pass > 1) file_stem += "_fit" + std::to_string(a.pass);
+    if (a.fits_made > 1) file_stem += "_fit" + std::to_string(a.fits_made);
     plot(a.console, curve, a.plots, file_stem);
     if (interruption_requested()) return;
   }
@@ -789,34 +785,25 @@ bool another_fit(Analysis& a) {
   return first == 'Y' || first == 'y';
 }
 
-// The closing: the files written, or that nothing was; the curves released.
-void close_analysis(Analysis& a) {
-  Console& console = a.console;
-  console.empty_line();
-  if (a.fitted) {
-    console.free_form("Receptor binding analysis complete.");
+// The closing lines under `heading` when some fit was made (the files
+// written), otherwise `unfitted`; the curves released.
+void close_analysis(Analysis& a, const std::string& heading, const std::string& unfitted) {
+  a.console.empty_line();
+  if (a.fits_made > 0) {
+    a.console.free_form(heading);
     print_saved_files(a);
   } else {
-    console.free_form("No fit was made; earlier results of " + a.stem + " are unchanged.");
+    a.console.free_form(unfitted);
   }
-  console.empty_line();
   deallocate_all_curves(a.curves, a.params.n_curves);
 }
 
 // An interrupted analysis ends the session once its results are written.
 [[noreturn]] void end_interrupted(Analysis& a) {
   const int signal = interruption_signal();
-  Console& console = a.console;
-  console.empty_line();
-  if (a.fitted) {
-    console.free_form("The analysis was interrupted (" + signal_name(signal) +
-                      "); the results it had reached are written:");
-    print_saved_files(a);
-  } else {
-    console.free_form("The analysis was interrupted (" + signal_name(signal) +
-                      ") before a fit; earlier results of " + a.stem + " are unchanged.");
-  }
-  deallocate_all_curves(a.curves, a.params.n_curves);
+  const std::string why = "The analysis was interrupted (" + signal_name(signal) + ")";
+  close_analysis(a, why + "; the results it had reached are written:",
+                 why + " before a fit; earlier results of " + a.stem + " are unchanged.");
   throw Interrupted(signal);
 }
 
@@ -840,7 +827,9 @@ void run_fitting_analysis(Console& console, Curve_table& curves, Fit_parameters&
   } catch (const Input_ended&) {
     // The input ended at a prompt: the analysis closes in order.
   }
-  close_analysis(a);
+  close_analysis(a, "Receptor binding analysis complete.",
+                 "No fit was made; earlier results of " + a.stem + " are unchanged.");
+  console.empty_line();
 }
 
 }  // namespace kelvora
