@@ -46,7 +46,7 @@ void BM_WholeAnalysis(benchmark::State& state) {
     Console console(in, out);
     static Curve_table curves;
     Fit_parameters params;
-    Optimization_data opt;
+    Fit_outcome opt;
     Fit_results results;
     Plot_mode plots = Plot_mode::none;
     run_fitting_analysis(console, curves, params, opt, results, plots);

@@ -24,7 +24,9 @@ void BM_Bootstrap(benchmark::State& state) {
   std::ostringstream out;
   Console console(in, out);
   bench::Session_random rng(7);
-  run_fit_sequence(console, fitted.curves, fitted.params, fitted.opt, rng.random);
+  run_fit_sequence(console, Binding_problem(fitted.curves, fitted.params), fitted.state,
+                   rng.random);
+  store_search_state(fitted.state, fitted.params);
   set_worker_threads(static_cast<int>(state.range(0)));
   int converged = 0;
   for (auto _ : state) {

@@ -17,7 +17,7 @@
 
 #include "data/parameter_layout.hpp"
 #include "fit/fit_sequence.hpp"
-#include "fit/objective.hpp"
+#include "fit/binding_problem.hpp"
 #include "model/binding_model.hpp"
 #include "params/dialogues.hpp"
 #include "params/parameter_vector.hpp"
@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
 
   static Curve_table curves;
   Fit_parameters p;
-  Optimization_data opt;
+  Fit_outcome opt;
   p.n_ligands = p.n_sites = 1;
   p.n_curves = n_curves;
   setup_parameter_names(p);
@@ -70,18 +70,21 @@ int main(int argc, char** argv) {
     p.is_constant[slot] = kind == 'C' || kind == 'B';
     if (!p.is_constant[slot]) set_smart_default_estimate(p, slot);
   }
-  setup_variable_map(p, opt);
+  setup_variable_map(p);
   p.accepted = p.value;
-  p.backup = p.accepted;
-  evaluate_model(curves, p, opt);
-  const double ss0 = opt.ss;
+  const Binding_problem problem(curves, p);
+  Search_state state = search_state_of(p);
+  const double ss0 = evaluate(problem, state);
+  state.accept();
 
   std::ostringstream out;
   std::istringstream in;
   Console console(in, out);
   bench::Session_random rng(seed);
   const auto start = std::chrono::steady_clock::now();
-  const Sequence_summary summary = run_fit_sequence(console, curves, p, opt, rng.random);
+  const Sequence_summary summary = run_fit_sequence(console, problem, state, rng.random);
+  store_search_state(state, p);
+  opt.ss = state.ss;
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   double bootstrap_seconds = -1.0;

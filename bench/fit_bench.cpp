@@ -36,8 +36,9 @@ Sequence_summary run_once(const bench::Analysis_setup& setup, double& ss) {
   std::istringstream in;
   Console console(in, out);
   bench::Session_random rng(7);
-  const Sequence_summary summary = run_fit_sequence(console, a.curves, a.params, a.opt, rng.random);
-  ss = a.opt.ss;
+  const Sequence_summary summary =
+      run_fit_sequence(console, Binding_problem(a.curves, a.params), a.state, rng.random);
+  ss = a.state.ss;
   return summary;
 }
 

@@ -11,7 +11,7 @@
 
 #include "data/assay.hpp"
 #include "data/curve_reader.hpp"
-#include "fit/objective.hpp"
+#include "fit/binding_problem.hpp"
 #include "params/dialogues.hpp"
 #include "params/parameter_vector.hpp"
 #include "report/example_files.hpp"
@@ -22,7 +22,8 @@ namespace kelvora::bench {
 struct Analysis_setup {
   Curve_table curves;
   Fit_parameters params;
-  Optimization_data opt;
+  Fit_outcome opt;
+  Search_state state;  // the variables, evaluated
 };
 
 // While it lives, the current folder is the scratch folder `name` under the
@@ -63,12 +64,13 @@ inline void set_up_example_analysis(Analysis_setup& a, const std::vector<std::st
   a.params.n_sites = sites;
   setup_parameter_names(a.params);
   setup_constant_parameters(console, a.curves, a.params);
-  setup_variable_map(a.params, a.opt);
+  setup_variable_map(a.params);
   get_initial_parameters(console, a.params);
   apply_k_constraints_barrier(a.params);
   a.params.accepted = a.params.value;
-  a.params.backup = a.params.accepted;
-  evaluate_model(a.curves, a.params, a.opt);
+  a.state = search_state_of(a.params);
+  evaluate(Binding_problem(a.curves, a.params), a.state);
+  a.state.accept();
 }
 
 }  // namespace kelvora::bench

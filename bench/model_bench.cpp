@@ -3,7 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include "data/parameter_layout.hpp"
-#include "fit/objective.hpp"
+#include "fit/binding_problem.hpp"
 #include "model/binding_derivatives.hpp"
 #include "model/binding_model.hpp"
 #include "params/parameter_vector.hpp"
@@ -122,7 +122,6 @@ BENCHMARK(BM_DerivativesCompetitionOneSite);
 struct Analysis {
   Curve_table curves;
   Fit_parameters params;
-  Optimization_data opt;
 };
 
 void add_curve(Analysis& a, int c, int varying, int labelled, const double* x) {
@@ -151,17 +150,16 @@ void setup(Analysis& a, int n_ligands, int n_curves) {
     p.value[n_slot(p, l)] = 1e-3;
   }
   p.value[r_slot(p, 1)] = 1e-10;
-  setup_variable_map(p, a.opt);
+  setup_variable_map(p);
 }
 
 void BM_EvaluateModelSaturation12(benchmark::State& state) {
   Analysis a;
   add_curve(a, 0, 1, 1, ex1_total);
   setup(a, 1, 1);
-  for (auto _ : state) {
-    evaluate_model(a.curves, a.params, a.opt);
-    benchmark::DoNotOptimize(a.opt.ss);
-  }
+  const Binding_problem problem(a.curves, a.params);
+  Search_state s = search_state_of(a.params);
+  for (auto _ : state) benchmark::DoNotOptimize(evaluate(problem, s));
 }
 BENCHMARK(BM_EvaluateModelSaturation12);
 
@@ -170,10 +168,9 @@ void BM_EvaluateModelSaturationCompetitionPair(benchmark::State& state) {
   add_curve(a, 0, 1, 1, ex1_total);
   add_curve(a, 1, 1, 2, ex2_cold);
   setup(a, 2, 2);
-  for (auto _ : state) {
-    evaluate_model(a.curves, a.params, a.opt);
-    benchmark::DoNotOptimize(a.opt.ss);
-  }
+  const Binding_problem problem(a.curves, a.params);
+  Search_state s = search_state_of(a.params);
+  for (auto _ : state) benchmark::DoNotOptimize(evaluate(problem, s));
 }
 BENCHMARK(BM_EvaluateModelSaturationCompetitionPair);
 

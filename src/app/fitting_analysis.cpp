@@ -20,11 +20,12 @@
 #include "data/assay.hpp"
 #include "data/curve_reader.hpp"
 #include "data/parameter_layout.hpp"
+#include "fit/binding_problem.hpp"
 #include "fit/fit_random.hpp"
 #include "fit/fit_sequence.hpp"
 #include "fit/minimisers.hpp"
-#include "fit/objective.hpp"
 #include "fit/tunnel_search.hpp"
+#include "model/curve_predictions.hpp"
 #include "params/auto_estimates.hpp"
 #include "params/dialogues.hpp"
 #include "params/parameter_vector.hpp"
@@ -49,13 +50,13 @@ namespace {
 
 // The state of one analysis, from its first prompt to its closing.
 struct Analysis {
-  Analysis(Console& c, Curve_table& t, Fit_parameters& p, Optimization_data& o, Fit_results& r,
+  Analysis(Console& c, Curve_table& t, Fit_parameters& p, Fit_outcome& o, Fit_results& r,
            Plot_mode& m, const std::string& line)
       : console(c), curves(t), params(p), opt(o), results(r), plots(m), command_line(line) {}
   Console& console;
   Curve_table& curves;
   Fit_parameters& params;
-  Optimization_data& opt;
+  Fit_outcome& opt;
   Fit_results& results;
   Plot_mode& plots;
   std::string command_line;
@@ -248,7 +249,7 @@ void choose_constant_parameters(Analysis& a) {
       break;
     }
   }
-  setup_variable_map(a.params, a.opt);
+  setup_variable_map(a.params);
 }
 
 // True when the analysis holds a saturation curve of ligand 1 and one of
@@ -301,7 +302,7 @@ void fix_redundant_parameters(Analysis& a) {
   }
   apply_redundant_values(p, a.tied);
   console.exact(block_rule);
-  setup_variable_map(p, a.opt);
+  setup_variable_map(p);
   console.empty_line();
   console.exact(" Updated variable parameter count: " + fmt_i(p.n_var, 3));
   console.empty_line();
@@ -364,14 +365,17 @@ void automatic_estimates(Analysis& a) {
   console.empty_line();
   if (several) {
     copy_values_to_accepted(p, p.n_params);
-    p.backup = p.accepted;
-    a.opt.ss_prev = a.opt.ss;
   } else {
-    update_parameters(p, a.opt);
+    update_parameters(p);
   }
-  // A short simplex from the estimates, then a random search around its point.
-  nelder_mead_simplex(a.curves, p, a.opt, 50);
-  tunnel_search_kelvora3(a.curves, p, a.opt, session_fit_random().for_tunnel());
+  // A short simplex from the estimates, then a random search around its
+  // point. No sum of squares is known yet: the simplex keeps its own.
+  const Binding_problem problem(a.curves, p);
+  Search_state state = search_state_of(p);
+  state.ss = 1.0e30;
+  nelder_mead_simplex(problem, state, 50);
+  tunnel_search_kelvora3(problem, state, session_fit_random().for_tunnel());
+  store_search_state(state, p);
 }
 
 // Names the affinities and nonspecific ratio of a ligand that the data can
@@ -396,7 +400,6 @@ void warn_ratio_only(Console& console, const Curve_table& curves, const Fit_para
 // cancels the fit.
 bool set_up_pass(Analysis& a) {
   Fit_parameters& p = a.params;
-  Optimization_data& opt = a.opt;
   Console& console = a.console;
   p.n_sites = ask_number_of_sites(console);
   print_binding_model_info(console, a.curves, p);
@@ -408,14 +411,7 @@ bool set_up_pass(Analysis& a) {
     if (name.size() > 1) considered += name + " ";
   console.exact(considered);
 
-  opt.lm_mode = 0;
-  opt.lambda = 0.0;
-  opt.ss_prev = opt.ss = 1.0e30;
-  opt.lambda_start = 0.0;
-  opt.beta.fill(0.0);
-  for (auto& row : opt.alpha) row.fill(0.0);
   p.accepted = p.value;
-  p.backup.fill(0.0);
   p.shared_link.fill(0);
 
   choose_constant_parameters(a);
@@ -511,19 +507,17 @@ void report_not_a_number(Console& console, const Fit_parameters& p) {
 bool fit(Analysis& a) {
   Curve_table& curves = a.curves;
   Fit_parameters& p = a.params;
-  Optimization_data& opt = a.opt;
+  Fit_outcome& opt = a.opt;
   Console& console = a.console;
 
   const auto values_before = p.value;
-  opt.lambda = 0.0;
-  opt.lm_mode = 0;
   if (!a.reuse_values) apply_k_constraints_barrier(p);
   copy_values_to_accepted(p, p.n_params);
-  p.backup = p.accepted;
-  opt.ss_prev = opt.ss;
-  evaluate_model(curves, p, opt);
-  a.ss0 = a.ss_initial = opt.ss;
-  update_parameters(p, opt);
+  const Binding_problem problem(curves, p);
+  Search_state state = search_state_of(p);
+  a.ss0 = a.ss_initial = evaluate(problem, state);
+  state.accept();
+  store_search_state(state, p);
 
   print_fit_heading(console, p);
   console.exact(" Initial sum of squares: " + fmt_es(a.ss_initial, 12, 5));
@@ -535,8 +529,10 @@ bool fit(Analysis& a) {
   const bool one_curve = p.n_curves == 1;
   std::vector<Preference_fits> preferences;
   a.ss_initial =
-      run_fit_sequence_both_preferences(console, curves, p, opt, session_fit_random(), preferences)
+      run_fit_sequence_both_preferences(console, problem, state, session_fit_random(), preferences)
           .ss_reference;
+  store_search_state(state, p);
+  opt.ss = state.ss;
   a.fit_interrupted = interruption_requested();
 
   bool not_a_number = std::isnan(opt.ss);
@@ -571,10 +567,8 @@ bool fit(Analysis& a) {
   for (const std::string& line : a.preference_warning) console.exact(line);
   if (!a.preference_warning.empty()) console.empty_line();
 
-  opt.lm_mode = 0;
-  opt.lambda = 0.0;
   a.ss_initial = opt.ss;
-  opt.ss_prev = opt.ss;
+  opt.fitted = predict_curves(curves, p);
   return true;
 }
 
@@ -614,7 +608,7 @@ void commit_results(Analysis& a, const std::string& interruption) {
     // blocks itself, so the record of the plot blocks is left as it is.
     std::ostringstream competition;
     Fit_results numbering = a.results;
-    competition_ic50_analysis_bootstrap(competition, a.curves, a.params, numbering,
+    competition_ic50_analysis_bootstrap(competition, a.curves, a.params, a.opt.fitted, numbering,
                                         process_random(), &seed_competition_curve, 1000);
     companions.push_back({a.stem + "_Competition.out", "Competition data saved to: ",
                           competition.str() + trailer});
@@ -688,7 +682,7 @@ void print_saved_files(Analysis& a) {
 // (complete before any plot is shown), then the plots.
 void report(Analysis& a) {
   Fit_parameters& p = a.params;
-  Optimization_data& opt = a.opt;
+  Fit_outcome& opt = a.opt;
   // Bootstrap standard errors and intervals of the fitted parameters.
   constexpr int replicates = 100;
   Bootstrap_results bootstrap;
@@ -710,9 +704,7 @@ void report(Analysis& a) {
       a.console.free_form("Only " + group.ratio(p, k) + " is determined by these data");
   }
   copy_values_to_accepted(p, p.n_params);
-  p.backup = p.accepted;
-  opt.ss_prev = opt.ss;
-  evaluate_model(a.curves, p, opt);
+  opt.ss = sum_of_squares_at(a.curves, p);
 
   std::ostringstream out;
   write_output_summary(out, p, opt, ratio_only);
@@ -732,11 +724,9 @@ void report(Analysis& a) {
   a.out_text += out.str();
   a.last_fit = this_fit;
   ++a.fits_made;
-  opt.lambda = 0.0;
-  opt.lm_mode = 0;
   a.console.empty_line();
   print_detailed_results(a.console, a.curves, p, opt);
-  calculate_runs(a.console, a.curves, p);
+  calculate_runs(a.console, a.curves, p, opt);
 
   std::vector<std::pair<int, Curve_plot>> plots;
   std::ostringstream plot_data;
@@ -810,7 +800,7 @@ void close_analysis(Analysis& a, const std::string& heading, const std::string& 
 }  // namespace
 
 void run_fitting_analysis(Console& console, Curve_table& curves, Fit_parameters& fit_params,
-                          Optimization_data& opt_data, Fit_results& results, Plot_mode& plots,
+                          Fit_outcome& opt_data, Fit_results& results, Plot_mode& plots,
                           const std::string& command_line) {
   Analysis a(console, curves, fit_params, opt_data, results, plots, command_line);
   if (!open_output_files(a)) return;

@@ -274,7 +274,8 @@ Bootstrap_summary summarise_replicates(std::vector<double>& values) {
 }
 
 Competition_result analyse_competition_curve(const Curve_table& curves, int c,
-                                             const Fit_parameters& params, int fit_number,
+                                             const Fit_parameters& params,
+                                             const Curve_prediction& prediction, int fit_number,
                                              Random_generator& rng, int n_replicates) {
   const Curve_data& curve = curves[c];
   Competition_result result;
@@ -329,7 +330,7 @@ Competition_result analyse_competition_curve(const Curve_table& curves, int c,
     row.conc = conc[i] = curve.total_of(i, cold_ligand);
     row.log_conc = row.conc > min_conc ? std::log10(row.conc) : -30.0;
     row.bound_obs = curve.bound[i];
-    row.bound_pred = curve.predicted[i];
+    row.bound_pred = prediction.predicted[i];
     resid[i] = row.bound_obs - row.bound_pred;
     row.spec_obs = specific_binding(row.bound_obs, hot, ns);
     row.spec_pred = spec_pred[i] = specific_binding(row.bound_pred, hot, ns);
@@ -337,7 +338,7 @@ Competition_result analyse_competition_curve(const Curve_table& curves, int c,
     row.percent_pred = percent_pred[i] = percent_binding(row.spec_pred, result.b0_spec);
     row.inhibition_obs = 100.0 - row.percent_obs;
     row.inhibition_pred = 100.0 - row.percent_pred;
-    const double w = curve.weight[i];
+    const double w = prediction.weight[i];
     row.std_err = w > tiny ? 1.0 / std::sqrt(w) : 0.0;
     // Hill (logit) points of specific binding: y = log10(B / (100 - B)) over
     // 20 < B < 80.
@@ -369,7 +370,7 @@ Competition_result analyse_competition_curve(const Curve_table& curves, int c,
   for (int r = 0; r < n_replicates; ++r) {
     for (int i = 0; i < n; ++i) {
       const int j = std::min(static_cast<int>(n * rng.uniform()), n - 1);
-      const double y = curve.predicted[i] + resid[j];
+      const double y = prediction.predicted[i] + resid[j];
       percent[i] = percent_binding(specific_binding(y, hot, ns), result.b0_spec);
     }
     double ic50 = result.ic50;
@@ -403,7 +404,9 @@ Random_generator::Seed competition_curve_seed(int c) {
 }
 
 void competition_ic50_analysis_bootstrap(std::ostream& out, const Curve_table& curves,
-                                         const Fit_parameters& params, Fit_results& results,
+                                         const Fit_parameters& params,
+                                         const std::vector<Curve_prediction>& fitted,
+                                         Fit_results& results,
                                          Random_generator& rng, const Curve_seeding& before_curve,
                                          int B) {
   results.n_blocks = 0;
@@ -412,8 +415,8 @@ void competition_ic50_analysis_bootstrap(std::ostream& out, const Curve_table& c
   for (int c = 0; c < params.n_curves; ++c) {
     const Curve_data& curve = curves[c];
     for (int j = 0; j < curve.n_points; ++j) {
-      const double residual = curve.bound[j] - curve.predicted[j];
-      ss += curve.weight[j] * residual * residual;
+      const double residual = curve.bound[j] - fitted[c].predicted[j];
+      ss += fitted[c].weight[j] * residual * residual;
     }
   }
   const Determinacy determinacy = data_determinacy(curves, params, ss);
@@ -423,7 +426,7 @@ void competition_ic50_analysis_bootstrap(std::ostream& out, const Curve_table& c
     ++results.n_blocks;
     before_curve(rng, c);
     Competition_result result =
-        analyse_competition_curve(curves, c, params, results.n_blocks, rng, B);
+        analyse_competition_curve(curves, c, params, fitted[c], results.n_blocks, rng, B);
     result.determinacy = determinacy;
     write_competition_block(out, result);
   }

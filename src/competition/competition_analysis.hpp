@@ -105,7 +105,8 @@ struct Competition_result {
 // when no pair of points encloses 50 %, the concentration of the point
 // closest to 50 % stands in.
 Competition_result analyse_competition_curve(const Curve_table& curves, int c,
-                                             const Fit_parameters& params, int fit_number,
+                                             const Fit_parameters& params,
+                                             const Curve_prediction& prediction, int fit_number,
                                              Random_generator& rng, int n_replicates);
 
 // Sorts `values` ascending and returns the median and the values at ranks
@@ -128,10 +129,12 @@ using Curve_seeding = std::function<void(Random_generator& generator, int c)>;
 // are skipped) and writes one block each to `out`. The bootstrap of each
 // curve draws from `rng` after before_curve(rng, c); results.n_blocks counts
 // the blocks. Whether the data determine the parameters is judged from the
-// curves' weights and predicted values, which must belong to the parameter
-// values.
+// curves' weights and predicted values in `fitted`, which must belong to the
+// parameter values.
 void competition_ic50_analysis_bootstrap(std::ostream& out, const Curve_table& curves,
-                                         const Fit_parameters& params, Fit_results& results,
+                                         const Fit_parameters& params,
+                                         const std::vector<Curve_prediction>& fitted,
+                                         Fit_results& results,
                                          Random_generator& rng, const Curve_seeding& before_curve,
                                          int B = 1000);
 

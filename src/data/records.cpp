@@ -5,9 +5,6 @@ namespace kelvora {
 void allocate_curve_data(Curve_data& curve) {
   curve.total.assign(max_points, {});
   curve.bound.assign(max_points, 0.0);
-  curve.predicted.assign(max_points, 0.0);
-  curve.residual.assign(max_points, 0.0);
-  curve.weight.assign(max_points, 0.0);
   curve.replicates.assign(max_points, 0.0);
 }
 
@@ -15,9 +12,6 @@ void deallocate_curve_data(Curve_data& curve) {
   // Swapping with empty vectors really returns the memory.
   std::vector<std::array<double, max_ligands>>().swap(curve.total);
   std::vector<double>().swap(curve.bound);
-  std::vector<double>().swap(curve.predicted);
-  std::vector<double>().swap(curve.residual);
-  std::vector<double>().swap(curve.weight);
   std::vector<double>().swap(curve.replicates);
 }
 

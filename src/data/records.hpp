@@ -28,12 +28,10 @@ struct Curve_data {
   int labelled_ligand = 0;
   std::array<double, n_weight_coefs> weight_coef{};
   // Per-point arrays: absent (empty) until the curve is read, then
-  // max_points entries each, zero-filled beyond n_points.
+  // max_points entries each, zero-filled beyond n_points. The fitted model's
+  // predictions are kept apart (model/curve_predictions.hpp).
   std::vector<std::array<double, max_ligands>> total;  // [point][ligand - 1]
   std::vector<double> bound;
-  std::vector<double> predicted;
-  std::vector<double> residual;
-  std::vector<double> weight;
   std::vector<double> replicates;
 
   bool arrays_present() const { return !bound.empty(); }
@@ -45,7 +43,7 @@ struct Curve_data {
 
 using Curve_table = std::array<Curve_data, max_curves>;
 
-// Creates the six per-point arrays of a curve, zero-filled, at full size.
+// Creates the three per-point arrays of a curve, zero-filled, at full size.
 void allocate_curve_data(Curve_data& curve);
 // Releases the per-point arrays of a curve (nothing happens when absent).
 void deallocate_curve_data(Curve_data& curve);
@@ -63,7 +61,6 @@ struct Fit_parameters {
   int n_params_check = 0;
   int prev_n_sites = 0;
   std::array<double, max_params> accepted{};
-  std::array<double, max_params> backup{};
   std::array<double, max_params> value{};
   std::array<double, max_params> saved_value{};
   std::array<bool, max_params> is_constant{};
@@ -81,11 +78,21 @@ using Variable_matrix = std::array<std::array<double, max_var>, max_var>;
 // if not, why (data_determinacy in stats/fit_statistics.hpp decides).
 enum class Determinacy { determined, one_concentration, exact_fit };
 
-// The optimisers' shared working record.
-struct Optimization_data {
-  std::array<double, max_var> beta{};
-  std::array<double, max_var> delta{};
-  std::array<double, max_var> scale{};
+// One curve at the fitted values, point by point (n_points entries each):
+// the labelled ligand's predicted bound concentration, the residual
+// (observed - predicted) and the weight.
+struct Curve_prediction {
+  std::vector<double> predicted;
+  std::vector<double> residual;
+  std::vector<double> weight;
+};
+
+// What a fit found: its sum of squares, each curve at the fitted values
+// ([curve - 1], filled when the fit ends) and, once the bootstrap has run,
+// the standard errors and intervals of the variable parameters.
+struct Fit_outcome {
+  double ss = 0.0;
+  std::vector<Curve_prediction> fitted;
   std::array<double, max_var> se{};  // standard errors, by variable number
   // The 95 % bootstrap percentile interval of each variable parameter; valid
   // when has_intervals.
@@ -95,16 +102,6 @@ struct Optimization_data {
   // Decided with the intervals: when the data do not determine the fitted
   // parameters, the reports give their values without errors or intervals.
   Determinacy determinacy = Determinacy::determined;
-  Variable_matrix alpha{};
-  Variable_matrix work{};
-  double lambda = 0.0;
-  double ss_prev = 0.0;
-  double ss = 0.0;
-  double lambda_start = 0.0;
-  int lm_mode = 0;
-  // Objective evaluations made with this record (evaluate_model counts
-  // them), so that a caller can tell what each minimiser cost.
-  long long n_evaluations = 0;
 };
 
 // Output bookkeeping shared by the graphics and competition writers.

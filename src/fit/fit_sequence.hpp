@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "data/records.hpp"
+#include "fit/binding_problem.hpp"
 #include "fit/fit_random.hpp"
 #include "util/console.hpp"
 
@@ -28,43 +29,43 @@ struct Sequence_summary {
 };
 
 // The lowest sum of squares among the points offered, and its point. A
-// stage's opt.ss is not always the sum of its values (hand-ons above the
+// stage's state.ss is not always the sum of its point (hand-ons above the
 // reached value, a simplex that keeps the entry value), so each point is
-// evaluated afresh, on a copy of the record (the curves' residuals are
-// overwritten).
+// evaluated afresh, on a copy of the state.
 class Best_point {
  public:
-  void consider(Curve_table& curves, const Fit_parameters& params);
+  void consider(const Least_squares_problem& problem, const Search_state& state);
   // Offers the current point; when a better one was seen it becomes the
-  // current point (true). Either way value = accepted and opt.ss and the
-  // residuals belong to the point.
-  bool restore_if_better(Curve_table& curves, Fit_parameters& params, Optimization_data& opt);
-  long long evaluations() const { return scratch_.n_evaluations; }
+  // current point (true). Either way trial = accepted and state.ss belongs
+  // to the point.
+  bool restore_if_better(const Least_squares_problem& problem, Search_state& state);
+  long long evaluations() const { return evaluations_; }
 
  private:
-  Optimization_data scratch_;
+  long long evaluations_ = 0;
   bool found_ = false;
   double ss_ = 0.0;
-  std::array<double, max_params> value_{};
+  double last_ss_ = 0.0;
+  Variables value_{};
 };
 
-// Runs the minimisers in their fixed order on the current values (accepted
-// equal to them, opt.ss their sum of squares):
+// Runs the minimisers in their fixed order from the trial (accepted equal
+// to it, state.ss its sum of squares):
 //   simplex (300), Levenberg-Marquardt (200), enhanced Levenberg-Marquardt;
 //   one curve:      simplex (200), quasi-Newton, simplex (250), adaptive tunnel, quasi-Newton;
 //   several curves: simplex (200), staged strategy twice, simplex (200), adaptive tunnel,
 //                   quasi-Newton;
-//   then, from the point so reached (saved in backup, its SS the reference),
+//   then, from the point so reached (its SS the reference),
 //   Levenberg-Marquardt (100) and (50).
-// Guards: a final refinement that ends above twice the reference, or at a sum
-// that is not a number, is undone; and the fit ends at the lowest sum of
-// squares that the start or any stage reached, with value = accepted = that
-// point and opt.ss and the curves' residuals belonging to it. An interruption
+// Guards: final refinements that end above twice the reference, or at a sum
+// that is not a number, are undone; and the fit ends at the lowest sum of
+// squares that the start or any stage reached, with trial = accepted = that
+// point and state.ss belonging to it. An interruption
 // (util/interruption.hpp) skips the stages not yet begun; the guards still
 // apply, so the fit ends at the best point reached. The tunnel moves and the
 // polishes of the quasi-Newton minimiser draw from `random` (fit_random.hpp).
-Sequence_summary run_fit_sequence(Console& console, Curve_table& curves, Fit_parameters& params,
-                                  Optimization_data& opt, const Fit_random& random);
+Sequence_summary run_fit_sequence(Console& console, const Binding_problem& problem,
+                                  Search_state& state, const Fit_random& random);
 
 // A two-site model names its sites after ligand 1 (site 1 is the one it
 // prefers), but every other ligand may prefer either site, and a fit started
@@ -85,22 +86,21 @@ struct Preference_fits {
   bool exchanged_kept = false;  // the exchanged start reached the lower SS
 };
 
-// run_fit_sequence from the current values and, for every ligand of
-// ligands_with_open_preference, once more from the same values with that
-// ligand's two affinities exchanged (everything else as at the start); the
-// fit with the lowest sum of squares is kept, with value = accepted, backup,
-// opt and the curves' residuals as that fit left them. Returns the summary of
-// the kept fit; `preferences` gets one record per ligand tried.
-Sequence_summary run_fit_sequence_both_preferences(Console& console, Curve_table& curves,
-                                                   Fit_parameters& params, Optimization_data& opt,
-                                                   const Fit_random& random,
+// run_fit_sequence from the trial and, for every ligand of
+// ligands_with_open_preference, once more from the same state with that
+// ligand's two affinities exchanged; the fit with the lowest sum of squares
+// is kept, with the state as that fit left it. Returns the summary of the
+// kept fit; `preferences` gets one record per ligand tried.
+Sequence_summary run_fit_sequence_both_preferences(Console& console,
+                                                   const Binding_problem& problem,
+                                                   Search_state& state, const Fit_random& random,
                                                    std::vector<Preference_fits>& preferences);
 
-// When opt.ss exceeds twice `ss_reference` (the sum of squares of the point
-// saved in params.backup) — or, when `nan_restores`, is not a number — the
-// backup becomes the accepted and current values and opt.ss becomes
+// When state.ss exceeds twice `ss_reference` (the sum of squares of
+// `reference`) — or, when `nan_restores`, is not a number — `reference`
+// becomes the trial and the accepted point and state.ss becomes
 // `ss_reference`. Returns true when it restored.
-bool restore_if_markedly_worse(Fit_parameters& params, Optimization_data& opt, double ss_reference,
-                               bool nan_restores);
+bool restore_if_markedly_worse(Search_state& state, const Variables& reference,
+                               double ss_reference, bool nan_restores);
 
 }  // namespace kelvora

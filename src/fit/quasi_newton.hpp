@@ -25,6 +25,7 @@
 
 #include "data/records.hpp"
 #include "fit/fit_random.hpp"
+#include "fit/least_squares.hpp"
 #include "util/console.hpp"
 
 namespace kelvora {
@@ -78,18 +79,18 @@ Quasi_newton_result quasi_newton_minimise(const Objective_callback& f, std::span
                                           const Message_callback& report,
                                           const Quasi_newton_options& options = {});
 
-// Runs the minimiser on the variable parameters of the binding fit. Works on
-// private copies of the curves, the parameter record and the optimisation
-// state for the one call; the objective there loads each trial point into
-// the copy and calls evaluate_model. The result is accepted when the status
-// is not error and f_best <= 1.1 SS0 (SS0 the objective at entry); otherwise
+// Runs the minimiser on a least-squares problem from the trial point, whose
+// SS0 it evaluates first; every trial of the minimiser is evaluated as the
+// other minimisers evaluate theirs (projected first), on a private copy of
+// the state, so that the projection never reaches the minimiser. The result
+// is accepted when the status is not error and f_best <= 1.1 SS0; otherwise
 // "CG optimization skipped (unstable for this data)" is printed and the
-// starting values are restored. On return the accepted values are updated,
-// opt.ss is 1.05 times the SS reached (or SS0), lambda is 0 and
-// opt.n_evaluations has grown by every objective evaluation made. With no
-// curve only SS0 is evaluated. The polish draws from random.generator after
+// starting point restored. On return the trial and the accepted point hold
+// the result, state.ss is 1.05 times the SS reached (or SS0), and
+// state.evaluations has grown by every evaluation made. Without residuals
+// only SS0 is evaluated. The polish draws from random.generator after
 // random.before_polish.
-Quasi_newton_result va10_cg(Console& console, Curve_table& curves, Fit_parameters& params,
-                            Optimization_data& opt, const Fit_random& random);
+Quasi_newton_result va10_cg(Console& console, const Least_squares_problem& problem,
+                            Search_state& state, const Fit_random& random);
 
 }  // namespace kelvora

@@ -1,13 +1,11 @@
 // Nelder-Mead simplex on the variable parameters (see minimisers.hpp).
-// Vertices are stored as generated: the repairs the objective makes to the
-// parameter vector (absolute values, bounds, affinity order) do not change
-// them.
+// Vertices are stored as generated: the projection the objective makes
+// (absolute values, bounds, relabelling) does not change them.
 
+#include <algorithm>
 #include <cmath>
 
 #include "fit/minimisers.hpp"
-#include "fit/objective.hpp"
-#include "params/parameter_vector.hpp"
 
 namespace kelvora {
 
@@ -21,11 +19,10 @@ struct Point {
   double x[max_var];
 };
 
-double evaluate_at(Curve_table& curves, Fit_parameters& params, Optimization_data& opt,
+double evaluate_at(const Least_squares_problem& problem, Search_state& state,
                    const Point& point) {
-  load_variables(params, point.x);
-  evaluate_model(curves, params, opt);
-  return opt.ss;
+  std::copy(point.x, point.x + state.n, state.value.begin());
+  return evaluate(problem, state);
 }
 
 // c + factor (toward - c)
@@ -51,41 +48,30 @@ Simplex_ranking rank_simplex(const double* f, int n_vertices) {
   return r;
 }
 
-Simplex_summary nelder_mead_simplex(Curve_table& curves, Fit_parameters& params,
-                                    Optimization_data& opt, int max_iter) {
+Simplex_summary nelder_mead_simplex(const Least_squares_problem& problem, Search_state& state,
+                                    int max_iter) {
   Simplex_summary summary;
-  const long long evaluations_at_entry = opt.n_evaluations;
-  const int m = params.n_var;
-  const double ss_entry = opt.ss;
-  update_parameters(params, opt);
+  const long long evaluations_at_entry = state.evaluations;
+  const int m = state.n;
+  const double ss_entry = state.ss;
+  state.accept();
   if (m == 0) {
-    evaluate_model(curves, params, opt);
-    if (ss_entry < opt.ss) opt.ss = ss_entry;
-    summary.evaluations = opt.n_evaluations - evaluations_at_entry;
+    evaluate(problem, state);
+    if (ss_entry < state.ss) state.ss = ss_entry;
+    summary.evaluations = state.evaluations - evaluations_at_entry;
     return summary;
   }
 
   Point vertex[max_var + 1];
   double f[max_var + 1];
-  read_variables(params, vertex[0].x);
+  std::copy(state.value.begin(), state.value.begin() + m, vertex[0].x);
   for (int k = 0; k < m; ++k) {
     vertex[k + 1] = vertex[0];
     double& x = vertex[k + 1].x[k];
-    switch (parameter_kind(params, params.var_map[k])) {
-      case 'K':
-      case 'R':
-        x *= 2.0;
-        break;
-      case 'N':
-        x = std::min(x + 0.05, 0.45);
-        break;
-      default:
-        x *= 1.5;
-        break;
-    }
+    x = problem.simplex_vertex(k, x);
     if (std::abs(x) < 1e-12) x = 1e-12;
   }
-  for (int v = 0; v <= m; ++v) f[v] = evaluate_at(curves, params, opt, vertex[v]);
+  for (int v = 0; v <= m; ++v) f[v] = evaluate_at(problem, state, vertex[v]);
 
   for (int iteration = 1; iteration <= max_iter; ++iteration) {
     summary.iterations = iteration;
@@ -105,11 +91,11 @@ Simplex_summary nelder_mead_simplex(Curve_table& curves, Fit_parameters& params,
       centroid.x[i] = sum / m;
     }
     const Point reflected = along(centroid, vertex[worst], -1.0, m);
-    const double f_reflected = evaluate_at(curves, params, opt, reflected);
+    const double f_reflected = evaluate_at(problem, state, reflected);
 
     if (f_reflected < f[best]) {
       const Point expanded = along(centroid, reflected, expansion, m);
-      const double f_expanded = evaluate_at(curves, params, opt, expanded);
+      const double f_expanded = evaluate_at(problem, state, expanded);
       if (f_expanded < f_reflected) {
         vertex[worst] = expanded;
         f[worst] = f_expanded;
@@ -124,7 +110,7 @@ Simplex_summary nelder_mead_simplex(Curve_table& curves, Fit_parameters& params,
       const Point contracted = f_reflected < f[worst]
                                    ? along(centroid, reflected, contraction, m)
                                    : along(centroid, vertex[worst], contraction, m);
-      const double f_contracted = evaluate_at(curves, params, opt, contracted);
+      const double f_contracted = evaluate_at(problem, state, contracted);
       if (f_contracted < std::min(f[worst], f_reflected)) {
         vertex[worst] = contracted;
         f[worst] = f_contracted;
@@ -132,7 +118,7 @@ Simplex_summary nelder_mead_simplex(Curve_table& curves, Fit_parameters& params,
         for (int v = 0; v <= m; ++v) {
           if (v == best) continue;
           vertex[v] = along(vertex[best], vertex[v], shrinkage, m);
-          f[v] = evaluate_at(curves, params, opt, vertex[v]);
+          f[v] = evaluate_at(problem, state, vertex[v]);
         }
       }
     }
@@ -142,11 +128,11 @@ Simplex_summary nelder_mead_simplex(Curve_table& curves, Fit_parameters& params,
   int best = 0;
   for (int v = 1; v <= m; ++v)
     if (f[v] < f[best]) best = v;
-  load_variables(params, vertex[best].x);
-  update_parameters(params, opt);
-  evaluate_model(curves, params, opt);
-  opt.ss = std::min(f[best], ss_entry);
-  summary.evaluations = opt.n_evaluations - evaluations_at_entry;
+  std::copy(vertex[best].x, vertex[best].x + m, state.value.begin());
+  state.accept();
+  evaluate(problem, state);
+  state.ss = std::min(f[best], ss_entry);
+  summary.evaluations = state.evaluations - evaluations_at_entry;
   return summary;
 }
 

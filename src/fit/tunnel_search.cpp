@@ -3,7 +3,6 @@
 #include <array>
 #include <utility>
 
-#include "fit/objective.hpp"
 
 namespace kelvora {
 
@@ -24,18 +23,18 @@ double stage_spread(int stage) {
 
 }  // namespace
 
-Tunnel_result tunnel_search_kelvora3(Curve_table& curves, Fit_parameters& params,
-                                     Optimization_data& opt, Random_generator& rng) {
+Tunnel_result tunnel_search_kelvora3(const Least_squares_problem& problem, Search_state& state,
+                                     Random_generator& rng) {
   Tunnel_result result;
-  const int m = params.n_var;
+  const int m = state.n;
   if (m <= 0) return result;
-  const long long evaluations_at_entry = opt.n_evaluations;
-  const auto entry_values = params.value;
-  // The objective's site ordering may exchange accepted values too.
-  const auto entry_accepted = params.accepted;
-  const double entry_ss = opt.ss;
+  const long long evaluations_at_entry = state.evaluations;
+  const Variables entry_values = state.value;
+  // The objective's relabelling may exchange accepted values too.
+  const Variables entry_accepted = state.accepted;
+  const double entry_ss = state.ss;
 
-  auto best = entry_values;
+  Variables best = entry_values;
   double best_ss = entry_ss;
 
   std::array<double, n_uniforms> u;
@@ -50,33 +49,32 @@ Tunnel_result tunnel_search_kelvora3(Curve_table& curves, Fit_parameters& params
         const int pick = static_cast<int>(k * rng.uniform());
         std::swap(order[k - 1], order[pick]);
       }
-      params.value = best;
+      state.value = best;
       for (int i = 0; i < m; ++i) {
-        const int p = params.var_map[order[i]];
+        const int v = order[i];
         const double r = 0.8999999999999999 * u[(j + i) % n_uniforms] + 0.05;
-        params.value[p] = best[p] * (1.0 + (j - centre_trial) * r * sigma);
+        state.value[v] = best[v] * (1.0 + (j - centre_trial) * r * sigma);
       }
-      evaluate_model(curves, params, opt);
-      if (opt.ss < best_ss) {
-        // The point as evaluated (repaired), which is the one this SS
+      evaluate(problem, state);
+      if (state.ss < best_ss) {
+        // The point as evaluated (projected), which is the one this SS
         // belongs to; the trial as generated may lie outside the ranges.
-        best_ss = opt.ss;
-        for (int i = 0; i < m; ++i) best[params.var_map[i]] = params.value[params.var_map[i]];
+        best_ss = state.ss;
+        best = state.value;
         result.improved = true;
       }
     }
   }
 
-  params.accepted = entry_accepted;
   if (result.improved) {
-    params.value = best;
-    opt.ss = best_ss;
-    for (int i = 0; i < m; ++i) params.accepted[params.var_map[i]] = best[params.var_map[i]];
+    state.value = state.accepted = best;
+    state.ss = best_ss;
   } else {
-    params.value = entry_values;
-    opt.ss = entry_ss;
+    state.value = entry_values;
+    state.accepted = entry_accepted;
+    state.ss = entry_ss;
   }
-  result.evaluations = opt.n_evaluations - evaluations_at_entry;
+  result.evaluations = state.evaluations - evaluations_at_entry;
   return result;
 }
 

@@ -2,7 +2,7 @@
 // The tunnel move: a random multiplicative search around the current point
 // that lets the local minimisers leave a shallow valley or a plateau.
 
-#include "data/records.hpp"
+#include "fit/least_squares.hpp"
 #include "util/random.hpp"
 
 namespace kelvora {
@@ -22,14 +22,13 @@ struct Tunnel_result {
 // All the numbers come from `rng` as it stands: the caller seeds it (in a
 // fit, through Fit_random::for_tunnel before every move).
 //
-// The best point is kept as evaluated, that is repaired by the objective
-// (reflected, inside the admissible ranges), so that its SS belongs to it.
-// On improvement the values and the accepted values of the variables hold
-// the best point and opt.ss its SS. Otherwise the values, the accepted
-// values and opt.ss are left exactly as they were. Either way the curves
-// hold the residuals of the last trial. Constant parameters are never
-// changed. Without variables nothing is done.
-Tunnel_result tunnel_search_kelvora3(Curve_table& curves, Fit_parameters& params,
-                                     Optimization_data& opt, Random_generator& rng);
+// The search starts from the trial state.value, whose SS is state.ss. The
+// best point is kept as evaluated, that is projected by the objective, so
+// that its SS belongs to it. On improvement the trial and the accepted point
+// hold the best point and state.ss its SS. Otherwise the trial, the accepted
+// point and state.ss are left exactly as they were. Without variables
+// nothing is done.
+Tunnel_result tunnel_search_kelvora3(const Least_squares_problem& problem, Search_state& state,
+                                     Random_generator& rng);
 
 }  // namespace kelvora

@@ -35,8 +35,10 @@ struct Point_binding {
   double bound[max_ligands] = {};
 };
 
-// K, R, N and B of the current values of the parameter vector.
+// K, R, N and B of the current values of the parameter vector, or of the
+// values `value` (indexed by slot) in the vector's layout.
 Binding_constants binding_constants(const Fit_parameters& params);
+Binding_constants binding_constants(const Fit_parameters& layout, const double* value);
 
 // The point model of one data point (0-based `point`) of a curve: competition
 // curves go to the competition solver, all others to the general solver.
@@ -78,12 +80,5 @@ void calculate_bound_competition_multisite(const double* total, const Binding_co
 // elimination with partial pivoting; false when a pivot is below 1e-20 in
 // magnitude or not finite (the matrix is then treated as singular).
 bool invert_matrix_pivot(int n, const double (&m)[4][4], double (&inverse)[4][4]);
-
-// Keeps the sites of a two-ligand, two-site saturation analysis in order
-// (site 1 the high-affinity site of ligand 1) by exchanging the two sites'
-// K, R and B as a whole, in value and accepted. Nothing happens when the
-// first curve is a competition curve, for other L and S, or when the
-// exchange would change a constant parameter.
-void enforce_affinity_ordering(const Curve_table& curves, Fit_parameters& params);
 
 }  // namespace kelvora

@@ -1,6 +1,8 @@
 #include "params/parameter_vector.hpp"
 
 #include <cassert>
+#include <cmath>
+#include <string_view>
 #include <limits>
 #include <string>
 
@@ -56,7 +58,7 @@ int count_variable_parameters(const Fit_parameters& p) {
   return m;
 }
 
-void setup_variable_map(Fit_parameters& p, Optimization_data& opt) {
+void setup_variable_map(Fit_parameters& p) {
   assert(count_variable_parameters(p) <= max_var);
   p.var_of_param.fill(-1);
   int m = 0;
@@ -67,19 +69,10 @@ void setup_variable_map(Fit_parameters& p, Optimization_data& opt) {
     ++m;
   }
   p.n_var = m;
-  opt.lambda = 0.0;
 }
 
-void update_parameters(Fit_parameters& p, const Optimization_data&) {
+void update_parameters(Fit_parameters& p) {
   for (int i = 0; i < p.n_var; ++i) p.accepted[p.var_map[i]] = p.value[p.var_map[i]];
-}
-
-void restore_accepted(Fit_parameters& p) {
-  for (int i = 0; i < p.n_var; ++i) p.value[p.var_map[i]] = p.accepted[p.var_map[i]];
-}
-
-void load_variables(Fit_parameters& p, const double* x) {
-  for (int i = 0; i < p.n_var; ++i) p.value[p.var_map[i]] = x[i];
 }
 
 void read_variables(const Fit_parameters& p, double* x) {
@@ -88,6 +81,41 @@ void read_variables(const Fit_parameters& p, double* x) {
 
 char parameter_kind(const Fit_parameters& p, int slot) {
   return p.name[slot].empty() ? ' ' : p.name[slot][0];
+}
+
+std::optional<Admissible_range> admissible_range(char kind) {
+  switch (kind) {
+    case 'K':
+      return Admissible_range{1e5, 1e14};
+    case 'R':
+      return Admissible_range{1e-14, 1e-5};
+    case 'N':
+      return Admissible_range{0.0, 0.5};
+    case 'C':
+      return Admissible_range{0.1, 10.0};
+    case 'B':
+      return Admissible_range{0.25, 4.0};
+    default:
+      return std::nullopt;
+  }
+}
+
+void apply_k_constraints_barrier(Fit_parameters& params) {
+  int k11 = -1, k12 = -1, k22 = -1;
+  for (int slot = 0; slot < params.n_params; ++slot) {
+    const std::string_view name = params.name[slot];
+    if (name == "K11") k11 = slot;
+    if (name == "K12") k12 = slot;
+    if (name == "K22") k22 = slot;
+  }
+  if (k22 != 3 || k11 < 0 || k12 < 0) return;
+  // Only K12 changes, so a constant K12 is left as the user gave it. Ligand 1
+  // names the sites (site 1 is its preferred one); every other ligand keeps
+  // whichever site it prefers.
+  auto& v = params.value;
+  if (!(v[k11] > 0.0) || params.is_constant[k12]) return;
+  const double rho = v[k12] / v[k11];
+  v[k12] = v[k11] * rho * (1.0 + std::tanh(2.0 * (1.0 - rho))) / 2.0;
 }
 
 Entry_range entry_range(char kind) {

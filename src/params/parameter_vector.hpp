@@ -2,6 +2,8 @@
 // The named parameter vector: names and defaults of a fresh vector, the
 // variable map of the parameters that are fitted, and the accepted copy.
 
+#include <optional>
+
 #include "data/records.hpp"
 
 namespace kelvora {
@@ -18,22 +20,34 @@ void considered_parameter_names(Fit_parameters& params);
 int count_variable_parameters(const Fit_parameters& params);
 
 // Builds var_map, var_of_param and n_var from the constant flags, in slot
-// order, and clears the damping factor of `opt`. The caller keeps the number
-// of variable parameters within max_var.
-void setup_variable_map(Fit_parameters& params, Optimization_data& opt);
+// order. The caller keeps the number of variable parameters within max_var.
+void setup_variable_map(Fit_parameters& params);
 
 // Copies the current values of the variable parameters into the accepted ones.
-void update_parameters(Fit_parameters& params, const Optimization_data& opt);
-// The reverse: the accepted values of the variable parameters become current.
-void restore_accepted(Fit_parameters& params);
+void update_parameters(Fit_parameters& params);
 
-// Loads a minimiser's working point x(1..n_var) into the vector's values, and
-// reads it back.
-void load_variables(Fit_parameters& params, const double* x);
+// The values of the variable parameters, in variable order, into x.
 void read_variables(const Fit_parameters& params, double* x);
 
 // The kind of a parameter: the first letter of its name (K, R, N, C, B).
 char parameter_kind(const Fit_parameters& params, int slot);
+
+// The admissible range of a parameter kind (the first letter of its name),
+// inside which the fit keeps its variable parameters:
+//   K [1e5, 1e14], R [1e-14, 1e-5], N [0, 0.5], C [0.1, 10], B [0.25, 4];
+// nothing for any other letter.
+struct Admissible_range {
+  double lower;
+  double upper;
+};
+std::optional<Admissible_range> admissible_range(char kind);
+
+// With two ligands and two sites, pushes ligand 1's second-site affinity
+// below its first: K12 <- K11 rho (1 + tanh(2 (1 - rho))) / 2 with
+// rho = K12 / K11, so that site 1 is the site ligand 1 prefers. Other ligands
+// keep their own preference; a constant K12 is left alone; nothing happens in
+// any other configuration.
+void apply_k_constraints_barrier(Fit_parameters& params);
 
 // The values the estimates dialogue accepts for a parameter of kind `kind`,
 // as a fixed value or as a starting value, with the unit the user reads them

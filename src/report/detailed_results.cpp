@@ -20,7 +20,7 @@ std::string make_residual_plot(double value, int width) {
 }
 
 void print_detailed_results(Console& console, const Curve_table& curves,
-                            const Fit_parameters& params, const Optimization_data&) {
+                            const Fit_parameters& params, const Fit_outcome& outcome) {
   const std::string heading_rule = rule('=', 64);
   console.free_form(heading_rule);
   console.free_form("                    DETAILED RESULTS");
@@ -42,7 +42,7 @@ void print_detailed_results(Console& console, const Curve_table& curves,
       double predicted = 0.0;
       if (labelled > 1e-14) {
         observed = curve.bound[j] / labelled;
-        predicted = curve.predicted[j] / labelled;
+        predicted = outcome.fitted[c].predicted[j] / labelled;
       }
       const double difference = observed - predicted;
       console.exact(fmt_i(j + 1, 6) + " " + fmt_f(log_total, 10, 3) + " " + fmt_f(observed, 10, 4) +

@@ -29,7 +29,7 @@ struct Plot_row {
 // ratios are taken against the labelled ligand's total: the fixed hot
 // concentration of the first point on a competition curve, the varying
 // concentration itself on a saturation curve.
-Plot_row plot_row(const Curve_data& curve, int j, bool competition) {
+Plot_row plot_row(const Curve_data& curve, const Curve_prediction& fit, int j, bool competition) {
   double x = curve.total_of(j, curve.varying_ligand);
   // The first point of a competition curve is usually the one without
   // competitor: it stands at log 10^-14 with its real ratios.
@@ -37,7 +37,7 @@ Plot_row plot_row(const Curve_data& curve, int j, bool competition) {
   if (x < min_log_total) return {-14.0, 0.0, 0.0};
   const double hot = competition ? curve.total_of(0, curve.labelled_ligand) : x;
   return {std::log10(x), std::max(min_log_total, curve.bound[j]) / hot,
-          std::max(min_log_total, curve.predicted[j]) / hot};
+          std::max(min_log_total, fit.predicted[j]) / hot};
 }
 
 void write_curve_heading(std::ostream& out, const Curve_data& curve, const Fit_parameters& params) {
@@ -50,12 +50,12 @@ void write_curve_heading(std::ostream& out, const Curve_data& curve, const Fit_p
 }  // namespace
 
 Curve_plot make_curve_plot(const Curve_table& curves, int c, const Fit_parameters& params,
-                           const Optimization_data& opt) {
+                           const Fit_outcome& opt) {
   const Curve_data& curve = curves[c];
   const bool competition = is_competition_assay(curve, params);
   Curve_plot plot;
   for (int j = 0; j < curve.n_points; ++j) {
-    const Plot_row row = plot_row(curve, j, competition);
+    const Plot_row row = plot_row(curve, opt.fitted[c], j, competition);
     if (row.observed > 0.0 && row.predicted > 0.0) {
       plot.log_total.push_back(row.log_total);
       plot.observed.push_back(row.observed);
@@ -77,7 +77,7 @@ Curve_plot make_curve_plot(const Curve_table& curves, int c, const Fit_parameter
 }
 
 void plot_graphics_data(std::ostream& out, const Curve_table& curves, const Fit_parameters& params,
-                        const Optimization_data& opt, Fit_results& results, const Plot_sink& show) {
+                        const Fit_outcome& opt, Fit_results& results, const Plot_sink& show) {
   results.n_blocks = 0;
   for (int c = 0; c < params.n_curves; ++c) {
     const Curve_data& curve = curves[c];
@@ -90,7 +90,7 @@ void plot_graphics_data(std::ostream& out, const Curve_table& curves, const Fit_
         << blanks(2) << "Log(Total)(M)" << blanks(9) << "B/T_obs" << blanks(9) << "B/T_pred"
         << blanks(9) << '\n';
     for (int j = 0; j < curve.n_points; ++j) {
-      const Plot_row row = plot_row(curve, j, competition);
+      const Plot_row row = plot_row(curve, opt.fitted[c], j, competition);
       out << fmt_es(row.log_total, 16, 8) << ' ' << fmt_es(row.observed, 16, 8) << ' '
           << fmt_es(row.predicted, 16, 8) << " \n";
     }
@@ -103,7 +103,7 @@ void plot_graphics_data(std::ostream& out, const Curve_table& curves, const Fit_
 }
 
 void save_graphics_data_cl(Console& console, std::ostream& out, const Curve_table& curves,
-                           const Fit_parameters& params, const Optimization_data& opt,
+                           const Fit_parameters& params, const Fit_outcome& opt,
                            Fit_results& results) {
   results.n_blocks = 0;
   const Fit_statistics stats = fit_statistics(params.n_points, params.n_var, opt.ss);
@@ -159,7 +159,7 @@ void save_graphics_data_cl(Console& console, std::ostream& out, const Curve_tabl
     for (int j = 0; j < curve.n_points; ++j) {
       const double total = curve.total_of(j, curve.varying_ligand);
       const double bound = curve.bound[j];
-      const double predicted = curve.predicted[j];
+      const double predicted = opt.fitted[c].predicted[j];
       const double free_obs = std::max(1e-20, total - bound);
       const double free_pred = std::max(1e-20, total - predicted);
       const double spec_obs = bound - ns * free_obs;
@@ -172,14 +172,14 @@ void save_graphics_data_cl(Console& console, std::ostream& out, const Curve_tabl
       const double bf_pred = spec_pred / free_pred;
       double lower = bf_obs;
       double upper = bf_obs;
-      if (curve.weight[j] > 1e-20) {
+      if (opt.fitted[c].weight[j] > 1e-20) {
         // The delta method. With the measured bound Bo (variance sigma^2 =
         // 1/w), Fo = T - Bo and So = Bo - NS Fo,
         //   B/F = So/Fo = Bo/(T - Bo) - NS,
         //   d(B/F)/dBo = T/Fo^2,   d(B/F)/dNS = -1,
         // and Bo and NS taken as independent,
         //   Var(B/F) = sigma^2 T^2/Fo^4 + sNS^2.
-        const double var_b = 1.0 / curve.weight[j];
+        const double var_b = 1.0 / opt.fitted[c].weight[j];
         const double slope = total / (free_obs * free_obs);
         const double half_width = t * std::sqrt(var_b * slope * slope + s_ns * s_ns);
         lower = bf_obs - half_width;

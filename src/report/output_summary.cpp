@@ -2,7 +2,7 @@
 #include <cmath>
 #include <ostream>
 
-#include "fit/objective.hpp"
+#include "params/parameter_vector.hpp"
 #include "report/results.hpp"
 #include "stats/bootstrap_se.hpp"
 #include "stats/fit_statistics.hpp"
@@ -13,7 +13,7 @@
 namespace kelvora {
 
 void write_output_summary(std::ostream& out, const Fit_parameters& params,
-                          const Optimization_data& opt, const std::vector<Ratio_only>& ratio_only) {
+                          const Fit_outcome& opt, const std::vector<Ratio_only>& ratio_only) {
   const std::string heading_rule = " " + rule('=', 41);
   out << '\n' << heading_rule << "\n      FINAL PARAMETER ESTIMATES\n" << heading_rule << "\n\n";
   const int n_var = params.n_var;
@@ -81,7 +81,7 @@ void write_output_summary(std::ostream& out, const Fit_parameters& params,
 }
 
 void print_poorly_determined(Console& console, const Fit_parameters& params,
-                             const Optimization_data& opt) {
+                             const Fit_outcome& opt) {
   for (int slot = 0; slot < params.n_params; ++slot) {
     const int v = params.var_of_param[slot];
     if (params.is_constant[slot] || v < 0 || v >= params.n_var) continue;

@@ -16,7 +16,7 @@ class Console;
 // and predicted bound/total of the labelled ligand, their difference and a
 // text plot of it (one column per 0.01 of bound fraction).
 void print_detailed_results(Console& console, const Curve_table& curves,
-                            const Fit_parameters& params, const Optimization_data& opt);
+                            const Fit_parameters& params, const Fit_outcome& opt);
 
 // A plot line of `width` columns: "|" at the middle column, "*" at the middle
 // plus the difference in hundredths (rounded half away from zero), kept
@@ -32,13 +32,13 @@ std::string make_residual_plot(double value, int width = 40);
 // do not determine the parameters, the table gives the values alone and the
 // warning of determinacy_warning follows it.
 void write_output_summary(std::ostream& out, const Fit_parameters& params,
-                          const Optimization_data& opt,
+                          const Fit_outcome& opt,
                           const std::vector<Ratio_only>& ratio_only = {});
 
 // One note line for every fitted parameter whose bootstrap coefficient of
 // variation exceeds 100 %.
 void print_poorly_determined(Console& console, const Fit_parameters& params,
-                             const Optimization_data& opt);
+                             const Fit_outcome& opt);
 
 // A warning for every variable parameter that ended at a bound of the
 // admissible range of its kind (within 1e-6 relative of a non-zero bound,

@@ -74,7 +74,7 @@ void summarise(Bootstrap_results& results, int P) {
 Point_columns rows_of(const Point_columns& points, const std::vector<int>& idx) {
   Point_columns sample;
   for (const auto column :
-       {&Point_columns::x, &Point_columns::y, &Point_columns::w, &Point_columns::r}) {
+       {&Point_columns::x, &Point_columns::y, &Point_columns::r}) {
     const std::vector<double>& from = points.*column;
     std::vector<double>& to = sample.*column;
     to.resize(idx.size());
@@ -101,7 +101,7 @@ void print_closing(Console& console, const Bootstrap_results& results) {
 }  // namespace
 
 int Point_columns::rows() const {
-  return static_cast<int>(std::min({x.size(), y.size(), w.size(), r.size()}));
+  return static_cast<int>(std::min({x.size(), y.size(), r.size()}));
 }
 
 void generate_bootstrap_indices(int n, std::vector<int>& idx,

@@ -62,7 +62,7 @@ void calculate_bootstrap_statistics(Bootstrap_results& results, int P);
 // and the replicate count r. A resample draws whole rows, so that every point
 // keeps its own replicate count and with it its weight r / variance.
 struct Point_columns {
-  std::vector<double> x, y, w, r;
+  std::vector<double> x, y, r;
   // The number of complete rows: the length of the shortest column.
   int rows() const;
 };

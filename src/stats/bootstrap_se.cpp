@@ -5,8 +5,8 @@
 #include <sstream>
 #include <string>
 
+#include "fit/binding_problem.hpp"
 #include "fit/minimisers.hpp"
-#include "fit/objective.hpp"
 #include "fit/tunnel_search.hpp"
 #include "params/parameter_vector.hpp"
 #include "stats/fit_statistics.hpp"
@@ -22,10 +22,7 @@ void allocate_points(Curve_data& curve, int n) {
   allocate_curve_data(curve);
   if (n <= max_points) return;
   curve.total.resize(n);
-  for (auto* column :
-       {&curve.bound, &curve.predicted, &curve.residual, &curve.weight, &curve.replicates}) {
-    column->resize(n);
-  }
+  for (auto* column : {&curve.bound, &curve.replicates}) column->resize(n);
 }
 
 // Loads the starting variables into the private copy p and refits the private
@@ -33,31 +30,29 @@ void allocate_points(Curve_data& curve, int n) {
 // Levenberg-Marquardt runs. The refit is
 // kept when it ends no worse than twice the SS it started from (a NaN on
 // either side is a failure); params then receives the refitted variables.
-bool refit_private_copy(Curve_table& set, Fit_parameters& p, std::vector<double>& params,
-                        Random_generator& rng, const Seeding& before_tunnel) {
-  for (int j = 0; j < p.n_var; ++j) {
-    const int slot = p.var_map[j];
-    p.accepted[slot] = p.backup[slot] = p.value[slot] = params[j];
-  }
-  Optimization_data opt;
-  opt.ss_prev = 1e30;
-  evaluate_model(set, p, opt);
-  const double s0 = opt.ss;
-  opt.ss_prev = s0;
+bool refit_private_copy(const Curve_table& set, const Fit_parameters& p,
+                        std::vector<double>& params, Random_generator& rng,
+                        const Seeding& before_tunnel) {
+  const Binding_problem problem(set, p);
+  Search_state state;
+  state.n = p.n_var;
+  std::copy(params.begin(), params.begin() + state.n, state.value.begin());
+  state.accept();
+  const double s0 = evaluate(problem, state);
   before_tunnel(rng);
-  tunnel_search_kelvora3(set, p, opt, rng);
-  nelder_mead_simplex(set, p, opt, 100);
-  optimize_fit_simple(set, p, opt, 100);
-  optimize_fit_simple(set, p, opt, 200);
-  const double s1 = opt.ss;
+  tunnel_search_kelvora3(problem, state, rng);
+  nelder_mead_simplex(problem, state, 100);
+  optimize_fit_simple(problem, state, 100);
+  optimize_fit_simple(problem, state, 200);
+  const double s1 = state.ss;
   if (!(2.0 * s0 >= s1)) return false;
-  read_variables(p, params.data());
+  std::copy(state.value.begin(), state.value.begin() + state.n, params.begin());
   return true;
 }
 
 // Stores the errors and intervals, and whether the data can give them a
 // meaning at all.
-void store_in(Optimization_data& opt, const Bootstrap_results& results, const Curve_table& curves,
+void store_in(Fit_outcome& opt, const Bootstrap_results& results, const Curve_table& curves,
               const Fit_parameters& fit_params) {
   for (int j = 0; j < fit_params.n_var && j < max_var; ++j) {
     opt.se[j] = results.std_error[j];
@@ -96,7 +91,6 @@ void fill_resampled_curve(const Curve_data& first, const Point_columns& sample, 
       }
     }
     curve.bound[i] = sample.y[i];
-    curve.weight[i] = sample.w[i];
   }
 }
 
@@ -129,7 +123,6 @@ bool fit_wrapper_multi(const Curve_table& curves, const Fit_parameters& fit_para
     for (int i = 0; i < from.n_points; ++i) {
       to.total[i] = from.total[idx[i]];
       to.bound[i] = from.bound[idx[i]];
-      to.weight[i] = from.weight[idx[i]];
       to.replicates[i] = from.replicates[idx[i]];
     }
   }
@@ -139,7 +132,7 @@ bool fit_wrapper_multi(const Curve_table& curves, const Fit_parameters& fit_para
 
 Bootstrap_results calculate_bootstrap_se_kelvora(Console& console, Curve_table& curves,
                                                  const Fit_parameters& fit_params,
-                                                 Optimization_data& opt, int B,
+                                                 Fit_outcome& opt, int B,
                                                  Random_generator& rng,
                                                  const Seeding& before_tunnel) {
   Point_columns points;
@@ -148,7 +141,6 @@ Bootstrap_results calculate_bootstrap_se_kelvora(Console& console, Curve_table& 
     for (int i = 0; i < curve.n_points; ++i) {
       points.x.push_back(curve.total_of(i, curve.varying_ligand));
       points.y.push_back(curve.bound[i]);
-      points.w.push_back(curve.weight[i]);
       points.r.push_back(curve.replicates[i]);
     }
   }
@@ -177,7 +169,7 @@ Bootstrap_results calculate_bootstrap_se_kelvora(Console& console, Curve_table& 
 
 Bootstrap_results calculate_bootstrap_se_kelvora_multi(Console& console, Curve_table& curves,
                                                        const Fit_parameters& fit_params,
-                                                       Optimization_data& opt, int B,
+                                                       Fit_outcome& opt, int B,
                                                        Random_generator& rng,
                                                        const Seeding& before_tunnel) {
   console.empty_line();
@@ -200,7 +192,7 @@ Bootstrap_results calculate_bootstrap_se_kelvora_multi(Console& console, Curve_t
 }
 
 void print_bootstrap_results_kelvora(Console& console, const Fit_parameters& fit_params,
-                                     const Optimization_data& opt,
+                                     const Fit_outcome& opt,
                                      const Bootstrap_results& results) {
   const std::string bar = " " + rule('=', 44);
   const int P = fit_params.n_var;

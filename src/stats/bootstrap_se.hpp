@@ -4,7 +4,7 @@
 // of the result. The refits work on private copies, so the analysis's curves
 // and parameter record are left as they are; the drivers write only the
 // standard errors, the percentile intervals and whether the data determine
-// the parameters (data_determinacy) into Optimization_data.
+// the parameters (data_determinacy) into Fit_outcome.
 
 #include <span>
 #include <string>
@@ -22,12 +22,12 @@ namespace kelvora {
 // generator after `before_tunnel`, which replicates on several threads apply
 // at once.
 //
-// One curve: the pooled points (x the varying ligand's total, y bound, w
-// weight, r replicate count) are resampled and each resample is refitted by
+// One curve: the pooled points (x the varying ligand's total, y bound, r
+// replicate count) are resampled and each resample is refitted by
 // fit_wrapper.
 Bootstrap_results calculate_bootstrap_se_kelvora(Console& console, Curve_table& curves,
                                                  const Fit_parameters& fit_params,
-                                                 Optimization_data& opt, int B,
+                                                 Fit_outcome& opt, int B,
                                                  Random_generator& rng,
                                                  const Seeding& before_tunnel);
 
@@ -36,13 +36,13 @@ Bootstrap_results calculate_bootstrap_se_kelvora(Console& console, Curve_table& 
 // replicates' vectors are in the result's samples (see bootstrap_samples_text).
 Bootstrap_results calculate_bootstrap_se_kelvora_multi(Console& console, Curve_table& curves,
                                                        const Fit_parameters& fit_params,
-                                                       Optimization_data& opt, int B,
+                                                       Fit_outcome& opt, int B,
                                                        Random_generator& rng,
                                                        const Seeding& before_tunnel);
 
 // The curve of a single-curve resample: the ligands and weighting of
 // `first`, and for each row of `sample` the varying ligand's total, the bound
-// ligand, the weight and the replicate count (the ligands that do not vary
+// ligand and the replicate count (the ligands that do not vary
 // keep the totals of the first point of `first`). Refitting it weighs each
 // point by its own replicate count, w = r / variance(Yhat).
 void fill_resampled_curve(const Curve_data& first, const Point_columns& sample, Curve_data& curve);
@@ -58,7 +58,7 @@ bool fit_wrapper(const Curve_table& curves, const Fit_parameters& fit_params,
                  const Seeding& before_tunnel);
 
 // The refit of a multi-curve replicate: every curve resampled from rng as it
-// stands, in curve order (whole rows: all totals, bound, weight, replicates),
+// stands, in curve order (whole rows: all totals, bound, replicates),
 // then the refit of fit_wrapper on the resampled set.
 bool fit_wrapper_multi(const Curve_table& curves, const Fit_parameters& fit_params,
                        std::vector<double>& params, Random_generator& rng,
@@ -70,7 +70,7 @@ bool fit_wrapper_multi(const Curve_table& curves, const Fit_parameters& fit_para
 // parameters, the rows give the values alone and the warning of
 // determinacy_warning stands under the table instead of the note.
 void print_bootstrap_results_kelvora(Console& console, const Fit_parameters& fit_params,
-                                     const Optimization_data& opt,
+                                     const Fit_outcome& opt,
                                      const Bootstrap_results& results);
 
 // The note under a parameter table that names the variable parameters whose

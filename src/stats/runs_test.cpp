@@ -130,12 +130,13 @@ void print_runs_test_result2(Console& console, int curve_number, const Run_count
   console.empty_line();
 }
 
-void calculate_runs(Console& console, const Curve_table& curves, const Fit_parameters& params) {
+void calculate_runs(Console& console, const Curve_table& curves, const Fit_parameters& params,
+                    const Fit_outcome& outcome) {
   for (int c = 0; c < params.n_curves; ++c) {
     const Curve_data& curve = curves[c];
     const int n = curve.n_points;
     const Run_counts counts =
-        compute_residual_runs(curve.bound.data(), curve.predicted.data(), 0, n);
+        compute_residual_runs(curve.bound.data(), outcome.fitted[c].predicted.data(), 0, n);
     print_runs_test_result2(console, c + 1, counts, n, runs_test2(counts));
   }
 }

@@ -46,6 +46,7 @@ void print_runs_test_result2(Console& console, int curve_number, const Run_count
                              const Runs_decision& decision);
 
 // The test for every curve of the analysis, printed curve by curve.
-void calculate_runs(Console& console, const Curve_table& curves, const Fit_parameters& params);
+void calculate_runs(Console& console, const Curve_table& curves, const Fit_parameters& params,
+                    const Fit_outcome& outcome);
 
 }  // namespace kelvora

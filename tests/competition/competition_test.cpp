@@ -8,6 +8,7 @@
 #include "competition/competition_analysis.hpp"
 #include "data/parameter_layout.hpp"
 #include "model/binding_model.hpp"
+#include "model/curve_predictions.hpp"
 
 namespace kelvora {
 namespace {
@@ -104,9 +105,8 @@ Curve_data competition_curve(const Assay& a, const Fit_parameters& p, const Valu
     c.total[i] = {i == 0 ? 0.0 : std::pow(10.0, -11.0 + 0.5 * (i - 1)), a.hot};
     Point_binding out;
     calculate_binding_unified(c, p, i, k, a.correction, true, out);
-    c.predicted[i] = out.bound[1];
-    c.bound[i] = c.predicted[i] * (1.0 + (noise.empty() ? 0.0 : noise[i]));
-    c.weight[i] = 3.0 / (0.001 * c.predicted[i] * c.predicted[i]);
+    c.bound[i] = out.bound[1] * (1.0 + (noise.empty() ? 0.0 : noise[i]));
+    c.replicates[i] = 3.0;
   }
   return c;
 }
@@ -120,11 +120,11 @@ TEST(CompetitionAnalysis, SpecificBindingOfTheHotLigandGivesTheTrueIc50AndKi) {
     a.n_hot = static_cast<double>(ref.specific(0.0) / 2.0 / (a.hot * correction));
     const Fit_parameters p = parameters(a);
     const Curve_table table{competition_curve(a, p)};
+    const Curve_prediction fit = predict_curves(table, p)[0];
     Random_generator rng;
     rng.seed_fixed({1, 2, 3, 4});
-    const Competition_result r = analyse_competition_curve(table, 0, p, 1, rng, 200);
-    const double ns_share =
-        a.n_hot * correction * (a.hot - table[0].predicted[0]) / table[0].predicted[0];
+    const Competition_result r = analyse_competition_curve(table, 0, p, fit, 1, rng, 200);
+    const double ns_share = a.n_hot * correction * (a.hot - fit.predicted[0]) / fit.predicted[0];
     EXPECT_NEAR(ns_share, 1.0 / 3.0, 0.01);
     EXPECT_DOUBLE_EQ(r.ns, a.n_hot * correction);
     EXPECT_NEAR(r.b0_spec / static_cast<double>(ref.specific(0.0)), 1.0, 1e-9);
@@ -140,7 +140,7 @@ TEST(CompetitionAnalysis, SpecificBindingOfTheHotLigandGivesTheTrueIc50AndKi) {
     // 50 % between the last two points, the last one closest: still solved.
     Curve_table cut = table;
     cut[0].n_points = 9;  // ... 10 nM (67 %), 31.6 nM (39 %)
-    const Competition_result last = analyse_competition_curve(cut, 0, p, 1, rng, 10);
+    const Competition_result last = analyse_competition_curve(cut, 0, p, fit, 1, rng, 10);
     EXPECT_TRUE(last.ic50_solved);
     EXPECT_NEAR(last.ic50 / ref.ic50(), 1.0, 1e-7);
     // The table shows percentages of the fitted top.
@@ -160,9 +160,10 @@ TEST(CompetitionAnalysis, NoisyCurveIntervalHoldsTheFittedIc50) {
   const Values noise{0.03, -0.05, 0.02, 0.04,  -0.03, 0.01, -0.06,
                      0.05, -0.02, 0.03, -0.04, 0.02,  0.06, -0.01};
   const Curve_table table{competition_curve(a, p, noise)};
+  const Curve_prediction fit = predict_curves(table, p)[0];
   Random_generator rng;
   rng.seed_fixed({7, 7, 7, 7});
-  const Competition_result r = analyse_competition_curve(table, 0, p, 1, rng, 1000);
+  const Competition_result r = analyse_competition_curve(table, 0, p, fit, 1, rng, 1000);
   const double truth = ref.ic50();
   EXPECT_NEAR(r.ic50 / truth, 1.0, 1e-7);
   EXPECT_LT(r.ic50_boot.lower, truth);
@@ -177,8 +178,9 @@ TEST(CompetitionAnalysis, TwoSitesGiveTheCompetitorsAffinityAtEachSite) {
   const Assay a{{1e7, 1e9}, {2e9, 5e8}, {6e-12, 1.2e-11}, 0.0, 1.0};
   const Fit_parameters p = parameters(a);
   const Curve_table table{competition_curve(a, p)};
+  const Curve_prediction fit = predict_curves(table, p)[0];
   Random_generator rng;
-  const Competition_result r = analyse_competition_curve(table, 0, p, 1, rng, 20);
+  const Competition_result r = analyse_competition_curve(table, 0, p, fit, 1, rng, 20);
   Values site_bound;
   Reference{a}.specific(0.0, &site_bound);
   ASSERT_EQ(r.sites.size(), 2u);
@@ -208,14 +210,16 @@ TEST(CompetitionAnalysis, EachCurveHasItsOwnSeededBootstrap) {
     seeded.push_back(c);
     g.seed_fixed(competition_curve_seed(c));
   };
-  competition_ic50_analysis_bootstrap(out, table, p, results, rng, before_curve, 300);
+  const std::vector<Curve_prediction> fitted = predict_curves(table, p);
+  competition_ic50_analysis_bootstrap(out, table, p, fitted, results, rng, before_curve, 300);
   EXPECT_EQ(results.n_blocks, 2);
   EXPECT_EQ(seeded, (std::vector<int>{0, 2}));
   for (const int position : {1, 3}) {  // seeds 13345 and 15345
     const auto word = static_cast<std::uint32_t>(position * 1000 + 12345);
     own.seed_fixed({word, word, word, word});
     write_competition_block(
-        expected, analyse_competition_curve(table, position - 1, p, (position + 1) / 2, own, 300));
+        expected, analyse_competition_curve(table, position - 1, p, fitted[position - 1],
+                                            (position + 1) / 2, own, 300));
   }
   EXPECT_EQ(out.str(), expected.str());
 }

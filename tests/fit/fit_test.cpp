@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <vector>
 
+#include "fit/binding_problem.hpp"
 #include "fit/fit_sequence.hpp"
 #include "fit/minimisers.hpp"
-#include "fit/objective.hpp"
 #include "model/binding_model.hpp"
+#include "model/curve_predictions.hpp"
 #include "params/parameter_vector.hpp"
 #include "support/saturation_curves.hpp"
 #include "support/session_random.hpp"
@@ -19,8 +21,9 @@ using testing::saturation_totals;
 constexpr double ex1_truth[5] = {1e9, 1e-10, 0.01, 1.0, 1.0};
 
 // One ligand, one site (slots K11 R1 N1 C1 B1): the saturation curve made from
-// `truth`, times 1 + noise * (fixed normal-like deviates); the vector starts at
-// `start`, `fitted` slots variable.
+// `truth`, times 1 + noise * (fixed normal-like deviates); the search starts
+// at `start`, `fitted` slots variable (the first slots, so that variable i
+// is slot i).
 struct One_site_fit {
   One_site_fit(const double (&truth)[5], const double (&start)[5], const bool (&fitted)[5],
                double noise = 0.0) {
@@ -35,34 +38,38 @@ struct One_site_fit {
         relative_error);
     p.n_points = testing::saturation_points;
     for (int s = 0; s < 5; ++s) p.value[s] = start[s], p.is_constant[s] = !fitted[s];
-    setup_variable_map(p, opt);
+    setup_variable_map(p);
     p.accepted = p.value;
-    evaluate_model(curves, p, opt);
+    problem = std::make_unique<Binding_problem>(curves, p);
+    state = search_state_of(p);
+    evaluate(*problem, state);
   }
-  double ss_at(double k, double r) {
+  double ss_at(double k, double r) const {
     Fit_parameters q = p;
     q.value[0] = k, q.value[1] = r;
-    Optimization_data o;
-    evaluate_model(curves, q, o);
-    return o.ss;
+    return sum_of_squares_at(curves, q);
+  }
+  void start_at(std::initializer_list<double> x) {
+    std::copy(x.begin(), x.end(), state.value.begin());
+    state.accept();
   }
   Curve_table curves;
   Fit_parameters p;
-  Optimization_data opt;
+  std::unique_ptr<Binding_problem> problem;
+  Search_state state;
 };
 
 TEST(Minimisers, SimplexThenLevenbergMarquardtReachTheMinimumOfExactData) {
   One_site_fit f(ex1_truth, {6e8, 1.5e-10, 0.004, 1.0, 1.0}, {true, true, true, false, false});
-  const double start = f.opt.ss;
-  nelder_mead_simplex(f.curves, f.p, f.opt, 300);
-  EXPECT_TRUE(f.opt.ss < 0.1 * start);
-  EXPECT_TRUE(f.p.value[1] == f.p.accepted[1]);
-  optimize_fit_simple(f.curves, f.p, f.opt, 200);
-  for (int s = 0; s < 3; ++s) EXPECT_NEAR(f.p.value[s] / ex1_truth[s], 1.0, 1e-6) << s;
-  EXPECT_EQ(f.p.value, f.p.accepted);
-  const double reported = f.opt.ss;
-  evaluate_model(f.curves, f.p, f.opt);
-  EXPECT_DOUBLE_EQ(f.opt.ss, reported);  // SS belongs to the returned point
+  const double start = f.state.ss;
+  nelder_mead_simplex(*f.problem, f.state, 300);
+  EXPECT_LT(f.state.ss, 0.1 * start);
+  EXPECT_EQ(f.state.value[1], f.state.accepted[1]);
+  optimize_fit_simple(*f.problem, f.state, 200);
+  for (int s = 0; s < 3; ++s) EXPECT_NEAR(f.state.value[s] / ex1_truth[s], 1.0, 1e-6) << s;
+  EXPECT_EQ(f.state.value, f.state.accepted);
+  // SS belongs to the returned point.
+  EXPECT_DOUBLE_EQ(f.problem->sum_of_squares(f.state.trial()), f.state.ss);
 }
 
 TEST(LevenbergMarquardt, ReachesTheMinimumOfNoisyDataAndStaysThere) {
@@ -86,28 +93,28 @@ TEST(LevenbergMarquardt, ReachesTheMinimumOfNoisyDataAndStaysThere) {
              std::log(2e9));
   const double k = std::exp(log_k), r = std::exp(best_log_r(log_k)), ss_min = f.ss_at(k, r);
 
-  // Both variants: numerical derivatives, and analytical ones with the
-  // trust region (whose tunnel move cannot be needed here).
+  // Every variant of the damped loop, from near the minimum (the tunnel move
+  // of the enhanced variant cannot be needed here).
   testing::Session_random rng(std::nullopt);
-  for (const bool enhanced : {false, true}) {
-    auto run = [&] {
-      return enhanced ? levenberg_marquardt_enhanced(f.curves, f.p, f.opt, rng.random)
-                      : optimize_fit_simple(f.curves, f.p, f.opt, 200);
-    };
-    f.p.value[0] = f.p.accepted[0] = 1.05 * k;
-    f.p.value[1] = f.p.accepted[1] = 0.97 * r;
-    run();
-    EXPECT_NEAR(f.opt.ss / ss_min, 1.0, 1e-8) << enhanced;
-    EXPECT_NEAR(f.p.value[0] / k, 1.0, 1e-6);
-    EXPECT_NEAR(f.p.value[1] / r, 1.0, 1e-6);
+  using Variant = Lm_summary (*)(const Least_squares_problem&, Search_state&, const Fit_random&);
+  const Variant variants[] = {
+      [](const Least_squares_problem& p, Search_state& s, const Fit_random&) {
+        return optimize_fit_simple(p, s, 200);
+      },
+      levenberg_marquardt_enhanced, optimize_fit_with_tunnel, optimize_with_adaptive_tunnel};
+  for (int v = 0; v < 4; ++v) {
+    f.start_at({1.05 * k, 0.97 * r});
+    variants[v](*f.problem, f.state, rng.random);
+    EXPECT_NEAR(f.state.ss / ss_min, 1.0, 1e-8) << v;
+    EXPECT_NEAR(f.state.value[0] / k, 1.0, 1e-6) << v;
+    EXPECT_NEAR(f.state.value[1] / r, 1.0, 1e-6) << v;
     // From the minimum no step gains much: the run ends long before its
     // iteration limit, the point kept.
-    const Lm_summary again = run();
-    EXPECT_TRUE(again.stop != Lm_summary::Stop::iteration_limit);
-    EXPECT_TRUE(again.iterations < 40);
-    EXPECT_EQ(again.tunnel_moves, 0);
-    EXPECT_NEAR(f.p.value[0] / k, 1.0, 1e-6);
-    EXPECT_LE(f.opt.ss, ss_min * (1 + 1e-8));
+    const Lm_summary again = variants[v](*f.problem, f.state, rng.random);
+    EXPECT_NE(again.stop, Lm_summary::Stop::iteration_limit) << v;
+    EXPECT_LT(again.iterations, 40) << v;
+    EXPECT_NEAR(f.state.value[0] / k, 1.0, 1e-6) << v;
+    EXPECT_LE(f.state.ss, ss_min * (1 + 1e-8)) << v;
   }
 }
 
@@ -116,12 +123,10 @@ TEST(LevenbergMarquardt, ReachesAMinimumOnABound) {
   // lies where the second site vanishes (R2 at its lower bound) or merges
   // with the first, and N at 0, where steps keep crossing the bounds. The
   // two-site fit must do as well as the one-site fit, which the one-site
-  // model's minimum (found by the simplex and LM from the truth) gives.
+  // model's minimum (found by LM from the truth) gives.
   for (const double noise : {0.0, 0.03}) {
     One_site_fit one(ex1_truth, ex1_truth, {true, true, true, false, false}, noise);
-    optimize_fit_simple(one.curves, one.p, one.opt, 200);
-    Fit_parameters& p = one.p;
-    const Curve_table curves = one.curves;
+    optimize_fit_simple(*one.problem, one.state, 200);
     Fit_parameters two;
     two.n_ligands = two.n_curves = 1;
     two.n_sites = 2;
@@ -129,46 +134,16 @@ TEST(LevenbergMarquardt, ReachesAMinimumOnABound) {
     setup_parameter_names(two);  // K11 K12 R1 R2 N1 C1 B1 B2
     const double start[8] = {7e8, 1e8, 0.7e-10, 1e-9, 1e-3, 1.0, 1.0, 1.0};
     for (int s = 0; s < 8; ++s) two.value[s] = start[s], two.is_constant[s] = s >= 5;
-    Optimization_data opt;
-    setup_variable_map(two, opt);
+    setup_variable_map(two);
     two.accepted = two.value;
-    Curve_table fitted = curves;
-    evaluate_model(fitted, two, opt);
-    optimize_fit_simple(fitted, two, opt, 200);
+    const Binding_problem problem(one.curves, two);
+    Search_state state = search_state_of(two);
+    evaluate(problem, state);
+    optimize_fit_simple(problem, state, 200);
     testing::Session_random rng(std::nullopt);
-    levenberg_marquardt_enhanced(fitted, two, opt, rng.random);
-    EXPECT_LE(opt.ss, one.opt.ss * (1.0 + 1e-6) + 1e-12) << noise << " " << p.value[0];
+    levenberg_marquardt_enhanced(problem, state, rng.random);
+    EXPECT_LE(state.ss, one.state.ss * (1.0 + 1e-6) + 1e-12) << noise;
   }
-}
-
-TEST(LevenbergMarquardt, PredictedDecreaseMatchesSmallSteps) {
-  // For a short step the Gauss-Newton model's decrease equals the achieved
-  // one to first order, so the step quality is near 1 (and positive).
-  One_site_fit f(ex1_truth, {8e8, 1.2e-10, 0.02, 1.0, 1.0}, {true, true, true, false, false});
-  calculate_analytical_gradient_hessian(f.curves, f.p, f.opt);
-  const double ss = f.opt.ss;
-  for (int i = 0; i < 3; ++i) f.p.value[i] = f.p.accepted[i] * (1.0 + 1e-4 * (i + 1));
-  const double predicted = predicted_decrease(f.p, f.opt);
-  evaluate_model(f.curves, f.p, f.opt);
-  EXPECT_NEAR((ss - f.opt.ss) / predicted, 1.0, 0.01);
-}
-
-TEST(LevenbergMarquardt, DampingRules) {
-  Optimization_data opt;
-  opt.lambda_start = 0.25;  // the last determinant
-  EXPECT_TRUE(raise_damping_after_failure(opt));
-  EXPECT_TRUE(opt.lambda == 0.25);
-  EXPECT_TRUE(raise_damping_after_failure(opt));
-  EXPECT_TRUE(opt.lambda == 2.5);
-  opt.lambda = opt.lambda_start = 0.0;  // no determinant known yet
-  EXPECT_TRUE(raise_damping_after_failure(opt));
-  EXPECT_TRUE(opt.lambda == 0.001);
-  opt.lambda = 0.0;
-  EXPECT_TRUE(raise_damping_after_rejection(opt));
-  EXPECT_TRUE(opt.lambda == 0.001);
-  opt.lambda = 1e9;
-  EXPECT_TRUE(raise_damping_after_rejection(opt));  // 1e10 is still allowed
-  EXPECT_FALSE(raise_damping_after_rejection(opt) || raise_damping_after_failure(opt));
 }
 
 // dYhat/dtheta for one ligand at one site with B = 1: F solves
@@ -187,33 +162,98 @@ void closed_form_derivatives(double t, const double (&v)[5], double (&d)[5]) {
   d[4] = c * r * k * f * (u - 1.0) / (u * u * u) / g_f;  // dQ/dB = CR A / (1 + A)^3 at B = 1
 }
 
-TEST(Derivatives, MatchTheClosedFormOverTheAdmissibleRange) {
-  // Error allowed: 1e-5 of the derivative, or a millionth of Yhat per
-  // typical change of the parameter (its value; 0.01 for N near zero).
+TEST(BindingProblem, NormalEquationsMatchTheClosedFormOverTheAdmissibleRange) {
+  // H = sum w d d^T and g = sum w (e + e^2 v'/(2v)) d from closed-form
+  // derivatives d, against the problem's numerical and analytical ones. A
+  // derivative may err by 1e-5 of itself or a millionth of Yhat per typical
+  // change of the parameter (its value; 0.01 for N near zero); the sums by
+  // what those errors give.
   const double points[][5] = {
       {1e9, 1e-10, 1e-15, 1.0, 1.0}, {1e9, 1e-10, 0.0, 1.0, 1.0},  {1e9, 1e-10, 0.01, 0.1, 1.0},
       {1e5, 1e-14, 0.5, 0.1, 1.0},   {1e14, 1e-5, 1e-15, 10, 1.0}, {1e12, 1e-12, 0.2, 10, 1.0},
       {1e14, 1e-14, 0.0, 1.0, 1.0},  {1e5, 1e-5, 1e-15, 1.0, 1.0}, {1e7, 1e-8, 0.05, 3.0, 1.0}};
   for (const auto& v : points) {
     One_site_fit f(ex1_truth, v, {true, true, true, true, true});
+    const Curve_data& curve = f.curves[0];
+    const Curve_prediction fit = predict_curves(f.curves, f.p)[0];
+    double g[5] = {}, h[5] = {}, g_error[5] = {}, h_error[5] = {};
     for (int j = 0; j < 12; ++j) {
-      double d[max_params], expected[5];
-      closed_form_derivatives(saturation_totals[j], v, expected);
+      double d[5];
+      closed_form_derivatives(saturation_totals[j], v, d);
       const double typical[5] = {v[0], v[1], std::max(v[2], 0.01), v[3], v[4]};
-      for (const bool analytical : {false, true}) {
-        if (analytical) {
-          calculate_derivatives_analytical(f.curves[0], f.p, j, d, 1);
-        } else {
-          calculate_derivatives2(f.curves[0], f.p, j, d, 1);
-        }
-        for (int s = 0; s < 5; ++s) {
-          const double tolerance =
-              1e-5 * std::abs(expected[s]) + 1e-6 * f.curves[0].predicted[j] / typical[s];
-          EXPECT_NEAR(d[s], expected[s], tolerance) << s << " " << j << " " << analytical;
-        }
+      const double e = fit.residual[j], w = fit.weight[j];
+      const double e_gradient =
+          e + 0.5 * e * e * variance_log_slope(fit.predicted[j], curve.weight_coef);
+      for (int s = 0; s < 5; ++s) {
+        const double error = 1e-5 * std::abs(d[s]) + 1e-6 * fit.predicted[j] / typical[s];
+        g[s] += w * e_gradient * d[s];
+        h[s] += w * d[s] * d[s];
+        g_error[s] += std::abs(w * e_gradient) * error;
+        h_error[s] += w * (2.0 * std::abs(d[s]) + error) * error;
+      }
+    }
+    for (const auto kind : {Derivative_kind::numerical, Derivative_kind::analytical}) {
+      Normal_equations ne;
+      f.problem->normal_equations(f.state.trial(), kind, ne);
+      for (int s = 0; s < 5; ++s) {
+        EXPECT_NEAR(ne.g[s], g[s], g_error[s]) << s << " " << v[0] << " " << int(kind);
+        EXPECT_NEAR(ne.h[s][s], h[s], h_error[s]) << s << " " << v[0] << " " << int(kind);
       }
     }
   }
+}
+
+TEST(BindingProblem, ProjectsAndRelabelsAsEveryEvaluationDoes) {
+  // Out of bounds: clamped, and SS belongs to the clamped point.
+  One_site_fit f(ex1_truth, {1e14, 1e-5, 0.01, 1.0, 1.0}, {true, true, true, false, false});
+  const double at_bounds = f.state.ss;
+  f.start_at({1e15, 1e-3, 0.01});
+  evaluate(*f.problem, f.state);
+  EXPECT_EQ(f.state.value[0], 1e14);
+  EXPECT_EQ(f.state.value[1], 1e-5);
+  EXPECT_EQ(f.state.ss, at_bounds);
+  // Negative values: reflected, and the sum penalised.
+  f.start_at({5e8, 1e-10, 0.01});
+  const double unpenalised = evaluate(*f.problem, f.state);
+  f.start_at({5e8, -1e-10, -0.01});
+  evaluate(*f.problem, f.state);
+  EXPECT_EQ(f.state.value[1], 1e-10);
+  EXPECT_EQ(f.state.value[2], 0.01);
+  EXPECT_DOUBLE_EQ(f.state.ss, 1000001.0 * unpenalised);
+
+  // Two ligands at two sites (K11 K12 K21 K22 R1 R2 N1 N2 C1 B1 B2) with site
+  // 2 binding ligand 1 more strongly: the sites exchange all their
+  // parameters, in the trial and the accepted point, and the model is
+  // unchanged. Never with a constant among them, one competition curve
+  // first, or another number of ligands or sites.
+  auto two_sites = [](bool competition, int constant) {
+    Fit_parameters p;
+    p.n_ligands = 2, p.n_sites = 2, p.n_curves = 1, p.n_points = 2;
+    setup_parameter_names(p);
+    p.value = {1e8, 1e9, 2e9, 5e8, 1e-10, 2e-10, 1e-3, 2e-3, 1.0, 1.0, 1.0};
+    for (int s = 0; s < 11; ++s) p.is_constant[s] = s >= 8 || s == constant;
+    setup_variable_map(p);
+    Curve_table curves;
+    Curve_data& c = curves[0];
+    allocate_curve_data(c);
+    c.n_points = 2, c.varying_ligand = 1, c.labelled_ligand = competition ? 2 : 1;
+    c.total_of(0, c.labelled_ligand) = c.total_of(1, c.labelled_ligand) = 1e-9;
+    c.total_of(0, 1) = 1e-10, c.total_of(1, 1) = 1e-8;
+    c.bound[0] = 1e-11, c.bound[1] = 5e-10;
+    Search_state s = search_state_of(p);
+    s.accepted = s.value;
+    const Binding_problem problem(curves, p);
+    const double before = problem.sum_of_squares(s.trial());
+    evaluate(problem, s);
+    EXPECT_DOUBLE_EQ(s.ss, before);
+    return s;
+  };
+  const Search_state exchanged = two_sites(false, -1);
+  const std::vector<double> expected = {1e9, 1e8, 5e8, 2e9, 2e-10, 1e-10, 1e-3, 2e-3};
+  EXPECT_EQ(std::vector<double>(exchanged.value.begin(), exchanged.value.begin() + 8), expected);
+  EXPECT_EQ(exchanged.accepted, exchanged.value);
+  EXPECT_EQ(two_sites(false, 4).value[0], 1e8);  // R1 constant
+  EXPECT_EQ(two_sites(true, -1).value[0], 1e8);  // a competition curve
 }
 
 TEST(Simplex, StartingVerticesAndOneVariable) {
@@ -227,16 +267,15 @@ TEST(Simplex, StartingVerticesAndOneVariable) {
     bool fitted[5] = {};
     truth[slot] = c[2], start[slot] = c[1], fitted[slot] = true;
     One_site_fit f(truth, start, fitted);
-    nelder_mead_simplex(f.curves, f.p, f.opt, 0);
-    EXPECT_EQ(f.p.value[slot], c[2]) << slot;
+    nelder_mead_simplex(*f.problem, f.state, 0);
+    EXPECT_EQ(f.state.value[0], c[2]) << slot;
   }
   // Iterating with m = 1; an entry SS below every vertex is kept.
   One_site_fit f(ex1_truth, {6e8, 1e-10, 0.01, 1.0, 1.0}, {true, false, false, false, false}, 0.03);
-  f.opt.ss = 1e-300;
-  nelder_mead_simplex(f.curves, f.p, f.opt, 100);
-  EXPECT_NEAR(f.p.value[0] / 1e9, 1.0, 0.05);
-  EXPECT_TRUE(f.opt.ss == 1e-300);
-  EXPECT_TRUE(f.p.value[1] == 1e-10);  // the constant R1 untouched
+  f.state.ss = 1e-300;
+  nelder_mead_simplex(*f.problem, f.state, 100);
+  EXPECT_NEAR(f.state.value[0] / 1e9, 1.0, 0.05);
+  EXPECT_EQ(f.state.ss, 1e-300);
 }
 
 TEST(Simplex, RanksBestWorstAndSecondWorst) {
@@ -249,42 +288,37 @@ TEST(Simplex, RanksBestWorstAndSecondWorst) {
                         {{1, 3}, 0, 1, 0},       {{4, 4}, 0, 0, 1},       {{2, 7, 7, 1}, 3, 1, 2}};
   for (const Case& c : cases) {
     const Simplex_ranking r = rank_simplex(c.f.data(), static_cast<int>(c.f.size()));
-    EXPECT_TRUE(r.best == c.best) << ::testing::PrintToString(c.f) << ": " << r.best << r.worst
-                                  << r.second;
-    EXPECT_TRUE(r.worst == c.worst)
-        << ::testing::PrintToString(c.f) << ": " << r.best << r.worst << r.second;
-    EXPECT_TRUE(r.second == c.second)
-        << ::testing::PrintToString(c.f) << ": " << r.best << r.worst << r.second;
+    EXPECT_EQ(r.best, c.best) << ::testing::PrintToString(c.f);
+    EXPECT_EQ(r.worst, c.worst) << ::testing::PrintToString(c.f);
+    EXPECT_EQ(r.second, c.second) << ::testing::PrintToString(c.f);
   }
   // No data: every vertex scores 0, and the spread test stops at the tenth iteration.
   One_site_fit f(ex1_truth, ex1_truth, {true, true, false, false, false});
-  f.curves[0].n_points = f.p.n_points = 0;
-  const Simplex_summary summary = nelder_mead_simplex(f.curves, f.p, f.opt, 100);
+  f.curves[0].n_points = 0;
+  const Simplex_summary summary = nelder_mead_simplex(*f.problem, f.state, 100);
   EXPECT_TRUE(summary.converged) << summary.iterations;
-  EXPECT_TRUE(summary.iterations == 10) << summary.iterations;
+  EXPECT_EQ(summary.iterations, 10);
 }
 
-TEST(SequenceGuard, ReturnsToTheBestPointSeen) {
+TEST(SequenceGuard, ReturnsToTheBestPointSeenAndUndoesAMarkedlyWorseEnd) {
   One_site_fit f(ex1_truth, ex1_truth, {true, true, true, false, false}, 0.03);
-  optimize_fit_simple(f.curves, f.p, f.opt, 200);
-  const auto minimum = f.p.value;
-  const double ss_min = f.opt.ss;
+  optimize_fit_simple(*f.problem, f.state, 200);
+  const Variables minimum = f.state.value;
+  const double ss_min = f.state.ss;
   Best_point best;
-  best.consider(f.curves, f.p);
-  f.p.value[0] *= 1.5;
-  best.consider(f.curves, f.p);
-  f.p.value[1] = std::nan("");  // a point without a sum is never kept
-  EXPECT_TRUE(best.restore_if_better(f.curves, f.p, f.opt));
-  EXPECT_TRUE(f.p.value == minimum);
-  EXPECT_TRUE(f.p.accepted == minimum);
-  EXPECT_EQ(f.opt.ss, ss_min);
-  EXPECT_FALSE(best.restore_if_better(f.curves, f.p, f.opt));  // already there
-}
+  best.consider(*f.problem, f.state);
+  f.state.value[0] *= 1.5;
+  best.consider(*f.problem, f.state);
+  f.state.value[1] = std::nan("");  // a point without a sum is never kept
+  EXPECT_TRUE(best.restore_if_better(*f.problem, f.state));
+  EXPECT_EQ(f.state.value, minimum);
+  EXPECT_EQ(f.state.accepted, minimum);
+  EXPECT_EQ(f.state.ss, ss_min);
+  EXPECT_FALSE(best.restore_if_better(*f.problem, f.state));  // already there
 
-TEST(SequenceGuard, UndoesARefinementThatMoreThanDoubledTheSum) {
-  Fit_parameters p;
-  p.backup[0] = 1e9;  // the point whose sum of squares is the reference, 10
-  Optimization_data opt;
+  // A final refinement that more than doubled the reference SS 10.
+  Variables reference{};
+  reference[0] = 1e9;
   struct Case {
     double ss;
     bool nan_restores, restored;
@@ -292,74 +326,13 @@ TEST(SequenceGuard, UndoesARefinementThatMoreThanDoubledTheSum) {
   const double nan = std::nan("");
   for (const Case c : {Case{20.0, false, false}, Case{20.5, false, true}, Case{nan, false, false},
                        Case{nan, true, true}, Case{15.0, true, false}}) {
-    p.value[0] = p.accepted[0] = 3e9;
-    opt.ss = c.ss;
-    EXPECT_EQ(restore_if_markedly_worse(p, opt, 10.0, c.nan_restores), c.restored) << c.ss;
-    EXPECT_EQ(p.value[0], c.restored ? 1e9 : 3e9);
-    EXPECT_EQ(p.accepted[0], p.value[0]);
+    Search_state s;
+    s.n = 1, s.value[0] = s.accepted[0] = 3e9, s.ss = c.ss;
+    EXPECT_EQ(restore_if_markedly_worse(s, reference, 10.0, c.nan_restores), c.restored) << c.ss;
+    EXPECT_EQ(s.value[0], c.restored ? 1e9 : 3e9);
+    EXPECT_EQ(s.accepted[0], s.value[0]);
     if (c.restored) {
-      EXPECT_EQ(opt.ss, 10.0);
-    }
-  }
-}
-
-TEST(EvaluateModel, RepairsNegativeAndOutOfBoundsValues) {
-  One_site_fit f(ex1_truth, {1e14, 1e-5, 0.01, 1.0, 1.0}, {true, true, true, false, false});
-  const double at_bounds = f.opt.ss;
-  f.p.value[0] = 1e15, f.p.value[1] = 1e-3;
-  evaluate_model(f.curves, f.p, f.opt);
-  EXPECT_TRUE(f.p.value[0] == 1e14);
-  EXPECT_TRUE(f.p.value[1] == 1e-5);
-  EXPECT_EQ(f.opt.ss, at_bounds);  // the sum belongs to the repaired vector
-  f.p.value[0] = 5e8, f.p.value[1] = 1e-10;
-  evaluate_model(f.curves, f.p, f.opt);
-  const double unpenalised = f.opt.ss;
-  f.p.value[1] = -1e-10, f.p.value[2] = -0.01;
-  evaluate_model(f.curves, f.p, f.opt);
-  EXPECT_TRUE(f.p.value[1] == 1e-10);
-  EXPECT_TRUE(f.p.value[2] == 0.01);
-  EXPECT_DOUBLE_EQ(f.opt.ss, 1000001.0 * unpenalised);
-}
-
-TEST(ComputeWeight, FollowsTheCoefficientsAndReplicates) {
-  const double y = 2e-11;
-  EXPECT_DOUBLE_EQ(compute_weight(y, {0, 0, 0.001, 0, 0}, 3.0), 3.0 / (0.001 * y * y));
-  EXPECT_DOUBLE_EQ(compute_weight(-y, {0, 0, 0, 1, 1.5}, 0.0), 1.0 / std::pow(y, 1.5));
-  // A denominator of 0, below zero or not a number is floored at 1e-30.
-  EXPECT_DOUBLE_EQ(compute_weight(0.0, {0, 0, 0.001, 0, 0}, 3.0), 3e30);
-  EXPECT_DOUBLE_EQ(compute_weight(std::nan(""), {0, 1, 0, 0, 0}, -2.0), 1e30);
-}
-
-TEST(ComputeWeight, LogSlopeOfTheVarianceIsMinusThatOfTheWeight) {
-  // v'/v = -d ln w / dY (a central difference); 0 where v is floored.
-  const std::array<double, n_weight_coefs> sets[] = {
-      {1e-24, 1e-12, 0.001, 0, 0}, {0, 0, 0, 2, 1.5}, {1e-22, 0, 0.01, 3, 0.5}};
-  for (const auto& a : sets) {
-    for (const double y : {3e-12, 8e-11, -5e-11}) {
-      if (compute_weight(y, a, 1.0) == 1e30) continue;
-      const double h = 1e-6 * std::abs(y);
-      const double numeric =
-          (std::log(compute_weight(y - h, a, 2.0)) - std::log(compute_weight(y + h, a, 2.0))) /
-          (2 * h);
-      EXPECT_NEAR(variance_log_slope(y, a), numeric, 1e-7 * std::abs(numeric)) << a[4] << " " << y;
-    }
-  }
-  EXPECT_EQ(variance_log_slope(-1.0, {0, 1, 0, 0, 0}), 0.0);
-}
-
-TEST(KConstraintsBarrier, PushesOnlyLigandOnesSecondSiteBelowItsFirst) {
-  for (const int ligands : {2, 1}) {  // one ligand (K11 K12 R1 R2): no K22, no change
-    for (const bool constant : {false, true}) {
-      Fit_parameters p;
-      p.n_ligands = ligands, p.n_sites = 2, p.n_curves = 1;
-      setup_parameter_names(p);
-      p.value = {1e9, 1e8, 1e7, 1e9};  // ligand 2 prefers site 2 and keeps it
-      p.is_constant[1] = constant;     // a constant keeps the user's value
-      apply_k_constraints_barrier(p);
-      const bool moves = ligands == 2 && !constant;
-      EXPECT_DOUBLE_EQ(p.value[1], moves ? 1e8 * (1 + std::tanh(1.8)) / 2 : 1e8);
-      EXPECT_DOUBLE_EQ(p.value[2], 1e7);
-      EXPECT_DOUBLE_EQ(p.value[3], 1e9);
+      EXPECT_EQ(s.ss, 10.0);
     }
   }
 }

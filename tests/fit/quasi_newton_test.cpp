@@ -1,11 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <sstream>
 #include <vector>
 
+#include "fit/binding_problem.hpp"
 #include "fit/minimisers.hpp"
-#include "fit/objective.hpp"
 #include "fit/quasi_newton.hpp"
 #include "model/binding_model.hpp"
 #include "params/parameter_vector.hpp"
@@ -144,19 +145,18 @@ struct Saturation_fit {
     p.value = {1e9, 1e-10, 0.01, 1.0, 1.0};
     for (int s = 0; s < 5; ++s) p.is_constant[s] = s >= static_cast<int>(start.size());
     std::copy(start.begin(), start.end(), p.value.begin());
-    setup_variable_map(p, opt);
+    setup_variable_map(p);
     p.accepted = p.value;
+    problem = std::make_unique<Binding_problem>(curves, p);
+    state = search_state_of(p);
   }
-  double ss_of_values() {  // on copies, the fit's records untouched
-    Fit_parameters q = p;
-    Optimization_data o;
-    return evaluate_model(curves, q, o), o.ss;
-  }
-  Quasi_newton_result run() { return va10_cg(console, curves, p, opt, rng.random); }
+  double ss_of_values() const { return problem->sum_of_squares(state.trial()); }
+  Quasi_newton_result run() { return va10_cg(console, *problem, state, rng.random); }
   testing::Session_random rng{std::nullopt};
   Curve_table curves;
   Fit_parameters p;
-  Optimization_data opt;
+  std::unique_ptr<Binding_problem> problem;
+  Search_state state;
   std::istringstream in;
   std::ostringstream out;
   Console console{in, out};
@@ -170,33 +170,34 @@ TEST(Va10Cg, KeepsAStartThatCannotBeLoweredAndTakesAnImprovement) {
   Quasi_newton_result r = stuck.run();
   EXPECT_TRUE(r.status != qn_status::error);
   EXPECT_TRUE(stuck.out.str().empty());
-  EXPECT_TRUE(stuck.p.value[0] == 1e14);
-  EXPECT_TRUE(stuck.p.accepted[0] == 1e14);
-  EXPECT_DOUBLE_EQ(stuck.opt.ss, 1.05 * ss0);
-  EXPECT_EQ(stuck.opt.n_evaluations, 1 + r.evaluations);
+  EXPECT_EQ(stuck.state.value[0], 1e14);
+  EXPECT_EQ(stuck.state.accepted[0], 1e14);
+  EXPECT_DOUBLE_EQ(stuck.state.ss, 1.05 * ss0);
+  EXPECT_EQ(stuck.state.evaluations, 1 + r.evaluations);
 
   // From a start off the noisy data's minimum, the minimum that the
   // Levenberg-Marquardt fit finds is reached; the values, the accepted values
   // and SS / 1.05 belong together.
   Saturation_fit off(1e9, {6e8, 1.5e-10, 0.004}), lm(1e9, {6e8, 1.5e-10, 0.004});
-  optimize_fit_simple(lm.curves, lm.p, lm.opt, 200);
+  evaluate(*lm.problem, lm.state);
+  optimize_fit_simple(*lm.problem, lm.state, 200);
   r = off.run();
   EXPECT_NEAR(r.f_best / lm.ss_of_values(), 1.0, 1e-6);
-  EXPECT_DOUBLE_EQ(off.opt.ss, 1.05 * off.ss_of_values());
-  EXPECT_EQ(off.p.accepted, off.p.value);
+  EXPECT_DOUBLE_EQ(off.state.ss, 1.05 * off.ss_of_values());
+  EXPECT_EQ(off.state.accepted, off.state.value);
 }
 
 TEST(Va10Cg, RestoresTheStartAfterAnError) {
   // Weights of 3e30 make SS at a poor start exceed 1e15.
   Saturation_fit f(1e9, {1e13, 1e-7}, {1e-30, 0.0, 0.0, 0.0, 0.0});
-  const auto before = f.p.value;
+  const Variables before = f.state.value;
   const double ss0 = f.ss_of_values();
   EXPECT_EQ(f.run().status, qn_status::error);
   EXPECT_EQ(f.out.str(),
             "CG ERROR: Initial SSQR invalid (NaN or too large)\n"
             "CG optimization skipped (unstable for this data)\n");
-  EXPECT_EQ(f.p.value, before);
-  EXPECT_DOUBLE_EQ(f.opt.ss, 1.05 * ss0);
+  EXPECT_EQ(f.state.value, before);
+  EXPECT_DOUBLE_EQ(f.state.ss, 1.05 * ss0);
 }
 
 }  // namespace

@@ -1,10 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <sstream>
 
+#include "fit/binding_problem.hpp"
 #include "fit/fit_sequence.hpp"
 #include "fit/minimisers.hpp"
-#include "fit/objective.hpp"
 #include "fit/staged_strategies.hpp"
 #include "fit/tunnel_search.hpp"
 #include "model/binding_model.hpp"
@@ -18,10 +19,11 @@ namespace {
 
 // One ligand, one site, n saturation curves (support/saturation_curves.hpp),
 // noise-free, made from K, R, N (truth) and correction factors c_true.
-// Slots: K11 R1 N1 C1..Cn B1; the vector starts at `start` (K, R, N) with
-// C<c> = 1, C1 and B1 constant.
+// Slots: K11 R1 N1 C1..Cn B1; the search starts at `start` (K, R, N) with
+// C<c> = 1, C1 and B1 constant (so that K, R, N are variables 0, 1, 2).
 struct Curves {
-  Curves(const double (&truth)[3], const double (&start)[3], std::vector<double> c_true = {1.0}) {
+  Curves(const double (&truth)[3], const double (&start)[3], std::vector<double> c_true = {1.0},
+         int constant_from = -1) {
     p.n_ligands = p.n_sites = 1;
     p.n_curves = static_cast<int>(c_true.size());
     setup_parameter_names(p);
@@ -31,19 +33,29 @@ struct Curves {
       p.n_points += testing::saturation_points;
     }
     for (int s = 0; s < 3; ++s) p.value[s] = start[s];
-    setup_variable_map(p, opt);
-    p.accepted = p.value;
-    evaluate_model(curves, p, opt);
+    if (constant_from >= 0)
+      for (int s = constant_from; s < p.n_params; ++s) p.is_constant[s] = true;
+    restart();
   }
-  double fresh_ss() {  // SS at the current values, from copies
-    Fit_parameters q = p;
-    Optimization_data o;
-    evaluate_model(curves, q, o);
-    return o.ss;
+  // The problem of the vector as it stands, and its state, evaluated.
+  void restart() {
+    setup_variable_map(p);
+    p.accepted = p.value;
+    problem = std::make_unique<Binding_problem>(curves, p);
+    state = search_state_of(p);
+    evaluate(*problem, state);
+  }
+  double fresh_ss() const { return problem->sum_of_squares(state.trial()); }
+  // Relative distance of K, R, N from the truth.
+  double worst_error(const double (&truth)[3]) const {
+    double e = 0.0;
+    for (int s = 0; s < 3; ++s) e = std::max(e, std::abs(state.value[s] / truth[s] - 1.0));
+    return e;
   }
   Curve_table curves;
   Fit_parameters p;
-  Optimization_data opt;
+  std::unique_ptr<Binding_problem> problem;
+  Search_state state;
 };
 
 constexpr double truth[3] = {1e9, 1e-10, 0.01};
@@ -59,78 +71,66 @@ TEST(TunnelMove, KeepsAnAdmissibleBetterPointOrRestoresEverything) {
   // upper bound 1e-5, where the objective clamps it: the point kept is the
   // clamped one, the SS its own. N is constant.
   const double at_bound[3] = {1e9, 1e-5, 0.01};
-  Curves f(at_bound, {5e8, 1e-5, 0.01});
-  f.p.is_constant[2] = true;
-  setup_variable_map(f.p, f.opt);
-  const double start_ss = f.opt.ss;
+  Curves f(at_bound, {5e8, 1e-5, 0.01}, {1.0}, 2);
+  const double start_ss = f.state.ss;
   Random_generator rng = seeded(7);
-  const Tunnel_result r = tunnel_search_kelvora3(f.curves, f.p, f.opt, rng);
+  const Tunnel_result r = tunnel_search_kelvora3(*f.problem, f.state, rng);
   EXPECT_TRUE(r.improved);
-  EXPECT_TRUE(f.opt.ss < 0.01 * start_ss);
-  EXPECT_TRUE(f.p.value[1] <= 1e-5);
-  EXPECT_TRUE(f.p.value[2] == 0.01);
-  EXPECT_EQ(f.p.value, f.p.accepted);
-  EXPECT_EQ(f.opt.ss, f.fresh_ss());
+  EXPECT_LT(f.state.ss, 0.01 * start_ss);
+  EXPECT_LE(f.state.value[1], 1e-5);
+  EXPECT_EQ(f.state.value, f.state.accepted);
+  EXPECT_EQ(f.state.ss, f.fresh_ss());
 
-  // At the exact minimum nothing is found: values, accepted values and SS
-  // stay as they were, even with accepted values apart from the values.
+  // At the exact minimum nothing is found: the trial, the accepted point and
+  // SS stay as they were, even with an accepted point apart from the trial.
   Curves g(truth, truth);
-  g.p.accepted[0] = 7e8;
-  const auto values = g.p.value, accepted = g.p.accepted;
-  const double ss = g.opt.ss;
-  EXPECT_FALSE(tunnel_search_kelvora3(g.curves, g.p, g.opt, rng).improved);
-  EXPECT_TRUE(g.p.value == values);
-  EXPECT_TRUE(g.p.accepted == accepted);
-  EXPECT_TRUE(g.opt.ss == ss);
+  g.state.accepted[0] = 7e8;
+  const Search_state before = g.state;
+  EXPECT_FALSE(tunnel_search_kelvora3(*g.problem, g.state, rng).improved);
+  EXPECT_EQ(g.state.value, before.value);
+  EXPECT_EQ(g.state.accepted, before.accepted);
+  EXPECT_EQ(g.state.ss, before.ss);
 }
 
 TEST(TunnelMove, DrawsFromTheGeneratorAsItIsGiven) {
   auto end_point = [](std::uint32_t word) {
     Curves f(truth, {2e9, 0.6e-10, 0.02});
     Random_generator rng = seeded(word);
-    EXPECT_TRUE(tunnel_search_kelvora3(f.curves, f.p, f.opt, rng).improved);
+    EXPECT_TRUE(tunnel_search_kelvora3(*f.problem, f.state, rng).improved);
     EXPECT_EQ(rng.seedings(), 1u);  // the test's own seeding alone
-    return f.p.value;
+    return f.state.value;
   };
   EXPECT_EQ(end_point(11), end_point(11));
   EXPECT_NE(end_point(11), end_point(12));
-}
-
-// Relative distance of K, R, N from the truth.
-double worst_error(const Fit_parameters& p) {
-  double e = 0.0;
-  for (int s = 0; s < 3; ++s) e = std::max(e, std::abs(p.value[s] / truth[s] - 1.0));
-  return e;
 }
 
 TEST(TunnelStrategies, ReachTheMinimumAndStopPromptlyThere) {
   // Noise-free data: the minimum is the truth. A relative parameter error
   // e leaves SS ~ e^2 of the starting SS (start errors ~0.5), so a
   // reduction by 1e-12 puts the parameters within ~1e-5; 1e-4 is allowed.
-  using Strategy =
-      Strategy_summary (*)(Curve_table&, Fit_parameters&, Optimization_data&, const Fit_random&);
+  using Strategy = Lm_summary (*)(const Least_squares_problem&, Search_state&, const Fit_random&);
   for (const Strategy run : {&optimize_fit_with_tunnel, &optimize_with_adaptive_tunnel}) {
     testing::Session_random rng(3);
     Curves f(truth, {1.5e9, 0.7e-10, 0.015});
-    const double start_ss = f.opt.ss;
-    run(f.curves, f.p, f.opt, rng.random);
-    EXPECT_LT(f.opt.ss, 1e-12 * start_ss);
-    EXPECT_LT(worst_error(f.p), 1e-4);
-    EXPECT_EQ(f.p.value, f.p.accepted);
-    EXPECT_EQ(f.opt.ss, f.fresh_ss());
+    const double start_ss = f.state.ss;
+    run(*f.problem, f.state, rng.random);
+    EXPECT_LT(f.state.ss, 1e-12 * start_ss);
+    EXPECT_LT(f.worst_error(truth), 1e-4);
+    EXPECT_EQ(f.state.value, f.state.accepted);
+    EXPECT_EQ(f.state.ss, f.fresh_ss());
     // From the minimum no step and no tunnel move can gain. Without a stop
     // for that case each of up to 300 or 500 iterations could cost a tunnel
     // move (600 evaluations): a prompt end takes well under a tenth of that.
     Curves g(truth, truth);
     const int seedings = rng.tunnel_seedings;
-    const Strategy_summary s = run(g.curves, g.p, g.opt, rng.random);
-    EXPECT_TRUE(s.evaluations < 18000) << s.evaluations << " " << s.iterations;
-    EXPECT_TRUE(s.iterations < 30) << s.evaluations << " " << s.iterations;
+    const Lm_summary s = run(*g.problem, g.state, rng.random);
+    EXPECT_LT(s.evaluations, 18000) << s.iterations;
+    EXPECT_LT(s.iterations, 30) << s.evaluations;
     // Every tunnel move, and nothing else, seeds the generator, the caller's way.
-    EXPECT_TRUE(s.tunnel_moves > 0);
-    EXPECT_TRUE(rng.tunnel_seedings - seedings == s.tunnel_moves);
+    EXPECT_GT(s.tunnel_moves, 0);
+    EXPECT_EQ(rng.tunnel_seedings - seedings, s.tunnel_moves);
     EXPECT_EQ(rng.generator.seedings(), static_cast<std::uint64_t>(rng.tunnel_seedings));
-    EXPECT_EQ(g.p.value, Curves(truth, truth).p.value);
+    EXPECT_EQ(g.state.value, Curves(truth, truth).state.value);
   }
 }
 
@@ -138,11 +138,11 @@ TEST(StagedStrategy, EndsAtTheJointMinimumOfTwoCurves) {
   // Both curves share K, R, N; the second is made with C2 = 1.3 (fitted).
   testing::Session_random rng(5);
   Curves f(truth, {2e9, 0.6e-10, 0.02}, {1.0, 1.3});
-  const double start_ss = f.opt.ss;
-  optimize_multidataset_staged(f.curves, f.p, f.opt, rng.random);
-  EXPECT_LT(f.opt.ss, 1e-12 * start_ss);
-  EXPECT_LT(worst_error(f.p), 1e-4);
-  EXPECT_NEAR(f.p.value[4], 1.3, 1.3e-4);
+  const double start_ss = f.state.ss;
+  optimize_multidataset_staged(*f.problem, f.state, rng.random);
+  EXPECT_LT(f.state.ss, 1e-12 * start_ss);
+  EXPECT_LT(f.worst_error(truth), 1e-4);
+  EXPECT_NEAR(f.state.value[3], 1.3, 1.3e-4);
 }
 
 TEST(StagedStrategy, FitsEachCurveWithItsOwnCorrectionFactor) {
@@ -151,28 +151,27 @@ TEST(StagedStrategy, FitsEachCurveWithItsOwnCorrectionFactor) {
   Curves f(truth, {2e9, 0.6e-10, 0.02}, {1.0, 1.3, 0.8});
   f.p.value[4] = 1.3, f.p.value[5] = 0.8;
   f.p.is_constant[4] = f.p.is_constant[5] = true;
-  setup_variable_map(f.p, f.opt);
-  f.p.accepted = f.p.value;
-  evaluate_model(f.curves, f.p, f.opt);
-  fit_curves_independently(f.curves, f.p, f.opt, f.opt.ss);
-  EXPECT_LT(worst_error(f.p), 1e-4);
-  EXPECT_EQ(f.p.value[6], 1.0);  // B1, constant, untouched
+  f.restart();
+  ASSERT_EQ(f.state.n, 3);
+  fit_curves_independently(*f.problem, f.state, f.state.ss);
+  EXPECT_LT(f.worst_error(truth), 1e-4);
 }
 
 TEST(FitSequence, EndsAtTheBestPointWithItsOwnSum) {
   testing::Session_random rng(11);
   Curves f(truth, {3e8, 3e-10, 0.05}, {1.0, 1.3, 0.8});
-  const double start_ss = f.opt.ss;
+  const double start_ss = f.state.ss;
   std::istringstream in;
   std::ostringstream out;
   Console console(in, out);
-  const Sequence_summary s = run_fit_sequence(console, f.curves, f.p, f.opt, rng.random);
-  EXPECT_LT(f.opt.ss, 1e-12 * start_ss);
-  EXPECT_LT(worst_error(f.p), 1e-4);
-  EXPECT_EQ(f.p.value, f.p.accepted);
-  EXPECT_EQ(f.opt.ss, f.fresh_ss());
+  const Sequence_summary s = run_fit_sequence(console, *f.problem, f.state, rng.random);
+  EXPECT_LT(f.state.ss, 1e-12 * start_ss);
+  EXPECT_LT(f.worst_error(truth), 1e-4);
+  EXPECT_EQ(f.state.value, f.state.accepted);
+  EXPECT_EQ(f.state.ss, f.fresh_ss());
   // No stage handed on a sum below the final one.
-  for (const Stage_record& stage : s.stages) EXPECT_GE(stage.ss_handed_on, f.opt.ss) << stage.name;
+  for (const Stage_record& stage : s.stages)
+    EXPECT_GE(stage.ss_handed_on, f.state.ss) << stage.name;
   EXPECT_TRUE(out.str().empty());
 }
 
@@ -209,13 +208,10 @@ struct Reversed_selectivity {
       p.n_points += curve.n_points;
     }
     for (int s = 0; s < 7; ++s) p.value[s] = start[s];
-    setup_variable_map(p, opt);
-    p.accepted = p.backup = p.value;
-    evaluate_model(curves, p, opt);
+    setup_variable_map(p);
   }
   Curve_table curves;
   Fit_parameters p;
-  Optimization_data opt;
 };
 
 TEST(FitSequence, TriesBothSitePreferencesOfTheCompetitor) {
@@ -230,23 +226,21 @@ TEST(FitSequence, TriesBothSitePreferencesOfTheCompetitor) {
     testing::Session_random rng(3);
     Reversed_selectivity f(
         {t[0], t[1], reversed ? t[3] : t[2], reversed ? t[2] : t[3], t[4], t[5], t[6]});
-    const double start_ss = f.opt.ss;
     apply_k_constraints_barrier(f.p);
-    EXPECT_EQ(f.p.value[2], f.p.accepted[2]);  // the barrier leaves ligand 2 alone
-    EXPECT_EQ(f.p.value[3], f.p.accepted[3]);
+    EXPECT_EQ(f.p.value[2], reversed ? t[3] : t[2]);  // the barrier leaves ligand 2 alone
+    const Binding_problem problem(f.curves, f.p);
+    Search_state state = search_state_of(f.p);
+    state.accepted = state.value;
+    const double start_ss = evaluate(problem, state);
     std::vector<Preference_fits> preferences;
-    run_fit_sequence_both_preferences(console, f.curves, f.p, f.opt, rng.random, preferences);
+    run_fit_sequence_both_preferences(console, problem, state, rng.random, preferences);
     ASSERT_EQ(preferences.size(), 1u);
     EXPECT_EQ(preferences[0].ligand, 2);
     EXPECT_EQ(preferences[0].exchanged_kept, reversed);
-    EXPECT_LT(f.opt.ss, reversed ? 1e-6 * start_ss : 1e-12);
-    for (int s = 0; s < 7; ++s) EXPECT_NEAR(f.p.value[s] / t[s], 1.0, 1e-4) << s;
-    EXPECT_EQ(f.p.value, f.p.accepted);
-    Fit_parameters q = f.p;
-    Optimization_data o;
-    evaluate_model(f.curves, q, o);
-    EXPECT_EQ(o.ss, f.opt.ss);  // the curves and SS belong to the kept fit
-    EXPECT_EQ(f.curves[1].predicted[5], f.curves[1].bound[5] - f.curves[1].residual[5]);
+    EXPECT_LT(state.ss, reversed ? 1e-6 * start_ss : 1e-12);
+    for (int s = 0; s < 7; ++s) EXPECT_NEAR(state.value[s] / t[s], 1.0, 1e-4) << s;
+    EXPECT_EQ(state.value, state.accepted);
+    EXPECT_EQ(problem.sum_of_squares(state.trial()), state.ss);  // SS of the kept fit
   }
 }
 
@@ -255,12 +249,13 @@ TEST(LargeAnalyses, GiveTheSameSumsAndGradientsOnAnyNumberOfThreads) {
   auto sums = [&f](int threads, int points) {
     set_worker_threads(threads);
     f.p.n_points = points;  // the point count decides whether threads are used
-    evaluate_model(f.curves, f.p, f.opt);
-    calculate_gradient_hessian(f.curves, f.p, f.opt);
-    std::vector<double> all{f.opt.ss};
-    for (int i = 0; i < f.p.n_var; ++i) {
-      all.push_back(f.opt.beta[i]);
-      for (int k = 0; k <= i; ++k) all.push_back(f.opt.alpha[i][k]);
+    const Binding_problem problem(f.curves, f.p);
+    Normal_equations ne;
+    problem.normal_equations(f.state.trial(), Derivative_kind::numerical, ne);
+    std::vector<double> all{problem.sum_of_squares(f.state.trial())};
+    for (int i = 0; i < f.state.n; ++i) {
+      all.push_back(ne.g[i]);
+      for (int k = 0; k <= i; ++k) all.push_back(ne.h[i][k]);
     }
     return all;
   };

@@ -38,9 +38,8 @@ TEST(ParameterVector, FreshDefaultsAndTheVariableMap) {
   EXPECT_EQ(std::vector<double>(p.value.begin(), p.value.begin() + 5),
             (std::vector<double>{0, 0, 0, 1, 1}));
   EXPECT_EQ(p.accepted[0], 7.0);  // only C and B get accepted values
-  Optimization_data opt;
   p.is_constant[0] = true;  // K11 constant
-  setup_variable_map(p, opt);
+  setup_variable_map(p);
   EXPECT_EQ(p.n_var, 2);
   EXPECT_EQ(p.var_map[0], 1);
   EXPECT_EQ(p.var_map[1], 2);
@@ -61,12 +60,40 @@ TEST(ParameterVector, RefreshingNamesKeepsValuesAndUpdateCopiesVariablesOnly) {
   EXPECT_EQ(p.name[0], "K11");
   EXPECT_EQ(p.value[0], 2e9);
 
-  Optimization_data opt;
-  setup_variable_map(p, opt);
+  setup_variable_map(p);
   p.value[3] = 9.0;  // C1, constant
-  update_parameters(p, opt);
+  update_parameters(p);
   EXPECT_EQ(p.accepted[0], 2e9);
   EXPECT_EQ(p.accepted[3], 1.0);
+}
+
+TEST(KConstraintsBarrier, OrdersLigandOnesSitesAndKeepsAClearPreference) {
+  // Whatever ligand 1's ratio K12 / K11, afterwards it prefers site 1; a
+  // ratio that is small already changes by at most 3 % (a start that
+  // already orders the sites is hardly moved), and ligand 2, a constant K12
+  // and a one-ligand model are left alone.
+  for (const double ratio : {1e-3, 0.05, 0.9, 1.0, 3.0, 1e4}) {
+    for (const int ligands : {2, 1}) {
+      for (const bool constant : {false, true}) {
+        Fit_parameters p;
+        p.n_ligands = ligands, p.n_sites = 2, p.n_curves = 1;
+        setup_parameter_names(p);
+        p.value = {1e9, 1e9 * ratio, 1e7, 1e9};  // ligand 2 prefers site 2
+        p.is_constant[1] = constant;
+        apply_k_constraints_barrier(p);
+        if (ligands == 2 && !constant) {
+          EXPECT_LT(p.value[1], p.value[0]) << ratio;
+          if (ratio <= 0.05) {
+            EXPECT_NEAR(p.value[1] / (1e9 * ratio), 1.0, 0.03) << ratio;
+          }
+        } else {
+          EXPECT_EQ(p.value[1], 1e9 * ratio);
+        }
+        EXPECT_EQ(p.value[2], 1e7);
+        EXPECT_EQ(p.value[3], 1e9);
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -22,7 +22,7 @@ namespace {
 struct Fixture {
   Curve_table curves;
   Fit_parameters params;
-  Optimization_data opt;
+  Fit_outcome opt;
   Fit_results results;
   testing::Dialogue dialogue{""};
 
@@ -40,14 +40,15 @@ struct Fixture {
     std::tie(comp.n_points, comp.varying_ligand, comp.labelled_ligand) = std::tuple{3, 2, 1};
     comp.total = {{1e-9, 0, 0, 0}, {1e-9, 1e-8, 0, 0}, {1e-9, 0, 0, 0}};  // 1 and 3 hold none
     comp.bound = {5e-10, 2e-10, 4e-10};
-    comp.predicted = {4e-10, 2.5e-10, 3e-10};
+    opt.fitted.resize(2);
+    opt.fitted[0].predicted = {4e-10, 2.5e-10, 3e-10};
     Curve_data& sat = curves[1];
     sat.file_name = "SAT";
     std::tie(sat.n_points, sat.varying_ligand, sat.labelled_ligand) = std::tuple{2, 1, 1};
     sat.total = {{1e-8, 0, 0, 0}, {1e-8, 0, 0, 0}};
     sat.bound = {2e-9, 5e-10};  // the second has less bound than 0.1 of free
-    sat.predicted = {2.2e-9, 6e-10};
-    sat.weight = {1e20, 1e20};  // sigma = 1e-10
+    opt.fitted[1].predicted = {2.2e-9, 6e-10};
+    opt.fitted[1].weight = {1e20, 1e20};  // sigma = 1e-10
   }
   std::string scatchard() {
     std::ostringstream out;
@@ -158,8 +159,8 @@ TEST(ScatchardData, LimitsByTheDeltaMethod) {
     sat.n_points = static_cast<int>(k.bound.size());
     sat.total.assign(sat.n_points, {});
     for (auto& row : sat.total) row[k.ligand - 1] = total;
-    sat.bound = sat.predicted = k.bound;
-    sat.weight.assign(sat.n_points, 1.0 / (sigma * sigma));
+    sat.bound = f.opt.fitted[1].predicted = k.bound;
+    f.opt.fitted[1].weight.assign(sat.n_points, 1.0 / (sigma * sigma));
     const std::string text = f.scatchard();
 
     auto ratio = [&](double b, double ns) { return (b - ns * (total - b)) / (total - b); };

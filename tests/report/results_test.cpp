@@ -33,11 +33,12 @@ TEST(DetailedResults, PrintsRatiosOfTheLabelledLigand) {
   c.total_of(0, 2) = c.total_of(1, 2) = 1e-9;
   c.total_of(1, 1) = 1e-8;
   c.bound = {5e-10, 1e-10};
-  c.predicted = {4.5e-10, 1.2e-10};
+  Fit_outcome outcome;
+  outcome.fitted = {{{4.5e-10, 1.2e-10}, {}, {}}};
   Fit_parameters params;
   params.n_curves = 1;
   testing::Dialogue d("");
-  print_detailed_results(d.console(), curves, params, Optimization_data{});
+  print_detailed_results(d.console(), curves, params, outcome);
   EXPECT_TRUE(d.has_line("CURVE: COMP"));
   EXPECT_TRUE(
       d.has_line("     # LOG(TOTAL)      B/T     B/T-PRED      DIFF         RESIDUAL PLOT"));
@@ -57,7 +58,7 @@ TEST(OutputSummary, WritesEveryKindOfParameterLine) {
   p.value = {1e9, 1e-10, 0.0, 1.0};
   p.is_constant[3] = true;
   p.var_of_param = {0, 1, 2, -1};
-  Optimization_data opt;
+  Fit_outcome opt;
   opt.se = {1e8, 2e-9, 1e-4};
   opt.ss = 17.0;
   opt.has_intervals = true;
@@ -100,7 +101,7 @@ TEST(OutputSummary, WithoutDegreesOfFreedomShowsNoInfinityOrNaN) {
     p.name = {"K11", "R1"};
     p.value = {1e9, 1e-10};
     p.var_of_param = {0, 1};
-    Optimization_data opt;
+    Fit_outcome opt;
     opt.se = {std::nan(""), 0.0};  // no spread to bootstrap from
     opt.ss = ss;
     std::ostringstream out;
@@ -124,7 +125,7 @@ TEST(OutputSummary, AnExactFitGivesTheValuesAndAWarning) {
   p.name = {"K11", "R1"};
   p.value = {1e9, 1e-10};
   p.var_of_param = {0, 1};
-  Optimization_data opt;
+  Fit_outcome opt;
   opt.has_intervals = true;
   opt.se = {1e8, 1e-11};  // a wide error, or a zero-width one: neither is shown
   opt.determinacy = Determinacy::exact_fit;
@@ -146,7 +147,7 @@ TEST(OutputSummary, NotesStandardErrorsAboveTheWidthOfTheirInterval) {
   p.name = {"K11", "R1", "N1"};
   p.value = {1e9, 1e-10, 1.3e-4};
   p.var_of_param = {0, 1, 2};
-  Optimization_data opt;
+  Fit_outcome opt;
   opt.ss = 1.0;
   opt.ci_lower = {8e8, 0.0, 0.0};
   opt.ci_upper = {1.2e9, 5e-9, 2.8e-4};

@@ -5,9 +5,10 @@
 #include <cmath>
 #include <cstring>
 
-#include "fit/minimisers.hpp"
-#include "fit/objective.hpp"
+#include "fit/binding_problem.hpp"
+#include "fit/levenberg_marquardt.hpp"
 #include "model/binding_model.hpp"
+#include "model/curve_predictions.hpp"
 #include "params/parameter_vector.hpp"
 #include "stats/bootstrap_se.hpp"
 #include "support/dialogue.hpp"
@@ -29,7 +30,7 @@ std::string run_engine(int B, Bootstrap_results& r, std::function<bool(std::vect
   Random_generator rng;
   const std::vector<double> v = {1.0, 2.0, 3.0};
   auto refit = [&](auto&, auto& p, auto&) { return f(p); };
-  calculate_bootstrap_se(d.console(), {v, v, v, v}, {5.0, 6.0}, B, r, refit, rng, true);
+  calculate_bootstrap_se(d.console(), {v, v, v}, {5.0, 6.0}, B, r, refit, rng, true);
   return d.transcript();
 }
 
@@ -90,9 +91,13 @@ struct Synthetic {
             model(curve.total[j].data(), p.value.data()) * (1 + 0.03 * std::sqrt(3) * u);
       }
     }
-    setup_variable_map(p, opt);
-    p.accepted = p.backup = p.value;
-    for (int i = 0; i < 3; ++i) optimize_fit_simple(curves, p, opt, 200);
+    setup_variable_map(p);
+    p.accepted = p.value;
+    const Binding_problem problem(curves, p);
+    Search_state state = search_state_of(p);
+    for (int i = 0; i < 3; ++i) optimize_fit_simple(problem, state, 200);
+    store_search_state(state, p);
+    opt.ss = state.ss;
   }
   static double model(const double* total, const double* k_r_n) {
     Binding_constants c;
@@ -116,7 +121,7 @@ struct Synthetic {
   }
   Curve_table curves;
   Fit_parameters p;
-  Optimization_data opt;
+  Fit_outcome opt;
 };
 
 TEST(BootstrapSe, SameSamplesWhateverTheNumberOfThreads) {
@@ -136,7 +141,7 @@ TEST(BootstrapSe, PointsAtOneConcentrationGetTheirValuesWithoutErrors) {
     curve.total_of(j, 1) = 1e-9;
     curve.bound[j] = Synthetic::model(curve.total[j].data(), s.p.value.data());
   }
-  evaluate_model(s.curves, s.p, s.opt);
+  s.opt.ss = sum_of_squares_at(s.curves, s.p);
   testing::Dialogue d("");
   Random_generator rng;
   calculate_bootstrap_se_kelvora(d.console(), s.curves, s.p, s.opt, 4, rng, from_entropy);
@@ -191,27 +196,26 @@ TEST(BootstrapSe, SingleCurveRefitsWeighByTheReplicateCounts) {
 TEST(BootstrapSe, AResampledCurveWeighsEachPointByItsOwnReplicateCount) {
   Synthetic s(1);
   Curve_data& curve = s.curves[0];
-  Point_columns points;  // the weight column left 0: a refit derives its weights
+  Point_columns points;
   for (int j = 0; j < 12; ++j) {
     curve.replicates[j] = 1 + j % 3;
     points.x.push_back(curve.total_of(j, 1)), points.y.push_back(curve.bound[j]);
-    points.w.push_back(0.0), points.r.push_back(curve.replicates[j]);
+    points.r.push_back(curve.replicates[j]);
   }
-  evaluate_model(s.curves, s.p, s.opt);
+  const std::vector<double> fitted = predict_curves(s.curves, s.p)[0].predicted;
   // Each resample, evaluated at the fitted values, must weigh its point i (point j of
   // the data) by w = r(j) / (0.001 Yhat(j)^2).
   auto check_weights = [&](const Point_columns& sample, auto&, auto&) {
     Curve_table set;
     Fit_parameters p = s.p;
-    Optimization_data opt;
     fill_resampled_curve(curve, sample, set[0]);
     p.n_points = set[0].n_points;
-    evaluate_model(set, p, opt);
+    const std::vector<double> weight = predict_curves(set, p)[0].weight;
     bool same = sample.rows() == 12;
     for (int i = 0; i < sample.rows(); ++i) {
       const auto j = std::find(points.x.begin(), points.x.end(), sample.x[i]) - points.x.begin();
-      const double expected = points.r[j] / (0.001 * std::pow(curve.predicted[j], 2));
-      same = same && std::abs(set[0].weight[i] / expected - 1.0) < 1e-12;
+      const double expected = points.r[j] / (0.001 * std::pow(fitted[j], 2));
+      same = same && std::abs(weight[i] / expected - 1.0) < 1e-12;
     }
     return same;
   };
@@ -227,7 +231,7 @@ TEST(BootstrapReport, TableAndSamplesFileLayout) {
   p.n_params = 5, p.n_var = 3, p.n_points = 20, p.is_constant[1] = true;
   p.name = {"K11", "R1", "N1", "C1", "B1"}, p.value = {2e9, 1e-10, 0.0, 1.0, 1.0};
   p.var_of_param = {0, -1, 1, 2, 7}, p.var_map = {0, 2, 3};  // B1's variable number is out of range
-  Optimization_data opt;
+  Fit_outcome opt;
   opt.ss = 0.42;
   Bootstrap_results r;
   r.std_error = {1e8, 0.002, nan}, r.ci_lower = {1.8e9, -0.001, 1.0};
