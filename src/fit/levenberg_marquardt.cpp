@@ -155,6 +155,15 @@ bool tunnel_from_accepted(Lm_run& run, const Fit_random& random) {
   return tunnel_search_kelvora3(run.problem, run.state, random.for_tunnel()).improved;
 }
 
+// An undamped start whose accepted point is the trial as the objective
+// projects it.
+void start_undamped_from_projected_trial(Lm_run& run) {
+  run.lambda = 0.0;
+  evaluate(run.problem, run.state);
+  run.state.accept();
+  run.reference = run.state.ss;
+}
+
 // Plain Levenberg-Marquardt.
 class Plain_policy final : public Lm_policy {
  public:
@@ -285,12 +294,7 @@ class Enhanced_policy final : public Lm_policy {
 class Tunnel_policy final : public Lm_policy {
  public:
   explicit Tunnel_policy(const Fit_random& random) : random_(random) {}
-  void enter(Lm_run& run) override {
-    run.lambda = 0.0;
-    evaluate(run.problem, run.state);
-    run.state.accept();  // the point as repaired by the objective
-    run.reference = run.state.ss;
-  }
+  void enter(Lm_run& run) override { start_undamped_from_projected_trial(run); }
   Lm_next after_refused_step(Lm_run& run) override {
     raise_damping_after_refusal(run);
     // Below the limit a repaired point that lowers SS is kept.
@@ -340,12 +344,7 @@ class Tunnel_policy final : public Lm_policy {
 class Adaptive_policy final : public Lm_policy {
  public:
   explicit Adaptive_policy(const Fit_random& random) : random_(random) {}
-  void enter(Lm_run& run) override {
-    run.lambda = 0.0;
-    evaluate(run.problem, run.state);
-    run.state.accept();
-    run.reference = run.state.ss;
-  }
+  void enter(Lm_run& run) override { start_undamped_from_projected_trial(run); }
   Lm_next after_refused_step(Lm_run& run) override {
     raise_damping(run);
     if (run.lambda > adaptive_damping_limit) {
