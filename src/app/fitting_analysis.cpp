@@ -41,6 +41,7 @@
 #include "util/interruption.hpp"
 #include "util/orderly_stop.hpp"
 #include "util/random.hpp"
+#include "util/stem_lock.hpp"
 #include "util/text.hpp"
 
 namespace kelvora {

@@ -6,33 +6,13 @@
 //    command line, every input file with its SHA-256), and every companion
 //    file ends with a line naming that STEM.out and date, so that files of
 //    different analyses of one stem cannot be mistaken for one set;
-//  - a lock on the stem keeps two sessions from writing the same files.
+//  - a lock on the stem (util/stem_lock.hpp) keeps two sessions from writing
+//    the same files.
 
 #include <string>
 #include <vector>
 
 namespace kelvora {
-
-// The advisory lock (flock) on a stem, held through the lock file STEM.lock
-// for as long as the analysis runs. The lock file is removed on release; a
-// lock file left by a killed session holds no lock and is simply taken over.
-class Stem_lock {
- public:
-  enum class Outcome { locked, busy, failed };
-  Stem_lock() = default;
-  ~Stem_lock() { release(); }
-  Stem_lock(const Stem_lock&) = delete;
-  Stem_lock& operator=(const Stem_lock&) = delete;
-
-  // busy: another session holds the stem; failed: the lock file cannot be
-  // created (a missing or read-only folder).
-  Outcome acquire(const std::string& stem);
-  void release();
-
- private:
-  int descriptor_ = -1;
-  std::string path_;
-};
 
 // One input curve file as the analysis read it.
 struct Input_record {

@@ -1,5 +1,5 @@
 #include "app/program.hpp"
-#include "app/result_files.hpp"
+#include "util/stem_lock.hpp"
 
 #include <gtest/gtest.h>
 
