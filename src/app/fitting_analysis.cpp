@@ -15,7 +15,6 @@
 #include <utility>
 #include <vector>
 
-#include "app/result_files.hpp"
 #include "competition/competition_analysis.hpp"
 #include "data/assay.hpp"
 #include "data/curve_reader.hpp"
@@ -28,7 +27,7 @@
 #include "params/auto_estimates.hpp"
 #include "params/dialogues.hpp"
 #include "params/parameter_vector.hpp"
-#include "report/graphics_data.hpp"
+#include "report/result_set.hpp"
 #include "report/results.hpp"
 #include "stats/bootstrap_se.hpp"
 #include "stats/fit_statistics.hpp"
@@ -52,29 +51,17 @@ namespace {
 struct Analysis {
   Analysis(Console& c, Curve_table& t, Fit_parameters& p, Optimization_data& o, Fit_results& r,
            Plot_mode& m, const std::string& line)
-      : console(c), curves(t), params(p), opt(o), results(r), plots(m), command_line(line) {}
+      : console(c), curves(t), params(p), opt(o), results(r), plots(m) {
+    files.command_line = line;
+  }
   Console& console;
   Curve_table& curves;
   Fit_parameters& params;
   Optimization_data& opt;
   Fit_results& results;
   Plot_mode& plots;
-  std::string command_line;
-  std::string stem;
+  Result_set files;
   Stem_lock lock;
-  std::string date;  // when the analysis began: it names the analysis in its files
-  std::vector<Input_record> inputs;
-  // The result files' text so far (every pass appends): STEM.out without its
-  // record, STEM_Plot.out and STEM_Scatchard.out without their last line.
-  std::string out_text;
-  std::string plot_text;
-  std::string scatchard_text;
-  bool scatchard_wanted = false;  // some curve is not a competition curve
-  std::string samples_text;       // the replicates of the last multi-curve bootstrap
-  // The files written by the last commit of results (name, and the closing
-  // line's words), and those that could not be written.
-  std::vector<std::pair<std::string, std::string>> saved;
-  std::vector<std::string> not_saved;
   bool fit_interrupted = false;  // the last fit stopped early
   bool all_saturation = true;
   int fits_made = 0;  // the fits reported (and their files written) so far
@@ -118,10 +105,6 @@ Random_generator& seeded_for_bootstrap(int n_curves) {
   return rng;
 }
 
-void seed_competition_curve(Random_generator& rng, int c) {
-  rng.seed_fixed(competition_curve_seed(c));
-}
-
 void report_file_error(Console& console, const std::string& name) {
   std::error_code ec;
   const bool dangling = std::filesystem::is_symlink(std::filesystem::symlink_status(name, ec)) &&
@@ -144,24 +127,25 @@ bool open_output_files(Analysis& a) {
       a.console.end_line();
       return false;
     }
-    a.stem = std::string(trim(*answer));
-    if (a.stem.empty()) a.stem = "My_results";
+    std::string& stem = a.files.stem;
+    stem = std::string(trim(*answer));
+    if (stem.empty()) stem = "My_results";
     for (const char* suffix : {".out", "_Plot.out"}) {
-      if (!replacement_target(a.stem + suffix)) {
-        report_file_error(a.console, a.stem + suffix);
+      if (!replacement_target(stem + suffix)) {
+        report_file_error(a.console, stem + suffix);
         return false;
       }
     }
-    switch (a.lock.acquire(a.stem)) {
+    switch (a.lock.acquire(stem)) {
       case Stem_lock::Outcome::locked:
-        a.date = analysis_date();
+        a.files.date = analysis_date();
         return true;
       case Stem_lock::Outcome::busy:
-        a.console.exact("Another analysis is writing the results of " + a.stem +
+        a.console.exact("Another analysis is writing the results of " + stem +
                         " now; choose another output file name.");
         break;
       case Stem_lock::Outcome::failed:
-        report_file_error(a.console, a.stem + ".lock");
+        report_file_error(a.console, stem + ".lock");
         return false;
     }
   }
@@ -174,24 +158,12 @@ bool read_curves(Analysis& a) {
   a.params.n_points = 0;
   if (!read_input_files(a.console, a.curves, a.params)) return false;
 
-  a.inputs.clear();
-  a.scatchard_wanted = false;
-  for (int i = 0; i < a.params.n_curves; ++i) {
-    const Curve_data& curve = a.curves[i];
-    if (!is_competition_assay(curve, a.params)) a.scatchard_wanted = true;
-    a.inputs.push_back(describe_input(find_curve_file(curve.file_name).string(), curve.n_points));
-  }
-  const std::string scatchard_name = a.stem + "_Scatchard.out";
-  if (a.scatchard_wanted && !replacement_target(scatchard_name)) {
-    report_file_error(a.console, scatchard_name);
+  a.files.start(a.curves, a.params);
+  if (a.files.scatchard_wanted && !replacement_target(a.files.scatchard_name())) {
+    report_file_error(a.console, a.files.scatchard_name());
     deallocate_all_curves(a.curves, a.params.n_curves);
     return false;
   }
-  const std::string header_rule = " " + rule('=', 45);
-  a.out_text = header_rule + "\n     KELVORA Analysis Results\n" + header_rule + "\n \n";
-  a.plot_text.clear();
-  a.scatchard_text.clear();
-  a.samples_text.clear();
   reorder_curves_saturation_first(a.console, a.curves, a.params);
   a.results.n_blocks = 0;
   a.fits_made = 0;
@@ -579,112 +551,6 @@ bool fit(Analysis& a) {
   return true;
 }
 
-// The line of the analysis record that says what an interruption cut short.
-std::string interruption_text(const Analysis& a, const Bootstrap_results& bootstrap) {
-  if (!interruption_requested()) return {};
-  std::string text = "by " + signal_name(interruption_signal());
-  if (a.fit_interrupted) text += "; the fit stopped at the best point it had reached";
-  if (bootstrap.n_not_run > 0) {
-    const int run = static_cast<int>(bootstrap.samples.size()) - bootstrap.n_not_run;
-    text += "; the bootstrap ran " + std::to_string(run) + " of " +
-            std::to_string(bootstrap.samples.size()) + " replicates";
-  }
-  return text;
-}
-
-// Writes every result file of the analysis so far, each whole (see
-// replace_file): first the companion files, then STEM.out, whose record
-// names the companions that were written. Remembers what was written.
-void commit_results(Analysis& a, const std::string& interruption) {
-  namespace fs = std::filesystem;
-  struct Planned {
-    std::string name;
-    std::string what;  // the closing line's words
-    std::string text;
-  };
-  const std::string out_name = a.stem + ".out";
-  const std::string trailer = companion_trailer(out_name, a.date);
-  std::vector<Planned> companions;
-  companions.push_back({a.stem + "_Plot.out", "Plotting data saved to: ", a.plot_text + trailer});
-  if (a.scatchard_wanted) {
-    companions.push_back(
-        {a.stem + "_Scatchard.out", "Graphing data saved to: ", a.scatchard_text + trailer});
-  }
-  if (!a.all_saturation) {
-    // The competition analysis of the values just fitted; it numbers its
-    // blocks itself, so the record of the plot blocks is left as it is.
-    std::ostringstream competition;
-    Fit_results numbering = a.results;
-    competition_ic50_analysis_bootstrap(competition, a.curves, a.params, numbering,
-                                        process_random(), &seed_competition_curve, 1000);
-    companions.push_back({a.stem + "_Competition.out", "Competition data saved to: ",
-                          competition.str() + trailer});
-  }
-  if (!a.samples_text.empty()) {
-    // The fixed name in the folder of the results, and a copy of the
-    // stem's own that the next analysis of another stem leaves alone.
-    const fs::path folder = fs::path(a.stem).parent_path();
-    const std::string samples = a.samples_text + "#" + trailer;
-    companions.push_back(
-        {(folder / "bootstrap_multicurve.dat").string(), "Bootstrap samples saved to: ", samples});
-    companions.push_back({a.stem + "_bootstrap.dat", "Bootstrap samples saved to: ", samples});
-  }
-
-  // Every file is written to its temporary first; only when STEM.out is
-  // whole too are they put in place, companions first. So the files in place
-  // always belong together: a companion that could not be written is left
-  // out of the record, and when STEM.out cannot be written nothing changes.
-  a.saved.clear();
-  a.not_saved.clear();
-  Analysis_record record{a.date, a.command_line, a.inputs, {}, interruption};
-  std::vector<std::pair<Pending_replacement, const Planned*>> written;
-  for (const Planned& file : companions) {
-    if (std::optional<Pending_replacement> pending = Pending_replacement::write(file.name, file.text)) {
-      written.emplace_back(std::move(*pending), &file);
-      record.companions.push_back(file.name);
-    } else {
-      a.not_saved.push_back(file.name);
-    }
-  }
-  std::optional<Pending_replacement> out =
-      Pending_replacement::write(out_name, a.out_text + analysis_record_text(record));
-  if (!out) {
-    a.not_saved.clear();
-    a.not_saved.push_back(out_name);
-    for (const Planned& file : companions) a.not_saved.push_back(file.name);
-    return;  // the pending companions remove their temporaries
-  }
-  for (auto& [pending, file] : written) {
-    if (pending.commit()) {
-      a.saved.emplace_back(file->name, file->what);
-    } else {
-      a.not_saved.push_back(file->name);
-    }
-  }
-  if (out->commit()) {
-    a.saved.insert(a.saved.begin(), {out_name, "Results saved to: "});
-  } else {
-    a.not_saved.insert(a.not_saved.begin(), out_name);
-  }
-}
-
-// The closing lines: every file the last commit wrote, every file it could
-// not write, and every companion file of the stem that an earlier analysis
-// left and this one did not replace.
-void print_saved_files(Analysis& a) {
-  Console& console = a.console;
-  for (const auto& [name, what] : a.saved) console.free_form(what + name);
-  for (const std::string& name : a.not_saved) console.exact("ERROR: Cannot write file " + name);
-  for (const char* suffix : {"_Plot.out", "_Scatchard.out", "_Competition.out", "_bootstrap.dat"}) {
-    const std::string name = a.stem + suffix;
-    const auto written = [&name](const auto& entry) { return entry.first == name; };
-    std::error_code ec;
-    if (std::none_of(a.saved.begin(), a.saved.end(), written) &&
-        std::filesystem::exists(name, ec))
-      console.free_form(name + " is from an earlier analysis");
-  }
-}
-
 // The reports of a finished fit: the console's, then every result file
 // (complete before any plot is shown), then the plots.
 void report(Analysis& a) {
@@ -701,7 +567,7 @@ void report(Analysis& a) {
   } else {
     bootstrap = calculate_bootstrap_se_kelvora_multi(a.console, a.curves, p, opt, replicates, rng,
                                                      before_tunnel);
-    a.samples_text = bootstrap_samples_text(bootstrap, p);
+    a.files.samples_text = bootstrap_samples_text(bootstrap, p);
   }
   print_bound_warnings(a.console, p);
   print_poorly_determined(a.console, p, opt);
@@ -715,22 +581,16 @@ void report(Analysis& a) {
   opt.ss_prev = opt.ss;
   evaluate_model(a.curves, p, opt);
 
-  std::ostringstream out;
-  write_output_summary(out, p, opt, ratio_only);
-  for (const std::string& line : a.preference_warning) out << line << '\n';
-  if (!a.preference_warning.empty()) out << '\n';
   // One site against two: after a pass whose number of sites differs from
   // the previous pass's.
   const Model_fit this_fit{p.n_sites, opt.ss, p.n_points, p.n_var};
+  std::vector<std::string> comparison;
   if (a.last_fit && a.last_fit->sites != this_fit.sites) {
+    comparison = model_comparison_lines(compare_models(*a.last_fit, this_fit));
     a.console.empty_line();
-    for (const std::string& line : model_comparison_lines(compare_models(*a.last_fit, this_fit))) {
-      a.console.free_form(line);
-      out << line << '\n';
-    }
-    out << '\n';
+    for (const std::string& line : comparison) a.console.free_form(line);
   }
-  a.out_text += out.str();
+  a.files.add_summary(p, opt, ratio_only, a.preference_warning, comparison);
   a.last_fit = this_fit;
   ++a.fits_made;
   opt.lambda = 0.0;
@@ -739,24 +599,19 @@ void report(Analysis& a) {
   print_detailed_results(a.console, a.curves, p, opt);
   calculate_runs(a.console, a.curves, p);
 
-  std::vector<std::pair<int, Curve_plot>> plots;
-  std::ostringstream plot_data;
-  plot_graphics_data(plot_data, a.curves, p, opt, a.results,
-                     [&plots](int c, const Curve_plot& curve) { plots.emplace_back(c, curve); });
-  a.plot_text += plot_data.str();
-  if (a.scatchard_wanted) {
-    std::ostringstream scatchard;
-    save_graphics_data_cl(a.console, scatchard, a.curves, p, opt, a.results);
-    a.scatchard_text += scatchard.str();
-  }
-  commit_results(a, interruption_text(a, bootstrap));
+  const auto plots = a.files.add_graphics(a.console, a.curves, p, opt, a.results);
+  const std::string interruption = interruption_text(a.fit_interrupted, bootstrap);
+  std::optional<std::string> competition;
+  if (!a.all_saturation)
+    competition = competition_results_text(a.curves, p, a.results, process_random());
+  a.files.commit(interruption, competition);
   if (interruption_requested()) return;  // no plot: the session ends
   a.console.flush();  // the reports are out before a window may hold the session
 
   // The image files of the first fit are STEM_curveN; those of a refit carry
   // its number, so that a refit never replaces the plots of an earlier fit.
   for (const auto& [c, curve] : plots) {
-    std::string file_stem = a.stem + "_curve" + std::to_string(c + 1);
+    std::string file_stem = a.files.stem + "_curve" + std::to_string(c + 1);
     if (a.fits_made > 1) file_stem += "_fit" + std::to_string(a.fits_made);
     plot(a.console, curve, a.plots, file_stem);
     if (interruption_requested()) return;
@@ -792,7 +647,7 @@ void close_analysis(Analysis& a, const std::string& heading, const std::string& 
   a.console.empty_line();
   if (a.fits_made > 0) {
     a.console.free_form(heading);
-    print_saved_files(a);
+    a.files.print_saved(a.console);
   } else {
     a.console.free_form(unfitted);
   }
@@ -804,7 +659,7 @@ void close_analysis(Analysis& a, const std::string& heading, const std::string& 
   const int signal = interruption_signal();
   const std::string why = "The analysis was interrupted (" + signal_name(signal) + ")";
   close_analysis(a, why + "; the results it had reached are written:",
-                 why + " before a fit; earlier results of " + a.stem + " are unchanged.");
+                 why + " before a fit; earlier results of " + a.files.stem + " are unchanged.");
   throw Interrupted(signal);
 }
 
@@ -829,7 +684,7 @@ void run_fitting_analysis(Console& console, Curve_table& curves, Fit_parameters&
     // The input ended at a prompt: the analysis closes in order.
   }
   close_analysis(a, "Receptor binding analysis complete.",
-                 "No fit was made; earlier results of " + a.stem + " are unchanged.");
+                 "No fit was made; earlier results of " + a.files.stem + " are unchanged.");
   console.empty_line();
 }
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <sstream>
 #include <utility>
 
 #include <boost/math/tools/toms748_solve.hpp>
@@ -427,6 +428,16 @@ void competition_ic50_analysis_bootstrap(std::ostream& out, const Curve_table& c
     result.determinacy = determinacy;
     write_competition_block(out, result);
   }
+}
+
+std::string competition_results_text(const Curve_table& curves, const Fit_parameters& params,
+                                     const Fit_results& results, Random_generator& rng) {
+  std::ostringstream out;
+  Fit_results numbering = results;
+  competition_ic50_analysis_bootstrap(
+      out, curves, params, numbering, rng,
+      [](Random_generator& generator, int c) { generator.seed_fixed(competition_curve_seed(c)); });
+  return out.str();
 }
 
 }  // namespace kelvora

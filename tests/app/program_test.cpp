@@ -14,7 +14,6 @@
 #include "report/example_files.hpp"
 #include "support/dialogue.hpp"
 #include "support/scratch_folder.hpp"
-#include "util/checksum.hpp"
 
 namespace kelvora {
 namespace {
@@ -72,31 +71,6 @@ TEST(Analysis, ReadsReordersAndClosesACompetitionFirstPair) {
   EXPECT_EQ(testing::read_text("run1.out"), "older results\n");
   for (const char* name : {"run1_Plot.out", "run1_Scatchard.out", "run1_Competition.out"})
     EXPECT_FALSE(fs::exists(name)) << name;
-}
-
-TEST(Analysis, ClosingNamesExactlyTheFilesWrittenAndThoseLeftFromEarlier) {
-  Scratch_folder folder;
-  ASSERT_TRUE(create_competition_file());
-  fs::create_directory("c_Competition.out");
-  testing::write_text("c_Scatchard.out", "an earlier analysis\n");
-  Session run("1\nc\nEX2_COMP\n\n1\nK11 C1 B1\n" + std::string(9, '\n') + "N\n5\n");
-  const int done = run.dialogue.find_line(" Receptor binding analysis complete.");
-  ASSERT_GE(done, 0);
-  const auto lines = run.dialogue.lines();
-  EXPECT_EQ(lines[done + 1], " Results saved to: c.out");
-  EXPECT_EQ(lines[done + 2], " Plotting data saved to: c_Plot.out");
-  EXPECT_EQ(lines[done + 3], "ERROR: Cannot write file c_Competition.out");
-  EXPECT_EQ(lines[done + 4], " c_Scatchard.out is from an earlier analysis");
-  // The results name their input and the files written with them; the
-  // plot data name the results they belong to.
-  const std::string out = testing::read_text("c.out");
-  EXPECT_NE(out.find(" Curve 1:      EX2_COMP.CRV, 7 points\n"), std::string::npos);
-  EXPECT_NE(out.find("SHA-256: " + sha256_hex(testing::read_text("EX2_COMP.CRV")) + "\n"),
-            std::string::npos);
-  EXPECT_NE(out.find(" Written with: c_Plot.out\n"), std::string::npos);
-  EXPECT_EQ(out.find("c_Competition.out"), std::string::npos);
-  const std::string plot = testing::read_text("c_Plot.out");
-  EXPECT_NE(plot.find(" Written with c.out by the analysis of "), std::string::npos);
 }
 
 TEST(Analysis, AStemThatAnotherSessionHoldsIsRefused) {
