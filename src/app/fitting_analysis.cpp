@@ -26,6 +26,7 @@
 #include "fit/tunnel_search.hpp"
 #include "params/auto_estimates.hpp"
 #include "params/dialogues.hpp"
+#include "params/estimation.hpp"
 #include "params/parameter_vector.hpp"
 #include "report/result_set.hpp"
 #include "report/results.hpp"
@@ -67,13 +68,7 @@ struct Analysis {
   int fits_made = 0;  // the fits reported (and their files written) so far
   double ss_initial = 0.0;  // the reference sum of squares of the pass
   double ss0 = 0.0;         // the sum of squares at the pass's starting values
-  // The Schliebs-Bigl figures, kept from pass to pass when an estimation
-  // leaves them unset (0 at first, so that Scatchard estimation follows).
-  double r_yb = 0.0;
-  double r2 = 0.0;
-  // Slots held at the values the redundant-parameter step gave them, which
-  // the repeated estimates dialogue must not ask again.
-  std::array<bool, max_params> tied{};
+  Estimation_state estimation;
   // The fit of the previous pass, compared with the next one when that has
   // a different number of sites.
   std::optional<Model_fit> last_fit;
@@ -224,127 +219,12 @@ void choose_constant_parameters(Analysis& a) {
   setup_variable_map(a.params, a.opt);
 }
 
-// True when the analysis holds a saturation curve of ligand 1 and one of
-// ligand 2: only then are the affinities determined twice.
-bool saturation_of_both_ligands(const Analysis& a) {
-  bool first = false;
-  bool second = false;
-  for (int i = 0; i < a.params.n_curves; ++i) {
-    const Curve_data& curve = a.curves[i];
-    if (!curve.is_saturation_curve()) continue;
-    first = first || curve.labelled_ligand == 1;
-    second = second || curve.labelled_ligand == 2;
-  }
-  return first && second;
-}
-
-// The values of the redundant-parameter step: K2s tied to K1s, N1 at 1e-4.
-void apply_redundant_values(Fit_parameters& p, const std::array<bool, max_params>& tied) {
-  for (int s = 1; s <= p.n_sites; ++s) {
-    const int second = k_slot(p, 2, s);
-    if (tied[second]) p.value[second] = p.accepted[second] = p.value[k_slot(p, 1, s)];
-  }
-  const int n1 = n_slot(p, 1);
-  if (n1 < p.n_params && tied[n1]) p.value[n1] = p.accepted[n1] = 1.0e-4;
-}
-
-// Saturation curves of ligands 1 and 2 fitted together determine the same
-// affinities twice and the nonspecific ratio of ligand 1 not at all: K2s is
-// tied to K1s and N1 fixed at 1e-4.
-void fix_redundant_parameters(Analysis& a) {
-  Fit_parameters& p = a.params;
-  Console& console = a.console;
-  const std::string block_rule = " " + rule('=', 41);
-  console.empty_line();
-  console.exact(block_rule);
-  console.exact("   FIXING REDUNDANT PARAMETERS");
-  console.exact("   (Saturation with ligand 2 detected)");
-  console.exact(block_rule);
-  for (int s = 1; s <= p.n_sites; ++s) {
-    const int second = k_slot(p, 2, s);
-    p.is_constant[second] = true;
-    a.tied[second] = true;
-    console.exact("   Fixed K2" + fmt_i(s, 1) + " = K1" + fmt_i(s, 1));
-  }
-  const int n1 = n_slot(p, 1);
-  if (n1 < p.n_params) {
-    p.is_constant[n1] = true;
-    a.tied[n1] = true;
-    console.exact("   Fixed N1 = 1.0E-04");
-  }
-  apply_redundant_values(p, a.tied);
-  console.exact(block_rule);
-  setup_variable_map(p, a.opt);
-  console.empty_line();
-  console.exact(" Updated variable parameter count: " + fmt_i(p.n_var, 3));
-  console.empty_line();
-}
-
-void copy_values_to_accepted(Fit_parameters& p, int count) {
-  for (int i = 0; i < count; ++i) p.accepted[i] = p.value[i];
-}
-
-// Schliebs-Bigl estimates for saturation data, with Scatchard estimation
-// when the regression is poor.
-void saturation_estimates(Analysis& a) {
-  Console& console = a.console;
-  preadjust_initial_parameters_schliebs_bigl(console, a.curves, a.params, a.r_yb, a.r2);
-  console.exact("   R-squared = " + fmt_f(a.r2, 8, 5));
-  if (a.r2 < 0.5) {
-    console.empty_line();
-    console.exact(" WARNING: Low R-squared suggests data may not fit");
-  }
-  if (a.r2 < 0.5 || a.r_yb > -0.4) {
-    console.empty_line();
-    console.exact(" Preadjusting parameters using Scatchard estimation.");
-    double quality = 0.0;
-    preadjust_initial_parameters_scatchard(console, a.curves, a.params, quality);
-  }
-}
-
-// The automatic estimates: the competition pre-adjustment when there is no
-// saturation curve, otherwise the saturation estimates and a short simplex.
+// The automatic estimates, refined from saturation estimates by a short
+// simplex and a random search around its point.
 void automatic_estimates(Analysis& a) {
-  Console& console = a.console;
-  Fit_parameters& p = a.params;
-  console.empty_line();
-  console.exact("Calculating automatic initial parameter estimates.");
-  const bool several = p.n_curves > 1;
-  if (several) {
-    const std::string block_rule = " " + rule('=', 41);
-    console.empty_line();
-    for (const std::string& line :
-         {block_rule, std::string("   MULTI-CURVE FIT DETECTED"), block_rule,
-          std::string(" Using pre-adjusted initial estimates."),
-          std::string(" Note: Pre-adjustment of parameter initial"),
-          std::string(" estimates may not always be most reliable"),
-          std::string(" when fitting multiple curve data to receptor"),
-          std::string(" binding models. However, these estimates may"),
-          std::string(" also be used as user supplied initial parameter"),
-          std::string(" estimates for further optimization."), block_rule})
-      console.exact(line);
-    console.empty_line();
-    console.prompt("PRESS <ENTER> TO CONTINUE...");
-    console.answer();
-  }
-  // After the reordering the first curve is a competition curve only when
-  // no curve is a saturation curve.
-  if (is_competition_assay(a.curves[0], p)) {
-    preadjust_initial_parameters_competition(console, a.curves, p);
-    return;
-  }
-  saturation_estimates(a);
-  console.empty_line();
-  if (several) {
-    copy_values_to_accepted(p, p.n_params);
-    p.backup = p.accepted;
-    a.opt.ss_prev = a.opt.ss;
-  } else {
-    update_parameters(p, a.opt);
-  }
-  // A short simplex from the estimates, then a random search around its point.
-  nelder_mead_simplex(a.curves, p, a.opt, 50);
-  tunnel_search_kelvora3(a.curves, p, a.opt, session_fit_random().for_tunnel());
+  if (!estimate_starting_values(a.console, a.curves, a.params, a.opt, a.estimation)) return;
+  nelder_mead_simplex(a.curves, a.params, a.opt, 50);
+  tunnel_search_kelvora3(a.curves, a.params, a.opt, session_fit_random().for_tunnel());
 }
 
 // Names the affinities and nonspecific ratio of a ligand that the data can
@@ -405,8 +285,9 @@ bool set_up_pass(Analysis& a) {
   }
 
   a.all_saturation = all_saturation_curves(a.curves, p);
-  a.tied.fill(false);
-  if (a.all_saturation && saturation_of_both_ligands(a)) fix_redundant_parameters(a);
+  a.estimation.tied.fill(false);
+  if (a.all_saturation && saturation_of_both_ligands(a.curves, p))
+    fix_redundant_parameters(console, p, opt, a.estimation.tied);
 
   warn_ratio_only(console, a.curves, p);
   console.empty_line();
@@ -427,8 +308,8 @@ bool set_up_pass(Analysis& a) {
   }
   if (!is_one_letter_yes(
           two_letter_answer(console, "COMPUTE AUTOMATIC PARAMETER ESTIMATES (Y/N) [Y]: "))) {
-    get_initial_parameters(console, p, a.tied, Constant_offer::current_value);
-    apply_redundant_values(p, a.tied);  // K2s follows a newly typed K1s
+    get_initial_parameters(console, p, a.estimation.tied, Constant_offer::current_value);
+    apply_redundant_values(p, a.estimation.tied);  // K2s follows a newly typed K1s
     return true;
   }
   automatic_estimates(a);
@@ -491,9 +372,7 @@ bool fit(Analysis& a) {
   opt.lambda = 0.0;
   opt.lm_mode = 0;
   if (!a.reuse_values) apply_k_constraints_barrier(p);
-  copy_values_to_accepted(p, p.n_params);
-  p.backup = p.accepted;
-  opt.ss_prev = opt.ss;
+  accept_current_values(p, opt);
   evaluate_model(curves, p, opt);
   a.ss0 = a.ss_initial = opt.ss;
   update_parameters(p, opt);
@@ -576,9 +455,7 @@ void report(Analysis& a) {
     for (const int k : group.k_slots)
       a.console.free_form("Only " + group.ratio(p, k) + " is determined by these data");
   }
-  copy_values_to_accepted(p, p.n_params);
-  p.backup = p.accepted;
-  opt.ss_prev = opt.ss;
+  accept_current_values(p, opt);
   evaluate_model(a.curves, p, opt);
 
   // One site against two: after a pass whose number of sites differs from

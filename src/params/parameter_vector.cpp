@@ -78,6 +78,12 @@ void restore_accepted(Fit_parameters& p) {
   for (int i = 0; i < p.n_var; ++i) p.value[p.var_map[i]] = p.accepted[p.var_map[i]];
 }
 
+void accept_current_values(Fit_parameters& p, Optimization_data& opt) {
+  for (int i = 0; i < p.n_params; ++i) p.accepted[i] = p.value[i];
+  p.backup = p.accepted;
+  opt.ss_prev = opt.ss;
+}
+
 void load_variables(Fit_parameters& p, const double* x) {
   for (int i = 0; i < p.n_var; ++i) p.value[p.var_map[i]] = x[i];
 }

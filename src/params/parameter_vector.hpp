@@ -27,6 +27,10 @@ void update_parameters(Fit_parameters& params, const Optimization_data& opt);
 // The reverse: the accepted values of the variable parameters become current.
 void restore_accepted(Fit_parameters& params);
 
+// Every current value becomes accepted, and the accepted values the backup;
+// the sum of squares of `opt` becomes the previous one.
+void accept_current_values(Fit_parameters& params, Optimization_data& opt);
+
 // Loads a minimiser's working point x(1..n_var) into the vector's values, and
 // reads it back.
 void load_variables(Fit_parameters& params, const double* x);

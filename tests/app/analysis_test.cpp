@@ -171,32 +171,6 @@ TEST(Analysis, CancelledFitReturnsToTheSetUpAndAnUnfittedAnalysisWritesNothing) 
   EXPECT_EQ(ended.count(" MAIN MENU:"), 2);
 }
 
-// EX1_SAT with the ligand numbers of line 3 replaced.
-std::string saturation_of_ligand(int ligand) {
-  std::string text = simple_saturation_text();
-  const std::string numbers = std::to_string(ligand) + ", " + std::to_string(ligand);
-  text.replace(text.find("1, 1"), 4, numbers);
-  return text;
-}
-
-TEST(Analysis, RedundantParametersAreFixedOnlyForSaturationOfBothLigands) {
-  // Two ligand-2 curves: K21 is the only affinity they determine, so
-  // nothing is fixed (the fit is cancelled at the proceed question).
-  const std::pair<std::string, std::string> s2{"S2.CRV", saturation_of_ligand(2)};
-  Analysis_run two("1\nr\nS2\nS2\n\n1\n" + blanks(9) + "n\n5\n", {s2});
-  EXPECT_EQ(two.count("   FIXING REDUNDANT PARAMETERS"), 0);
-  EXPECT_EQ(two.count(" Fit cancelled. Returning to setup..."), 1);
-
-  // Ligands 1 and 2: K21 = K11 (at its start) and N1 = 1e-4 hold through the
-  // repeated estimates dialogue that follows a "no" to the automatic estimates.
-  Analysis_run both("1\nb\nEX1_SAT\nS2\n\n1\n" + blanks(9) + "\nN\n" + blanks(6) + "N\n5\n", {s2});
-  EXPECT_EQ(both.count("   Fixed N1 = 1.0E-04"), 1);
-  EXPECT_EQ(both.count("N1 = [ 1.00000E-03]: "), 0);
-  EXPECT_EQ(both.fitted("b", "N1"), 1e-4);
-  EXPECT_EQ(both.fitted("b", "K21"), 1e9);
-  EXPECT_NEAR(both.fitted("b", "K11") / 1e9, 1.0, 0.01);
-}
-
 TEST(Analysis, FewerPointsThanFittedParametersAreRefused) {
   Analysis_run run("1\none\nONE\n\n1\n\nK11 R1 N1 C1 B1\n" + blanks(5) + "n\n5\n",
                    {{"ONE.CRV", "\"one point\"\n0,0,0.001,0,0\n1,1\n0\n1e-9,5e-11,1\n"}});
