@@ -167,82 +167,12 @@ bool read_curves(Analysis& a) {
   return true;
 }
 
-// A yes/no answer read from the first two characters of a line; a blank
-// answer is "Y". Echoed as "You selected ...".
-std::string two_letter_answer(Console& console, const std::string& question) {
-  console.prompt(question);
-  std::string answer(trim_right(console.answer().substr(0, 2)));
-  if (is_blank(answer)) answer = "Y";
-  console.exact("You selected " + answer);
-  return answer;
-}
-
-bool is_one_letter_yes(const std::string& answer) {
-  return answer == "Y" || answer == "y";
-}
-
-int ask_number_of_sites(Console& console) {
-  for (;;) {
-    console.empty_line();
-    console.prompt("NUMBER OF BINDING SITES: ");
-    const auto answer = console.read_integer();
-    if (answer.status == Answer_status::end_of_input) {
-      console.end_line();
-      throw Input_ended();
-    }
-    if (answer.status == Answer_status::ok && (answer.value == 1 || answer.value == 2))
-      return answer.value;
-    console.exact("Enter a number [1 or 2]");
-  }
-}
-
-// The constant-parameter question, asked again while more parameters would
-// be fitted than the minimisers can take, or than there are points to
-// determine them.
-void choose_constant_parameters(Analysis& a) {
-  for (;;) {
-    setup_constant_parameters(a.console, a.curves, a.params);
-    const int n_variable = count_variable_parameters(a.params);
-    if (n_variable > max_var) {
-      a.console.exact("ERROR: " + fmt_i0(n_variable) + " parameters would be fitted, but at most " +
-                      fmt_i0(max_var) + " can be fitted together.");
-      a.console.exact("       Hold more parameters constant (for example the C's).");
-    } else if (n_variable >= a.params.n_points) {
-      a.console.exact("ERROR: " + fmt_i0(n_variable) + " parameters would be fitted to " +
-                      fmt_i0(a.params.n_points) +
-                      " data points; the points must outnumber the fitted parameters.");
-      a.console.exact("       Hold more parameters constant.");
-    } else {
-      break;
-    }
-  }
-  setup_variable_map(a.params, a.opt);
-}
-
 // The automatic estimates, refined from saturation estimates by a short
 // simplex and a random search around its point.
 void automatic_estimates(Analysis& a) {
   if (!estimate_starting_values(a.console, a.curves, a.params, a.opt, a.estimation)) return;
   nelder_mead_simplex(a.curves, a.params, a.opt, 50);
   tunnel_search_kelvora3(a.curves, a.params, a.opt, session_fit_random().for_tunnel());
-}
-
-// Names the affinities and nonspecific ratio of a ligand that the data can
-// only determine as ratios (see ratio_only_parameters).
-void warn_ratio_only(Console& console, const Curve_table& curves, const Fit_parameters& p) {
-  for (const Ratio_only& group : ratio_only_parameters(curves, p)) {
-    std::string names;
-    for (std::size_t i = 0; i < group.k_slots.size(); ++i)
-      names += p.name[group.k_slots[i]] + (i + 1 < group.k_slots.size() ? ", " : "");
-    const std::string& n = p.name[group.n_slot];
-    console.empty_line();
-    console.exact("WARNING: Ligand " + std::to_string(group.ligand) +
-                  " is never the labelled ligand: " + names + " and " + n);
-    console.exact("         enter the model only as " + group.ratio(p, group.k_slots[0]) +
-                  (group.k_slots.size() > 1 ? " (and alike)" : "") + ", which these data");
-    console.exact("         cannot tell apart. Hold " + n + " constant (e.g. at 0) to fit " +
-                  names + ".");
-  }
 }
 
 // The set-up of one pass, up to the start of fitting. False when the user
@@ -253,13 +183,7 @@ bool set_up_pass(Analysis& a) {
   Console& console = a.console;
   p.n_sites = ask_number_of_sites(console);
   print_binding_model_info(console, a.curves, p);
-  for (auto& name : p.name) name.clear();
-  setup_parameter_names(p);
-  considered_parameter_names(p);
-  std::string considered = "Parameters to consider: ";
-  for (const auto& name : p.name)
-    if (name.size() > 1) considered += name + " ";
-  console.exact(considered);
+  start_parameter_vector(console, p);
 
   opt.lm_mode = 0;
   opt.lambda = 0.0;
@@ -271,15 +195,11 @@ bool set_up_pass(Analysis& a) {
   p.backup.fill(0.0);
   p.shared_link.fill(0);
 
-  choose_constant_parameters(a);
+  choose_constant_parameters(console, a.curves, p, opt);
   // (A cancelled set-up or a failed fit leaves nothing to go on from.)
   const bool same_model = a.fits_made > 0 && p.n_sites == p.prev_n_sites;
   if (same_model) {
-    for (int i = 0; i < p.n_params; ++i) {
-      p.name[i] = p.saved_name[i];
-      p.value[i] = p.saved_value[i];
-      p.shared_link[i] = p.saved_link[i];
-    }
+    restore_pass_values(p);
   } else {
     get_initial_parameters(console, p);
   }
@@ -290,24 +210,14 @@ bool set_up_pass(Analysis& a) {
     fix_redundant_parameters(console, p, opt, a.estimation.tied);
 
   warn_ratio_only(console, a.curves, p);
-  console.empty_line();
-  console.prompt("PROCEED WITH FITTING (Y/N) [Y]: ");
-  const std::string proceed(trim(console.answer()));
-  if (!proceed.empty() && (proceed[0] == 'N' || proceed[0] == 'n')) {
-    console.free_form("Fit cancelled. Returning to setup...");
-    return false;
-  }
+  if (!proceed_with_fitting(console)) return false;
   p.n_params_check = get_total_npar(p);
 
-  a.reuse_values = false;
-  if (same_model &&
-      is_one_letter_yes(two_letter_answer(
-          console, "REFIT THE SAME DATA USING CURRENT PARAMETER VALUES (Y/N) [Y]: "))) {
-    a.reuse_values = true;  // fit from the values of the previous pass, as they are
-    return true;
-  }
-  if (!is_one_letter_yes(
-          two_letter_answer(console, "COMPUTE AUTOMATIC PARAMETER ESTIMATES (Y/N) [Y]: "))) {
+  // A refit from the values of the previous pass, as they are.
+  a.reuse_values =
+      same_model && ask_yes(console, "REFIT THE SAME DATA USING CURRENT PARAMETER VALUES (Y/N) [Y]: ");
+  if (a.reuse_values) return true;
+  if (!ask_yes(console, "COMPUTE AUTOMATIC PARAMETER ESTIMATES (Y/N) [Y]: ")) {
     get_initial_parameters(console, p, a.estimation.tied, Constant_offer::current_value);
     apply_redundant_values(p, a.estimation.tied);  // K2s follows a newly typed K1s
     return true;
@@ -498,17 +408,11 @@ void report(Analysis& a) {
 // True when the user asks for another fit of the same data. The names,
 // values and links of this pass are kept for it.
 bool another_fit(Analysis& a) {
-  Fit_parameters& p = a.params;
   a.console.empty_line();
   a.console.exact("A RERUN OF THE DATA MAY IMPROVE THE FIT.");
   a.console.prompt("ANOTHER FIT OF SAME DATA (Y/N) [Y]: ");
   const auto answer = a.console.read_line();
-  p.prev_n_sites = p.n_sites;
-  for (int i = 0; i < p.n_params; ++i) {
-    p.saved_name[i] = p.name[i];
-    p.saved_value[i] = p.value[i];
-    p.saved_link[i] = p.shared_link[i];
-  }
+  keep_pass_values(a.params);
   if (!answer) {
     a.console.end_line();
     return false;

@@ -84,6 +84,23 @@ void accept_current_values(Fit_parameters& p, Optimization_data& opt) {
   opt.ss_prev = opt.ss;
 }
 
+void keep_pass_values(Fit_parameters& p) {
+  p.prev_n_sites = p.n_sites;
+  for (int i = 0; i < p.n_params; ++i) {
+    p.saved_name[i] = p.name[i];
+    p.saved_value[i] = p.value[i];
+    p.saved_link[i] = p.shared_link[i];
+  }
+}
+
+void restore_pass_values(Fit_parameters& p) {
+  for (int i = 0; i < p.n_params; ++i) {
+    p.name[i] = p.saved_name[i];
+    p.value[i] = p.saved_value[i];
+    p.shared_link[i] = p.saved_link[i];
+  }
+}
+
 void load_variables(Fit_parameters& p, const double* x) {
   for (int i = 0; i < p.n_var; ++i) p.value[p.var_map[i]] = x[i];
 }

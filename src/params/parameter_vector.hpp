@@ -31,6 +31,12 @@ void restore_accepted(Fit_parameters& params);
 // the sum of squares of `opt` becomes the previous one.
 void accept_current_values(Fit_parameters& params, Optimization_data& opt);
 
+// The number of sites, names, values and shared links of a set-up pass, kept
+// for a later pass (prev_n_sites and the saved_ fields); and the names,
+// values and links put back for a pass of the same model.
+void keep_pass_values(Fit_parameters& params);
+void restore_pass_values(Fit_parameters& params);
+
 // Loads a minimiser's working point x(1..n_var) into the vector's values, and
 // reads it back.
 void load_variables(Fit_parameters& params, const double* x);

@@ -171,27 +171,5 @@ TEST(Analysis, CancelledFitReturnsToTheSetUpAndAnUnfittedAnalysisWritesNothing) 
   EXPECT_EQ(ended.count(" MAIN MENU:"), 2);
 }
 
-TEST(Analysis, FewerPointsThanFittedParametersAreRefused) {
-  Analysis_run run("1\none\nONE\n\n1\n\nK11 R1 N1 C1 B1\n" + blanks(5) + "n\n5\n",
-                   {{"ONE.CRV", "\"one point\"\n0,0,0.001,0,0\n1,1\n0\n1e-9,5e-11,1\n"}});
-  EXPECT_EQ(run.count("ERROR: 3 parameters would be fitted to 1 data points; the points must "
-                      "outnumber the fitted parameters."),
-            1);
-  EXPECT_EQ(run.count(" Fit cancelled. Returning to setup..."), 1);
-}
-
-TEST(Analysis, TooManyFittedParametersAreRefused) {
-  // 22 curves with nothing constant would fit 26 parameters.
-  std::string names;
-  for (int i = 0; i < 22; ++i) names += "EX1_SAT\n";
-  // The second answer takes the defaults (every C and B1): 23 constant and 3
-  // fitted values follow.
-  Analysis_run run("1\nmany\n" + names + "\n1\nNONE\n\n" + blanks(26) + "n\n5\n");
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(
-      run.count("ERROR: 26 parameters would be fitted, but at most 25 can be fitted together."), 1);
-  EXPECT_EQ(run.count(" Fit cancelled. Returning to setup..."), 1);
-}
-
 }  // namespace
 }  // namespace kelvora
