@@ -23,8 +23,6 @@ struct Analysis_state {
   std::string command_line = "kelvora";  // as the result files record it
 };
 
-void print_banner(Console& console);
-
 // The command line: `kelvora [--seed N] [--plots=MODE]` or `kelvora --help`.
 struct Command_line {
   bool help = false;
@@ -33,7 +31,6 @@ struct Command_line {
   std::string error;                  // not empty when the line was refused
 };
 Command_line parse_command_line(int argc, const char* const* argv);
-extern const char* const command_line_help;
 
 // Runs the banner and the main menu until the user exits or the input ends
 // (status 0), until an orderly stop (non-zero status, after `stop_pause`), or
