@@ -6,40 +6,34 @@
 #include "app/fitting_analysis.hpp"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <filesystem>
 #include <optional>
-#include <sstream>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "competition/competition_analysis.hpp"
 #include "data/assay.hpp"
 #include "data/curve_reader.hpp"
-#include "data/parameter_layout.hpp"
 #include "fit/fit_random.hpp"
 #include "fit/fit_sequence.hpp"
 #include "fit/minimisers.hpp"
 #include "fit/objective.hpp"
 #include "fit/tunnel_search.hpp"
-#include "params/auto_estimates.hpp"
 #include "params/dialogues.hpp"
 #include "params/estimation.hpp"
 #include "params/parameter_vector.hpp"
+#include "report/fit_messages.hpp"
 #include "report/result_set.hpp"
 #include "report/results.hpp"
 #include "stats/bootstrap_se.hpp"
-#include "stats/fit_statistics.hpp"
+#include "stats/fit_bootstrap.hpp"
 #include "stats/model_comparison.hpp"
 #include "stats/runs_test.hpp"
 #include "stats/site_preference.hpp"
 #include "util/console.hpp"
-#include "util/fields.hpp"
 #include "util/files.hpp"
 #include "util/interruption.hpp"
-#include "util/orderly_stop.hpp"
 #include "util/random.hpp"
 #include "util/stem_lock.hpp"
 #include "util/text.hpp"
@@ -66,8 +60,6 @@ struct Analysis {
   bool fit_interrupted = false;  // the last fit stopped early
   bool all_saturation = true;
   int fits_made = 0;  // the fits reported (and their files written) so far
-  double ss_initial = 0.0;  // the reference sum of squares of the pass
-  double ss0 = 0.0;         // the sum of squares at the pass's starting values
   Estimation_state estimation;
   // The fit of the previous pass, compared with the next one when that has
   // a different number of sites.
@@ -78,27 +70,87 @@ struct Analysis {
   std::vector<std::string> preference_warning;
 };
 
-// The session's random numbers all come from the process generator, seeded
-// here and nowhere else: before each tunnel move from the entropy source,
-// before each polish of the quasi-Newton minimiser with the fixed seed, before
-// a single-curve bootstrap from the clock, before a multi-curve one with
-// multicurve_seed, and before the bootstrap of each competition curve with
-// that curve's seed. Under a session seed each of these requests installs a
-// seed derived from the session seed instead (util/random.hpp), so their
-// order and number make the session's numbers.
+// ---------------------------------------------------------------------------
+// The calls into the fit library: the random numbers of its moves, its
+// working record, the refinement of automatic estimates and the fit itself.
+
+// The session's random numbers all come from the process generator. The
+// moves of the fit seed it here: before each tunnel move from the entropy
+// source, before each polish of the quasi-Newton minimiser with the fixed
+// seed; the bootstraps seed it as bootstrap_fitted_parameters and
+// competition_results_text say. Under a session seed each of these requests
+// installs a seed derived from the session seed instead (util/random.hpp), so
+// their order and number make the session's numbers.
 Fit_random session_fit_random() {
   return {process_random(), [](Random_generator& g) { g.seed_from_entropy(); },
           [](Random_generator& g) { g.seed_fixed(); }};
 }
 
-Random_generator& seeded_for_bootstrap(int n_curves) {
-  Random_generator& rng = process_random();
-  if (n_curves == 1)
-    rng.seed_from_clock();
-  else
-    rng.seed_fixed(multicurve_seed);
-  return rng;
+// The minimisers' working record as a new set-up pass starts it.
+void reset_optimization(Optimization_data& opt) {
+  opt.lm_mode = 0;
+  opt.lambda = 0.0;
+  opt.ss_prev = opt.ss = 1.0e30;
+  opt.lambda_start = 0.0;
+  opt.beta.fill(0.0);
+  for (auto& row : opt.alpha) row.fill(0.0);
 }
+
+// The automatic estimates; saturation estimates are refined by a short
+// simplex and then a random search around its point.
+void automatic_estimates(Analysis& a) {
+  if (!estimate_starting_values(a.console, a.curves, a.params, a.opt, a.estimation)) return;
+  nelder_mead_simplex(a.curves, a.params, a.opt, 50);
+  tunnel_search_kelvora3(a.curves, a.params, a.opt, session_fit_random().for_tunnel());
+}
+
+// Starts the fit, runs the minimisers and guards the result. False when the
+// sum of squares is not a number: the values before the fit are put back.
+bool fit(Analysis& a) {
+  Fit_parameters& p = a.params;
+  Optimization_data& opt = a.opt;
+  const auto values_before = p.value;
+  opt.lambda = 0.0;
+  opt.lm_mode = 0;
+  if (!a.reuse_values) apply_k_constraints_barrier(p);
+  accept_current_values(p, opt);
+  evaluate_model(a.curves, p, opt);
+  const double ss_start = opt.ss;
+  update_parameters(p, opt);
+  print_summary_before_fitting(a.console, p);
+  print_fit_heading(a.console, p, ss_start);
+
+  // The fixed sequence of minimisers and its guards, from both site
+  // preferences of every ligand but ligand 1 when both its affinities are fitted.
+  std::vector<Preference_fits> preferences;
+  run_fit_sequence_both_preferences(a.console, a.curves, p, opt, session_fit_random(), preferences);
+  a.fit_interrupted = interruption_requested();
+  const auto not_a_number = [](double value) { return std::isnan(value); };
+  if (std::isnan(opt.ss) ||
+      std::any_of(p.value.begin(), p.value.begin() + p.n_params, not_a_number)) {
+    print_not_a_number(a.console, p);
+    p.value = p.accepted = values_before;
+    return false;
+  }
+  a.preference_warning = preference_warning(p, preferences);
+  print_fit_completion(a.console, p, ss_start, opt.ss, a.preference_warning);
+  opt.lm_mode = 0;
+  opt.lambda = 0.0;
+  opt.ss_prev = opt.ss;
+  return true;
+}
+
+// The model at the fitted values, the bootstrap done: the predicted values
+// and residuals the reports show.
+void evaluate_fitted_model(Analysis& a) {
+  accept_current_values(a.params, a.opt);
+  evaluate_model(a.curves, a.params, a.opt);
+  a.opt.lambda = 0.0;
+  a.opt.lm_mode = 0;
+}
+
+// ---------------------------------------------------------------------------
+// The analysis: its questions, the calls of each step and the closing.
 
 void report_file_error(Console& console, const std::string& name) {
   std::error_code ec;
@@ -149,10 +201,7 @@ bool open_output_files(Analysis& a) {
 // Read and order the curves. False when no curve was read or a result file
 // cannot be written.
 bool read_curves(Analysis& a) {
-  a.params.name.fill("*");
-  a.params.n_points = 0;
-  if (!read_input_files(a.console, a.curves, a.params)) return false;
-
+  if (!read_analysis_curves(a.console, a.curves, a.params)) return false;
   a.files.start(a.curves, a.params);
   if (a.files.scatchard_wanted && !replacement_target(a.files.scatchard_name())) {
     report_file_error(a.console, a.files.scatchard_name());
@@ -161,18 +210,7 @@ bool read_curves(Analysis& a) {
   }
   reorder_curves_saturation_first(a.console, a.curves, a.params);
   a.results.n_blocks = 0;
-  a.fits_made = 0;
-  a.last_fit.reset();
-  a.all_saturation = all_saturation_curves(a.curves, a.params);
   return true;
-}
-
-// The automatic estimates, refined from saturation estimates by a short
-// simplex and a random search around its point.
-void automatic_estimates(Analysis& a) {
-  if (!estimate_starting_values(a.console, a.curves, a.params, a.opt, a.estimation)) return;
-  nelder_mead_simplex(a.curves, a.params, a.opt, 50);
-  tunnel_search_kelvora3(a.curves, a.params, a.opt, session_fit_random().for_tunnel());
 }
 
 // The set-up of one pass, up to the start of fitting. False when the user
@@ -184,17 +222,7 @@ bool set_up_pass(Analysis& a) {
   p.n_sites = ask_number_of_sites(console);
   print_binding_model_info(console, a.curves, p);
   start_parameter_vector(console, p);
-
-  opt.lm_mode = 0;
-  opt.lambda = 0.0;
-  opt.ss_prev = opt.ss = 1.0e30;
-  opt.lambda_start = 0.0;
-  opt.beta.fill(0.0);
-  for (auto& row : opt.alpha) row.fill(0.0);
-  p.accepted = p.value;
-  p.backup.fill(0.0);
-  p.shared_link.fill(0);
-
+  reset_optimization(opt);
   choose_constant_parameters(console, a.curves, p, opt);
   // (A cancelled set-up or a failed fit leaves nothing to go on from.)
   const bool same_model = a.fits_made > 0 && p.n_sites == p.prev_n_sites;
@@ -215,7 +243,8 @@ bool set_up_pass(Analysis& a) {
 
   // A refit from the values of the previous pass, as they are.
   a.reuse_values =
-      same_model && ask_yes(console, "REFIT THE SAME DATA USING CURRENT PARAMETER VALUES (Y/N) [Y]: ");
+      same_model &&
+      ask_yes(console, "REFIT THE SAME DATA USING CURRENT PARAMETER VALUES (Y/N) [Y]: ");
   if (a.reuse_values) return true;
   if (!ask_yes(console, "COMPUTE AUTOMATIC PARAMETER ESTIMATES (Y/N) [Y]: ")) {
     get_initial_parameters(console, p, a.estimation.tied, Constant_offer::current_value);
@@ -226,147 +255,19 @@ bool set_up_pass(Analysis& a) {
   return true;
 }
 
-// The parameter table and the sources of the model and the minimisers.
-void print_fit_heading(Console& console, const Fit_parameters& p) {
-  console.free_form(rule('=', 41));
-  console.free_form("  PARAMETER SUMMARY BEFORE FITTING");
-  console.free_form(rule('=', 41));
-  print_parameter_summary(console, p);
-  console.empty_line();
-  console.free_form(rule('=', 45));
-  console.free_form("  KELVORA LIGAND BINDING ANALYSIS");
-  console.free_form("  Method of analysis:");
-  console.free_form("    Anal. Biochem. 107, 220-239 (1980)");
-  console.free_form("  General binding model:");
-  console.free_form("    Anal. Biochem. 48, 317-338 (1972)");
-  console.free_form(rule('=', 45));
-  console.empty_line();
-  console.empty_line();
-  console.free_form(rule('=', 57));
-  console.free_form("  SIMPLEX, MARQUARDT & CONJUGATE GRADIENT OPTIMIZATION");
-  console.free_form("  Simplex: Comput. J. 7, 308-313 (1965)");
-  console.free_form("  Damped least squares: J. Soc. Indust. Appl. Math. 11, 431-441 (1963)");
-  console.free_form("  Damped least squares: Q. Appl. Math. 2, 164-168 (1944)");
-  console.free_form("  Conjugate gradients: Comput. J. 7, 149-154 (1964)");
-  console.free_form(rule('=', 58));
-  console.empty_line();
-}
-
-// Names the values at which the sum of squares is not a number.
-void report_not_a_number(Console& console, const Fit_parameters& p) {
-  console.empty_line();
-  console.exact("ERROR: The sum of squares is not a number at these parameter values:");
-  std::string line;
-  for (int i = 0; i < p.n_params; ++i) {
-    const std::string item = std::string(trim_right(p.name[i])) + " = " + fmt_es(p.value[i], 12, 4);
-    if (line.size() + item.size() > 66) {
-      console.exact("      " + line);
-      line.clear();
-    }
-    line += (line.empty() ? "" : ", ") + item;
-  }
-  if (!line.empty()) console.exact("      " + line);
-  console.exact("       Nothing of this fit is written. Check the constants and the starting");
-  console.exact("       values; returning to the set-up.");
-}
-
-// Starts the fit, runs the minimisers and guards the result. False when the
-// sum of squares is not a number: the values before the fit are put back.
-bool fit(Analysis& a) {
-  Curve_table& curves = a.curves;
-  Fit_parameters& p = a.params;
-  Optimization_data& opt = a.opt;
-  Console& console = a.console;
-
-  const auto values_before = p.value;
-  opt.lambda = 0.0;
-  opt.lm_mode = 0;
-  if (!a.reuse_values) apply_k_constraints_barrier(p);
-  accept_current_values(p, opt);
-  evaluate_model(curves, p, opt);
-  a.ss0 = a.ss_initial = opt.ss;
-  update_parameters(p, opt);
-
-  print_fit_heading(console, p);
-  console.exact(" Initial sum of squares: " + fmt_es(a.ss_initial, 12, 5));
-  console.exact(" Residual Variance (MSE) = " +
-                fmt_es(fit_statistics(p.n_points, p.n_var, a.ss_initial).mse, 12, 5));
-
-  // The fixed sequence of minimisers and its guards, from both site
-  // preferences of every ligand but ligand 1 when both its affinities are fitted.
-  const bool one_curve = p.n_curves == 1;
-  std::vector<Preference_fits> preferences;
-  a.ss_initial =
-      run_fit_sequence_both_preferences(console, curves, p, opt, session_fit_random(), preferences)
-          .ss_reference;
-  a.fit_interrupted = interruption_requested();
-
-  bool not_a_number = std::isnan(opt.ss);
-  for (int i = 0; i < p.n_params; ++i) not_a_number = not_a_number || std::isnan(p.value[i]);
-  if (not_a_number) {
-    report_not_a_number(console, p);
-    p.value = values_before;
-    p.accepted = values_before;
-    return false;
-  }
-
-  console.empty_line();
-  console.free_form(rule('=', 41));
-  console.exact(one_curve ? " COMPLETED SINGLE-CURVE OPTIMIZATION"
-                          : " COMPLETED MULT-CURVE OPTIMIZATION");
-  if (a.ss0 > 0.0) {
-    const double improvement = (a.ss0 - opt.ss) * 100.0 / a.ss0;
-    console.exact(" SSQ = " + fmt_es(opt.ss, 12, 5) + " (" + fmt_f(improvement, 6, 1) +
-                  "% improvement)");
-  } else {
-    console.exact(" SSQ = " + fmt_es(opt.ss, 12, 5) + " (it was 0 at the start)");
-  }
-  console.exact(" Residual Variance (MSE) = " +
-                fmt_es(fit_statistics(p.n_points, p.n_var, opt.ss).mse, 12, 5));
-  console.free_form(rule('=', 41));
-  console.empty_line();
-  a.preference_warning.clear();
-  for (const Preference_fits& fits : preferences) {
-    const std::vector<std::string> lines = preference_warning(p, fits);
-    a.preference_warning.insert(a.preference_warning.end(), lines.begin(), lines.end());
-  }
-  for (const std::string& line : a.preference_warning) console.exact(line);
-  if (!a.preference_warning.empty()) console.empty_line();
-
-  opt.lm_mode = 0;
-  opt.lambda = 0.0;
-  a.ss_initial = opt.ss;
-  opt.ss_prev = opt.ss;
-  return true;
-}
-
 // The reports of a finished fit: the console's, then every result file
 // (complete before any plot is shown), then the plots.
 void report(Analysis& a) {
   Fit_parameters& p = a.params;
   Optimization_data& opt = a.opt;
-  // Bootstrap standard errors and intervals of the fitted parameters.
-  constexpr int replicates = 100;
-  Bootstrap_results bootstrap;
-  Random_generator& rng = seeded_for_bootstrap(p.n_curves);
-  const Seeding before_tunnel = session_fit_random().before_tunnel;
-  if (p.n_curves == 1) {
-    bootstrap =
-        calculate_bootstrap_se_kelvora(a.console, a.curves, p, opt, replicates, rng, before_tunnel);
-  } else {
-    bootstrap = calculate_bootstrap_se_kelvora_multi(a.console, a.curves, p, opt, replicates, rng,
-                                                     before_tunnel);
-    a.files.samples_text = bootstrap_samples_text(bootstrap, p);
-  }
+  const Bootstrap_results bootstrap =
+      bootstrap_fitted_parameters(a.console, a.curves, p, opt, session_fit_random().before_tunnel);
+  if (p.n_curves > 1) a.files.samples_text = bootstrap_samples_text(bootstrap, p);
   print_bound_warnings(a.console, p);
   print_poorly_determined(a.console, p, opt);
   const std::vector<Ratio_only> ratio_only = ratio_only_parameters(a.curves, p);
-  for (const Ratio_only& group : ratio_only) {
-    for (const int k : group.k_slots)
-      a.console.free_form("Only " + group.ratio(p, k) + " is determined by these data");
-  }
-  accept_current_values(p, opt);
-  evaluate_model(a.curves, p, opt);
+  print_ratio_only(a.console, p, ratio_only);
+  evaluate_fitted_model(a);
 
   // One site against two: after a pass whose number of sites differs from
   // the previous pass's.
@@ -380,8 +281,6 @@ void report(Analysis& a) {
   a.files.add_summary(p, opt, ratio_only, a.preference_warning, comparison);
   a.last_fit = this_fit;
   ++a.fits_made;
-  opt.lambda = 0.0;
-  opt.lm_mode = 0;
   a.console.empty_line();
   print_detailed_results(a.console, a.curves, p, opt);
   calculate_runs(a.console, a.curves, p);

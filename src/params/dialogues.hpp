@@ -53,11 +53,15 @@ void print_parameter_ordering_hints(Console& console, const Fit_parameters& para
 
 // The table of all parameters with value, status and shared-group number.
 void print_parameter_summary(Console& console, const Fit_parameters& params);
+// The same under the heading PARAMETER SUMMARY BEFORE FITTING, and an empty
+// line after it.
+void print_summary_before_fitting(Console& console, const Fit_parameters& params);
 
 // The number of binding sites, 1 or 2, asked until one of them is given.
 int ask_number_of_sites(Console& console);
 // A fresh parameter vector for the model of `params` (see
-// setup_parameter_names), its names listed as the parameters to consider.
+// setup_parameter_names), its names listed as the parameters to consider;
+// the accepted values are the same, and there is no backup and no link.
 void start_parameter_vector(Console& console, Fit_parameters& params);
 // Names the affinities and nonspecific ratio of every ligand that the data
 // can only determine as ratios (see ratio_only_parameters).

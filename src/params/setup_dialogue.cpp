@@ -4,6 +4,7 @@
 #include "params/dialogues.hpp"
 #include "params/parameter_vector.hpp"
 #include "util/console.hpp"
+#include "util/fields.hpp"
 #include "util/text.hpp"
 
 namespace kelvora {
@@ -31,6 +32,9 @@ void start_parameter_vector(Console& console, Fit_parameters& params) {
   for (const auto& name : params.name)
     if (name.size() > 1) considered += name + " ";
   console.exact(considered);
+  params.accepted = params.value;
+  params.backup.fill(0.0);
+  params.shared_link.fill(0);
 }
 
 void warn_ratio_only(Console& console, const Curve_table& curves, const Fit_parameters& p) {
@@ -66,6 +70,14 @@ bool ask_yes(Console& console, const std::string& question) {
   if (is_blank(answer)) answer = "Y";
   console.exact("You selected " + answer);
   return answer == "Y" || answer == "y";
+}
+
+void print_summary_before_fitting(Console& console, const Fit_parameters& params) {
+  console.free_form(rule('=', 41));
+  console.free_form("  PARAMETER SUMMARY BEFORE FITTING");
+  console.free_form(rule('=', 41));
+  print_parameter_summary(console, params);
+  console.empty_line();
 }
 
 }  // namespace kelvora
