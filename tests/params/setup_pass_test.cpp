@@ -12,13 +12,20 @@ namespace {
 
 using testing::Dialogue;
 
-TEST(RedundantParameters, K2sFollowsK1sAndN1IsHeldForSaturationCurvesOfBothLigands) {
-  // Two ligands, two sites: a saturation curve of ligand 2, then one of ligand 1.
+class TwoLigands : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    p.n_ligands = p.n_sites = p.n_curves = 2;
+    setup_parameter_names(p);
+  }
   Curve_table t;
-  t[0].varying_ligand = t[0].labelled_ligand = 2;
   Fit_parameters p;
-  p.n_ligands = p.n_sites = p.n_curves = 2;
-  setup_parameter_names(p);
+  Dialogue d{""};
+};
+
+TEST_F(TwoLigands, RedundantK2sFollowK1sAndN1IsHeldForSaturationCurvesOfBothLigands) {
+  // A saturation curve of ligand 2, then one of ligand 1.
+  t[0].varying_ligand = t[0].labelled_ligand = 2;
   EXPECT_FALSE(saturation_of_both_ligands(t, p));
   t[1].varying_ligand = t[1].labelled_ligand = 1;
   EXPECT_TRUE(saturation_of_both_ligands(t, p));
@@ -28,7 +35,6 @@ TEST(RedundantParameters, K2sFollowsK1sAndN1IsHeldForSaturationCurvesOfBothLigan
   p.value[k_slot(p, 1, 2)] = 2e7;
   Optimization_data opt;
   std::array<bool, max_params> tied{};
-  Dialogue d("");
   fix_redundant_parameters(d.console(), p, opt, tied);
   EXPECT_TRUE(d.has_line("   Fixed K22 = K12"));
   EXPECT_TRUE(d.has_line(" Updated variable parameter count:   6"));
@@ -64,14 +70,9 @@ TEST(ConstantParameterLoop, AskedAgainWhileMoreParametersWouldBeFittedThanCanBe)
   EXPECT_EQ(p.n_var, 0);
 }
 
-TEST(RatioOnlyWarning, NamesTheAffinitiesAndNonspecificRatioOfAnUnlabelledLigand) {
-  Curve_table curves;
-  curves[0].labelled_ligand = curves[1].labelled_ligand = 1;
-  Fit_parameters p;
-  p.n_ligands = p.n_sites = p.n_curves = 2;
-  setup_parameter_names(p);
-  Dialogue d("");
-  warn_ratio_only(d.console(), curves, p);
+TEST_F(TwoLigands, RatioOnlyWarningNamesTheAffinitiesAndNonspecificRatioOfAnUnlabelledLigand) {
+  t[0].labelled_ligand = t[1].labelled_ligand = 1;
+  warn_ratio_only(d.console(), t, p);
   EXPECT_EQ(d.lines(),
             (std::vector<std::string>{
                 "", "WARNING: Ligand 2 is never the labelled ligand: K21, K22 and N2",

@@ -33,8 +33,7 @@ TEST(ResultSet, FilesAreWrittenTogetherOrNotAtAllAndTheClosingNamesThem) {
             (Lines{" Results saved to: c.out", " Plotting data saved to: c_Plot.out",
                    "ERROR: Cannot write file c_Competition.out",
                    " c_Scatchard.out is from an earlier analysis"}));
-  // The results name their input and the files written with them; the
-  // plot data name the results they belong to.
+  // The results name their input and companions; the plot data their results.
   const std::string out = testing::read_text("c.out");
   EXPECT_EQ(out.rfind("results\n", 0), 0u);
   for (const std::string& line :
