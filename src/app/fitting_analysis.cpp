@@ -6,42 +6,37 @@
 #include "app/fitting_analysis.hpp"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <filesystem>
 #include <optional>
-#include <sstream>
 #include <string>
-#include <utility>
 #include <vector>
 
-#include "app/result_files.hpp"
 #include "competition/competition_analysis.hpp"
 #include "data/assay.hpp"
 #include "data/curve_reader.hpp"
-#include "data/parameter_layout.hpp"
 #include "fit/binding_problem.hpp"
 #include "fit/fit_random.hpp"
 #include "fit/fit_sequence.hpp"
 #include "fit/minimisers.hpp"
 #include "fit/tunnel_search.hpp"
 #include "model/curve_predictions.hpp"
-#include "params/auto_estimates.hpp"
 #include "params/dialogues.hpp"
+#include "params/estimation.hpp"
 #include "params/parameter_vector.hpp"
-#include "report/graphics_data.hpp"
+#include "report/fit_messages.hpp"
+#include "report/result_set.hpp"
 #include "report/results.hpp"
 #include "stats/bootstrap_se.hpp"
-#include "stats/fit_statistics.hpp"
+#include "stats/fit_bootstrap.hpp"
 #include "stats/model_comparison.hpp"
 #include "stats/runs_test.hpp"
 #include "stats/site_preference.hpp"
 #include "util/console.hpp"
-#include "util/fields.hpp"
 #include "util/files.hpp"
 #include "util/interruption.hpp"
-#include "util/orderly_stop.hpp"
 #include "util/random.hpp"
+#include "util/stem_lock.hpp"
 #include "util/text.hpp"
 
 namespace kelvora {
@@ -52,41 +47,21 @@ namespace {
 struct Analysis {
   Analysis(Console& c, Curve_table& t, Fit_parameters& p, Fit_outcome& o, Fit_results& r,
            Plot_mode& m, const std::string& line)
-      : console(c), curves(t), params(p), opt(o), results(r), plots(m), command_line(line) {}
+      : console(c), curves(t), params(p), opt(o), results(r), plots(m) {
+    files.command_line = line;
+  }
   Console& console;
   Curve_table& curves;
   Fit_parameters& params;
   Fit_outcome& opt;
   Fit_results& results;
   Plot_mode& plots;
-  std::string command_line;
-  std::string stem;
+  Result_set files;
   Stem_lock lock;
-  std::string date;  // when the analysis began: it names the analysis in its files
-  std::vector<Input_record> inputs;
-  // The result files' text so far (every pass appends): STEM.out without its
-  // record, STEM_Plot.out and STEM_Scatchard.out without their last line.
-  std::string out_text;
-  std::string plot_text;
-  std::string scatchard_text;
-  bool scatchard_wanted = false;  // some curve is not a competition curve
-  std::string samples_text;       // the replicates of the last multi-curve bootstrap
-  // The files written by the last commit of results (name, and the closing
-  // line's words), and those that could not be written.
-  std::vector<std::pair<std::string, std::string>> saved;
-  std::vector<std::string> not_saved;
   bool fit_interrupted = false;  // the last fit stopped early
   bool all_saturation = true;
   int fits_made = 0;  // the fits reported (and their files written) so far
-  double ss_initial = 0.0;  // the reference sum of squares of the pass
-  double ss0 = 0.0;         // the sum of squares at the pass's starting values
-  // The Schliebs-Bigl figures, kept from pass to pass when an estimation
-  // leaves them unset (0 at first, so that Scatchard estimation follows).
-  double r_yb = 0.0;
-  double r2 = 0.0;
-  // Slots held at the values the redundant-parameter step gave them, which
-  // the repeated estimates dialogue must not ask again.
-  std::array<bool, max_params> tied{};
+  Estimation_state estimation;
   // The fit of the previous pass, compared with the next one when that has
   // a different number of sites.
   std::optional<Model_fit> last_fit;
@@ -96,40 +71,83 @@ struct Analysis {
   std::vector<std::string> preference_warning;
 };
 
-// The session's random numbers all come from the process generator, seeded
-// here and nowhere else: before each tunnel move from the entropy source,
-// before each polish of the quasi-Newton minimiser with the fixed seed, before
-// a single-curve bootstrap from the clock, before a multi-curve one with
-// multicurve_seed, and before the bootstrap of each competition curve with
-// that curve's seed. Under a session seed each of these requests installs a
-// seed derived from the session seed instead (util/random.hpp), so their
-// order and number make the session's numbers.
+// ---------------------------------------------------------------------------
+// The calls into the fit library: the random numbers of its moves, its
+// working record, the refinement of automatic estimates and the fit itself.
+
+// The session's random numbers all come from the process generator. The
+// moves of the fit seed it here: before each tunnel move from the entropy
+// source, before each polish of the quasi-Newton minimiser with the fixed
+// seed; the bootstraps seed it as bootstrap_fitted_parameters and
+// competition_results_text say. Under a session seed each of these requests
+// installs a seed derived from the session seed instead (util/random.hpp), so
+// their order and number make the session's numbers.
 Fit_random session_fit_random() {
   return {process_random(), [](Random_generator& g) { g.seed_from_entropy(); },
           [](Random_generator& g) { g.seed_fixed(); }};
 }
 
-Random_generator& seeded_for_bootstrap(int n_curves) {
-  Random_generator& rng = process_random();
-  if (n_curves == 1)
-    rng.seed_from_clock();
-  else
-    rng.seed_fixed(multicurve_seed);
-  return rng;
+// The automatic estimates; saturation estimates are refined by a short
+// simplex (no sum of squares is known yet: it keeps its own) and then a
+// random search around its point.
+void automatic_estimates(Analysis& a) {
+  if (!estimate_starting_values(a.console, a.curves, a.params, a.estimation)) return;
+  const Binding_problem problem(a.curves, a.params);
+  Search_state state = search_state_of(a.params);
+  state.ss = 1.0e30;
+  nelder_mead_simplex(problem, state, 50);
+  tunnel_search_kelvora3(problem, state, session_fit_random().for_tunnel());
+  store_search_state(state, a.params);
 }
 
-void seed_competition_curve(Random_generator& rng, int c) {
-  rng.seed_fixed(competition_curve_seed(c));
+// Starts the fit, runs the minimisers and guards the result. False when the
+// sum of squares is not a number: the values before the fit are put back.
+bool fit(Analysis& a) {
+  Fit_parameters& p = a.params;
+  Fit_outcome& opt = a.opt;
+  const auto values_before = p.value;
+  if (!a.reuse_values) apply_k_constraints_barrier(p);
+  accept_current_values(p);
+  const Binding_problem problem(a.curves, p);
+  Search_state state = search_state_of(p);
+  const double ss_start = evaluate(problem, state);
+  state.accept();
+  store_search_state(state, p);
+  print_summary_before_fitting(a.console, p);
+  print_fit_heading(a.console, p, ss_start);
+
+  // The fixed sequence of minimisers and its guards, from both site
+  // preferences of every ligand but ligand 1 when both its affinities are fitted.
+  std::vector<Preference_fits> preferences;
+  run_fit_sequence_both_preferences(a.console, problem, state, session_fit_random(), preferences);
+  store_search_state(state, p);
+  opt.ss = state.ss;
+  a.fit_interrupted = interruption_requested();
+  const auto not_a_number = [](double value) { return std::isnan(value); };
+  if (std::isnan(opt.ss) ||
+      std::any_of(p.value.begin(), p.value.begin() + p.n_params, not_a_number)) {
+    print_not_a_number(a.console, p);
+    p.value = p.accepted = values_before;
+    return false;
+  }
+  a.preference_warning = preference_warning(p, preferences);
+  print_fit_completion(a.console, p, ss_start, opt.ss, a.preference_warning);
+  opt.fitted = predict_curves(a.curves, p);
+  return true;
 }
+
+// ---------------------------------------------------------------------------
+// The analysis: its questions, the calls of each step and the closing.
 
 void report_file_error(Console& console, const std::string& name) {
   std::error_code ec;
   const bool dangling = std::filesystem::is_symlink(std::filesystem::symlink_status(name, ec)) &&
                         !std::filesystem::exists(name, ec);
   console.exact("ERROR: Cannot create file " + name);
-  console.exact(dangling ? "       (it is a link to a file that does not exist; it is left as it is);"
-                           " analysis ended."
-                         : "       (check that the folder exists and is writable); analysis ended.");
+  console.exact(dangling
+                    ? "       (it is a link to a file that does not exist; it is left as it is);"
+                      " analysis ended."
+                    : "       (check that the folder exists and is writable); analysis ended.");
 }
 
 // The stem, checked and locked. False when the input ended at the prompt or
@@ -144,24 +162,25 @@ bool open_output_files(Analysis& a) {
       a.console.end_line();
       return false;
     }
-    a.stem = std::string(trim(*answer));
-    if (a.stem.empty()) a.stem = "My_results";
+    std::string& stem = a.files.stem;
+    stem = std::string(trim(*answer));
+    if (stem.empty()) stem = "My_results";
     for (const char* suffix : {".out", "_Plot.out"}) {
-      if (!replacement_target(a.stem + suffix)) {
-        report_file_error(a.console, a.stem + suffix);
+      if (!replacement_target(stem + suffix)) {
+        report_file_error(a.console, stem + suffix);
         return false;
       }
     }
-    switch (a.lock.acquire(a.stem)) {
+    switch (a.lock.acquire(stem)) {
       case Stem_lock::Outcome::locked:
-        a.date = analysis_date();
+        a.files.date = analysis_date();
         return true;
       case Stem_lock::Outcome::busy:
-        a.console.exact("Another analysis is writing the results of " + a.stem +
+        a.console.exact("Another analysis is writing the results of " + stem +
                         " now; choose another output file name.");
         break;
       case Stem_lock::Outcome::failed:
-        report_file_error(a.console, a.stem + ".lock");
+        report_file_error(a.console, stem + ".lock");
         return false;
     }
   }
@@ -170,230 +189,16 @@ bool open_output_files(Analysis& a) {
 // Read and order the curves. False when no curve was read or a result file
 // cannot be written.
 bool read_curves(Analysis& a) {
-  a.params.name.fill("*");
-  a.params.n_points = 0;
-  if (!read_input_files(a.console, a.curves, a.params)) return false;
-
-  a.inputs.clear();
-  a.scatchard_wanted = false;
-  for (int i = 0; i < a.params.n_curves; ++i) {
-    const Curve_data& curve = a.curves[i];
-    if (!is_competition_assay(curve, a.params)) a.scatchard_wanted = true;
-    a.inputs.push_back(describe_input(find_curve_file(curve.file_name).string(), curve.n_points));
-  }
-  const std::string scatchard_name = a.stem + "_Scatchard.out";
-  if (a.scatchard_wanted && !replacement_target(scatchard_name)) {
-    report_file_error(a.console, scatchard_name);
+  if (!read_analysis_curves(a.console, a.curves, a.params)) return false;
+  a.files.start(a.curves, a.params);
+  if (a.files.scatchard_wanted && !replacement_target(a.files.scatchard_name())) {
+    report_file_error(a.console, a.files.scatchard_name());
     deallocate_all_curves(a.curves, a.params.n_curves);
     return false;
   }
-  const std::string header_rule = " " + rule('=', 45);
-  a.out_text = header_rule + "\n     KELVORA Analysis Results\n" + header_rule + "\n \n";
-  a.plot_text.clear();
-  a.scatchard_text.clear();
-  a.samples_text.clear();
   reorder_curves_saturation_first(a.console, a.curves, a.params);
   a.results.n_blocks = 0;
-  a.fits_made = 0;
-  a.last_fit.reset();
-  a.all_saturation = all_saturation_curves(a.curves, a.params);
   return true;
-}
-
-// A yes/no answer read from the first two characters of a line; a blank
-// answer is "Y". Echoed as "You selected ...".
-std::string two_letter_answer(Console& console, const std::string& question) {
-  console.prompt(question);
-  std::string answer(trim_right(console.answer().substr(0, 2)));
-  if (is_blank(answer)) answer = "Y";
-  console.exact("You selected " + answer);
-  return answer;
-}
-
-bool is_one_letter_yes(const std::string& answer) {
-  return answer == "Y" || answer == "y";
-}
-
-int ask_number_of_sites(Console& console) {
-  for (;;) {
-    console.empty_line();
-    console.prompt("NUMBER OF BINDING SITES: ");
-    const auto answer = console.read_integer();
-    if (answer.status == Answer_status::end_of_input) {
-      console.end_line();
-      throw Input_ended();
-    }
-    if (answer.status == Answer_status::ok && (answer.value == 1 || answer.value == 2))
-      return answer.value;
-    console.exact("Enter a number [1 or 2]");
-  }
-}
-
-// The constant-parameter question, asked again while more parameters would
-// be fitted than the minimisers can take, or than there are points to
-// determine them.
-void choose_constant_parameters(Analysis& a) {
-  for (;;) {
-    setup_constant_parameters(a.console, a.curves, a.params);
-    const int n_variable = count_variable_parameters(a.params);
-    if (n_variable > max_var) {
-      a.console.exact("ERROR: " + fmt_i0(n_variable) + " parameters would be fitted, but at most " +
-                      fmt_i0(max_var) + " can be fitted together.");
-      a.console.exact("       Hold more parameters constant (for example the C's).");
-    } else if (n_variable >= a.params.n_points) {
-      a.console.exact("ERROR: " + fmt_i0(n_variable) + " parameters would be fitted to " +
-                      fmt_i0(a.params.n_points) +
-                      " data points; the points must outnumber the fitted parameters.");
-      a.console.exact("       Hold more parameters constant.");
-    } else {
-      break;
-    }
-  }
-  setup_variable_map(a.params);
-}
-
-// True when the analysis holds a saturation curve of ligand 1 and one of
-// ligand 2: only then are the affinities determined twice.
-bool saturation_of_both_ligands(const Analysis& a) {
-  bool first = false;
-  bool second = false;
-  for (int i = 0; i < a.params.n_curves; ++i) {
-    const Curve_data& curve = a.curves[i];
-    if (!curve.is_saturation_curve()) continue;
-    first = first || curve.labelled_ligand == 1;
-    second = second || curve.labelled_ligand == 2;
-  }
-  return first && second;
-}
-
-// The values of the redundant-parameter step: K2s tied to K1s, N1 at 1e-4.
-void apply_redundant_values(Fit_parameters& p, const std::array<bool, max_params>& tied) {
-  for (int s = 1; s <= p.n_sites; ++s) {
-    const int second = k_slot(p, 2, s);
-    if (tied[second]) p.value[second] = p.accepted[second] = p.value[k_slot(p, 1, s)];
-  }
-  const int n1 = n_slot(p, 1);
-  if (n1 < p.n_params && tied[n1]) p.value[n1] = p.accepted[n1] = 1.0e-4;
-}
-
-// Saturation curves of ligands 1 and 2 fitted together determine the same
-// affinities twice and the nonspecific ratio of ligand 1 not at all: K2s is
-// tied to K1s and N1 fixed at 1e-4.
-void fix_redundant_parameters(Analysis& a) {
-  Fit_parameters& p = a.params;
-  Console& console = a.console;
-  const std::string block_rule = " " + rule('=', 41);
-  console.empty_line();
-  console.exact(block_rule);
-  console.exact("   FIXING REDUNDANT PARAMETERS");
-  console.exact("   (Saturation with ligand 2 detected)");
-  console.exact(block_rule);
-  for (int s = 1; s <= p.n_sites; ++s) {
-    const int second = k_slot(p, 2, s);
-    p.is_constant[second] = true;
-    a.tied[second] = true;
-    console.exact("   Fixed K2" + fmt_i(s, 1) + " = K1" + fmt_i(s, 1));
-  }
-  const int n1 = n_slot(p, 1);
-  if (n1 < p.n_params) {
-    p.is_constant[n1] = true;
-    a.tied[n1] = true;
-    console.exact("   Fixed N1 = 1.0E-04");
-  }
-  apply_redundant_values(p, a.tied);
-  console.exact(block_rule);
-  setup_variable_map(p);
-  console.empty_line();
-  console.exact(" Updated variable parameter count: " + fmt_i(p.n_var, 3));
-  console.empty_line();
-}
-
-void copy_values_to_accepted(Fit_parameters& p, int count) {
-  for (int i = 0; i < count; ++i) p.accepted[i] = p.value[i];
-}
-
-// Schliebs-Bigl estimates for saturation data, with Scatchard estimation
-// when the regression is poor.
-void saturation_estimates(Analysis& a) {
-  Console& console = a.console;
-  preadjust_initial_parameters_schliebs_bigl(console, a.curves, a.params, a.r_yb, a.r2);
-  console.exact("   R-squared = " + fmt_f(a.r2, 8, 5));
-  if (a.r2 < 0.5) {
-    console.empty_line();
-    console.exact(" WARNING: Low R-squared suggests data may not fit");
-  }
-  if (a.r2 < 0.5 || a.r_yb > -0.4) {
-    console.empty_line();
-    console.exact(" Preadjusting parameters using Scatchard estimation.");
-    double quality = 0.0;
-    preadjust_initial_parameters_scatchard(console, a.curves, a.params, quality);
-  }
-}
-
-// The automatic estimates: the competition pre-adjustment when there is no
-// saturation curve, otherwise the saturation estimates and a short simplex.
-void automatic_estimates(Analysis& a) {
-  Console& console = a.console;
-  Fit_parameters& p = a.params;
-  console.empty_line();
-  console.exact("Calculating automatic initial parameter estimates.");
-  const bool several = p.n_curves > 1;
-  if (several) {
-    const std::string block_rule = " " + rule('=', 41);
-    console.empty_line();
-    for (const std::string& line :
-         {block_rule, std::string("   MULTI-CURVE FIT DETECTED"), block_rule,
-          std::string(" Using pre-adjusted initial estimates."),
-          std::string(" Note: Pre-adjustment of parameter initial"),
-          std::string(" estimates may not always be most reliable"),
-          std::string(" when fitting multiple curve data to receptor"),
-          std::string(" binding models. However, these estimates may"),
-          std::string(" also be used as user supplied initial parameter"),
-          std::string(" estimates for further optimization."), block_rule})
-      console.exact(line);
-    console.empty_line();
-    console.prompt("PRESS <ENTER> TO CONTINUE...");
-    console.answer();
-  }
-  // After the reordering the first curve is a competition curve only when
-  // no curve is a saturation curve.
-  if (is_competition_assay(a.curves[0], p)) {
-    preadjust_initial_parameters_competition(console, a.curves, p);
-    return;
-  }
-  saturation_estimates(a);
-  console.empty_line();
-  if (several) {
-    copy_values_to_accepted(p, p.n_params);
-  } else {
-    update_parameters(p);
-  }
-  // A short simplex from the estimates, then a random search around its
-  // point. No sum of squares is known yet: the simplex keeps its own.
-  const Binding_problem problem(a.curves, p);
-  Search_state state = search_state_of(p);
-  state.ss = 1.0e30;
-  nelder_mead_simplex(problem, state, 50);
-  tunnel_search_kelvora3(problem, state, session_fit_random().for_tunnel());
-  store_search_state(state, p);
-}
-
-// Names the affinities and nonspecific ratio of a ligand that the data can
-// only determine as ratios (see ratio_only_parameters).
-void warn_ratio_only(Console& console, const Curve_table& curves, const Fit_parameters& p) {
-  for (const Ratio_only& group : ratio_only_parameters(curves, p)) {
-    std::string names;
-    for (std::size_t i = 0; i < group.k_slots.size(); ++i)
-      names += p.name[group.k_slots[i]] + (i + 1 < group.k_slots.size() ? ", " : "");
-    const std::string& n = p.name[group.n_slot];
-    console.empty_line();
-    console.exact("WARNING: Ligand " + std::to_string(group.ligand) +
-                  " is never the labelled ligand: " + names + " and " + n);
-    console.exact("         enter the model only as " + group.ratio(p, group.k_slots[0]) +
-                  (group.k_slots.size() > 1 ? " (and alike)" : "") + ", which these data");
-    console.exact("         cannot tell apart. Hold " + n + " constant (e.g. at 0) to fit " +
-                  names + ".");
-  }
 }
 
 // The set-up of one pass, up to the start of fitting. False when the user
@@ -403,279 +208,37 @@ bool set_up_pass(Analysis& a) {
   Console& console = a.console;
   p.n_sites = ask_number_of_sites(console);
   print_binding_model_info(console, a.curves, p);
-  for (auto& name : p.name) name.clear();
-  setup_parameter_names(p);
-  considered_parameter_names(p);
-  std::string considered = "Parameters to consider: ";
-  for (const auto& name : p.name)
-    if (name.size() > 1) considered += name + " ";
-  console.exact(considered);
-
-  p.accepted = p.value;
-  p.shared_link.fill(0);
-
-  choose_constant_parameters(a);
+  start_parameter_vector(console, p);
+  choose_constant_parameters(console, a.curves, p);
   // (A cancelled set-up or a failed fit leaves nothing to go on from.)
   const bool same_model = a.fits_made > 0 && p.n_sites == p.prev_n_sites;
   if (same_model) {
-    for (int i = 0; i < p.n_params; ++i) {
-      p.name[i] = p.saved_name[i];
-      p.value[i] = p.saved_value[i];
-      p.shared_link[i] = p.saved_link[i];
-    }
+    restore_pass_values(p);
   } else {
     get_initial_parameters(console, p);
   }
 
   a.all_saturation = all_saturation_curves(a.curves, p);
-  a.tied.fill(false);
-  if (a.all_saturation && saturation_of_both_ligands(a)) fix_redundant_parameters(a);
+  a.estimation.tied.fill(false);
+  if (a.all_saturation && saturation_of_both_ligands(a.curves, p))
+    fix_redundant_parameters(console, p, a.estimation.tied);
 
   warn_ratio_only(console, a.curves, p);
-  console.empty_line();
-  console.prompt("PROCEED WITH FITTING (Y/N) [Y]: ");
-  const std::string proceed(trim(console.answer()));
-  if (!proceed.empty() && (proceed[0] == 'N' || proceed[0] == 'n')) {
-    console.free_form("Fit cancelled. Returning to setup...");
-    return false;
-  }
+  if (!proceed_with_fitting(console)) return false;
   p.n_params_check = get_total_npar(p);
 
-  a.reuse_values = false;
-  if (same_model &&
-      is_one_letter_yes(two_letter_answer(
-          console, "REFIT THE SAME DATA USING CURRENT PARAMETER VALUES (Y/N) [Y]: "))) {
-    a.reuse_values = true;  // fit from the values of the previous pass, as they are
-    return true;
-  }
-  if (!is_one_letter_yes(
-          two_letter_answer(console, "COMPUTE AUTOMATIC PARAMETER ESTIMATES (Y/N) [Y]: "))) {
-    get_initial_parameters(console, p, a.tied, Constant_offer::current_value);
-    apply_redundant_values(p, a.tied);  // K2s follows a newly typed K1s
+  // A refit from the values of the previous pass, as they are.
+  a.reuse_values =
+      same_model &&
+      ask_yes(console, "REFIT THE SAME DATA USING CURRENT PARAMETER VALUES (Y/N) [Y]: ");
+  if (a.reuse_values) return true;
+  if (!ask_yes(console, "COMPUTE AUTOMATIC PARAMETER ESTIMATES (Y/N) [Y]: ")) {
+    get_initial_parameters(console, p, a.estimation.tied, Constant_offer::current_value);
+    apply_redundant_values(p, a.estimation.tied);  // K2s follows a newly typed K1s
     return true;
   }
   automatic_estimates(a);
   return true;
-}
-
-// The parameter table and the sources of the model and the minimisers.
-void print_fit_heading(Console& console, const Fit_parameters& p) {
-  console.free_form(rule('=', 41));
-  console.free_form("  PARAMETER SUMMARY BEFORE FITTING");
-  console.free_form(rule('=', 41));
-  print_parameter_summary(console, p);
-  console.empty_line();
-  console.free_form(rule('=', 45));
-  console.free_form("  KELVORA LIGAND BINDING ANALYSIS");
-  console.free_form("  Method of analysis:");
-  console.free_form("    Anal. Biochem. 107, 220-239 (1980)");
-  console.free_form("  General binding model:");
-  console.free_form("    Anal. Biochem. 48, 317-338 (1972)");
-  console.free_form(rule('=', 45));
-  console.empty_line();
-  console.empty_line();
-  console.free_form(rule('=', 57));
-  console.free_form("  SIMPLEX, MARQUARDT & CONJUGATE GRADIENT OPTIMIZATION");
-  console.free_form("  Simplex: Comput. J. 7, 308-313 (1965)");
-  console.free_form("  Damped least squares: J. Soc. Indust. Appl. Math. 11, 431-441 (1963)");
-  console.free_form("  Damped least squares: Q. Appl. Math. 2, 164-168 (1944)");
-  console.free_form("  Conjugate gradients: Comput. J. 7, 149-154 (1964)");
-  console.free_form(rule('=', 58));
-  console.empty_line();
-}
-
-// Names the values at which the sum of squares is not a number.
-void report_not_a_number(Console& console, const Fit_parameters& p) {
-  console.empty_line();
-  console.exact("ERROR: The sum of squares is not a number at these parameter values:");
-  std::string line;
-  for (int i = 0; i < p.n_params; ++i) {
-    const std::string item = std::string(trim_right(p.name[i])) + " = " + fmt_es(p.value[i], 12, 4);
-    if (line.size() + item.size() > 66) {
-      console.exact("      " + line);
-      line.clear();
-    }
-    line += (line.empty() ? "" : ", ") + item;
-  }
-  if (!line.empty()) console.exact("      " + line);
-  console.exact("       Nothing of this fit is written. Check the constants and the starting");
-  console.exact("       values; returning to the set-up.");
-}
-
-// Starts the fit, runs the minimisers and guards the result. False when the
-// sum of squares is not a number: the values before the fit are put back.
-bool fit(Analysis& a) {
-  Curve_table& curves = a.curves;
-  Fit_parameters& p = a.params;
-  Fit_outcome& opt = a.opt;
-  Console& console = a.console;
-
-  const auto values_before = p.value;
-  if (!a.reuse_values) apply_k_constraints_barrier(p);
-  copy_values_to_accepted(p, p.n_params);
-  const Binding_problem problem(curves, p);
-  Search_state state = search_state_of(p);
-  a.ss0 = a.ss_initial = evaluate(problem, state);
-  state.accept();
-  store_search_state(state, p);
-
-  print_fit_heading(console, p);
-  console.exact(" Initial sum of squares: " + fmt_es(a.ss_initial, 12, 5));
-  console.exact(" Residual Variance (MSE) = " +
-                fmt_es(fit_statistics(p.n_points, p.n_var, a.ss_initial).mse, 12, 5));
-
-  // The fixed sequence of minimisers and its guards, from both site
-  // preferences of every ligand but ligand 1 when both its affinities are fitted.
-  const bool one_curve = p.n_curves == 1;
-  std::vector<Preference_fits> preferences;
-  a.ss_initial =
-      run_fit_sequence_both_preferences(console, problem, state, session_fit_random(), preferences)
-          .ss_reference;
-  store_search_state(state, p);
-  opt.ss = state.ss;
-  a.fit_interrupted = interruption_requested();
-
-  bool not_a_number = std::isnan(opt.ss);
-  for (int i = 0; i < p.n_params; ++i) not_a_number = not_a_number || std::isnan(p.value[i]);
-  if (not_a_number) {
-    report_not_a_number(console, p);
-    p.value = values_before;
-    p.accepted = values_before;
-    return false;
-  }
-
-  console.empty_line();
-  console.free_form(rule('=', 41));
-  console.exact(one_curve ? " COMPLETED SINGLE-CURVE OPTIMIZATION"
-                          : " COMPLETED MULT-CURVE OPTIMIZATION");
-  if (a.ss0 > 0.0) {
-    const double improvement = (a.ss0 - opt.ss) * 100.0 / a.ss0;
-    console.exact(" SSQ = " + fmt_es(opt.ss, 12, 5) + " (" + fmt_f(improvement, 6, 1) +
-                  "% improvement)");
-  } else {
-    console.exact(" SSQ = " + fmt_es(opt.ss, 12, 5) + " (it was 0 at the start)");
-  }
-  console.exact(" Residual Variance (MSE) = " +
-                fmt_es(fit_statistics(p.n_points, p.n_var, opt.ss).mse, 12, 5));
-  console.free_form(rule('=', 41));
-  console.empty_line();
-  a.preference_warning.clear();
-  for (const Preference_fits& fits : preferences) {
-    const std::vector<std::string> lines = preference_warning(p, fits);
-    a.preference_warning.insert(a.preference_warning.end(), lines.begin(), lines.end());
-  }
-  for (const std::string& line : a.preference_warning) console.exact(line);
-  if (!a.preference_warning.empty()) console.empty_line();
-
-  a.ss_initial = opt.ss;
-  opt.fitted = predict_curves(curves, p);
-  return true;
-}
-
-// The line of the analysis record that says what an interruption cut short.
-std::string interruption_text(const Analysis& a, const Bootstrap_results& bootstrap) {
-  if (!interruption_requested()) return {};
-  std::string text = "by " + signal_name(interruption_signal());
-  if (a.fit_interrupted) text += "; the fit stopped at the best point it had reached";
-  if (bootstrap.n_not_run > 0) {
-    const int run = static_cast<int>(bootstrap.samples.size()) - bootstrap.n_not_run;
-    text += "; the bootstrap ran " + std::to_string(run) + " of " +
-            std::to_string(bootstrap.samples.size()) + " replicates";
-  }
-  return text;
-}
-
-// Writes every result file of the analysis so far, each whole (see
-// replace_file): first the companion files, then STEM.out, whose record
-// names the companions that were written. Remembers what was written.
-void commit_results(Analysis& a, const std::string& interruption) {
-  namespace fs = std::filesystem;
-  struct Planned {
-    std::string name;
-    std::string what;  // the closing line's words
-    std::string text;
-  };
-  const std::string out_name = a.stem + ".out";
-  const std::string trailer = companion_trailer(out_name, a.date);
-  std::vector<Planned> companions;
-  companions.push_back({a.stem + "_Plot.out", "Plotting data saved to: ", a.plot_text + trailer});
-  if (a.scatchard_wanted) {
-    companions.push_back(
-        {a.stem + "_Scatchard.out", "Graphing data saved to: ", a.scatchard_text + trailer});
-  }
-  if (!a.all_saturation) {
-    // The competition analysis of the values just fitted; it numbers its
-    // blocks itself, so the record of the plot blocks is left as it is.
-    std::ostringstream competition;
-    Fit_results numbering = a.results;
-    competition_ic50_analysis_bootstrap(competition, a.curves, a.params, a.opt.fitted, numbering,
-                                        process_random(), &seed_competition_curve, 1000);
-    companions.push_back({a.stem + "_Competition.out", "Competition data saved to: ",
-                          competition.str() + trailer});
-  }
-  if (!a.samples_text.empty()) {
-    // The fixed name in the folder of the results, and a copy of the
-    // stem's own that the next analysis of another stem leaves alone.
-    const fs::path folder = fs::path(a.stem).parent_path();
-    const std::string samples = a.samples_text + "#" + trailer;
-    companions.push_back(
-        {(folder / "bootstrap_multicurve.dat").string(), "Bootstrap samples saved to: ", samples});
-    companions.push_back({a.stem + "_bootstrap.dat", "Bootstrap samples saved to: ", samples});
-  }
-
-  // Every file is written to its temporary first; only when STEM.out is
-  // whole too are they put in place, companions first. So the files in place
-  // always belong together: a companion that could not be written is left
-  // out of the record, and when STEM.out cannot be written nothing changes.
-  a.saved.clear();
-  a.not_saved.clear();
-  Analysis_record record{a.date, a.command_line, a.inputs, {}, interruption};
-  std::vector<std::pair<Pending_replacement, const Planned*>> written;
-  for (const Planned& file : companions) {
-    if (std::optional<Pending_replacement> pending = Pending_replacement::write(file.name, file.text)) {
-      written.emplace_back(std::move(*pending), &file);
-      record.companions.push_back(file.name);
-    } else {
-      a.not_saved.push_back(file.name);
-    }
-  }
-  std::optional<Pending_replacement> out =
-      Pending_replacement::write(out_name, a.out_text + analysis_record_text(record));
-  if (!out) {
-    a.not_saved.clear();
-    a.not_saved.push_back(out_name);
-    for (const Planned& file : companions) a.not_saved.push_back(file.name);
-    return;  // the pending companions remove their temporaries
-  }
-  for (auto& [pending, file] : written) {
-    if (pending.commit()) {
-      a.saved.emplace_back(file->name, file->what);
-    } else {
-      a.not_saved.push_back(file->name);
-    }
-  }
-  if (out->commit()) {
-    a.saved.insert(a.saved.begin(), {out_name, "Results saved to: "});
-  } else {
-    a.not_saved.insert(a.not_saved.begin(), out_name);
-  }
-}
-
-// The closing lines: every file the last commit wrote, every file it could
-// not write, and every companion file of the stem that an earlier analysis
-// left and this one did not replace.
-void print_saved_files(Analysis& a) {
-  Console& console = a.console;
-  for (const auto& [name, what] : a.saved) console.free_form(what + name);
-  for (const std::string& name : a.not_saved) console.exact("ERROR: Cannot write file " + name);
-  for (const char* suffix : {"_Plot.out", "_Scatchard.out", "_Competition.out", "_bootstrap.dat"}) {
-    const std::string name = a.stem + suffix;
-    const auto written = [&name](const auto& entry) { return entry.first == name; };
-    std::error_code ec;
-    if (std::none_of(a.saved.begin(), a.saved.end(), written) &&
-        std::filesystem::exists(name, ec))
-      console.free_form(name + " is from an earlier analysis");
-  }
 }
 
 // The reports of a finished fit: the console's, then every result file
@@ -683,69 +246,45 @@ void print_saved_files(Analysis& a) {
 void report(Analysis& a) {
   Fit_parameters& p = a.params;
   Fit_outcome& opt = a.opt;
-  // Bootstrap standard errors and intervals of the fitted parameters.
-  constexpr int replicates = 100;
-  Bootstrap_results bootstrap;
-  Random_generator& rng = seeded_for_bootstrap(p.n_curves);
-  const Seeding before_tunnel = session_fit_random().before_tunnel;
-  if (p.n_curves == 1) {
-    bootstrap =
-        calculate_bootstrap_se_kelvora(a.console, a.curves, p, opt, replicates, rng, before_tunnel);
-  } else {
-    bootstrap = calculate_bootstrap_se_kelvora_multi(a.console, a.curves, p, opt, replicates, rng,
-                                                     before_tunnel);
-    a.samples_text = bootstrap_samples_text(bootstrap, p);
-  }
+  const Bootstrap_results bootstrap =
+      bootstrap_fitted_parameters(a.console, a.curves, p, opt, session_fit_random().before_tunnel);
+  if (p.n_curves > 1) a.files.samples_text = bootstrap_samples_text(bootstrap, p);
   print_bound_warnings(a.console, p);
   print_poorly_determined(a.console, p, opt);
   const std::vector<Ratio_only> ratio_only = ratio_only_parameters(a.curves, p);
-  for (const Ratio_only& group : ratio_only) {
-    for (const int k : group.k_slots)
-      a.console.free_form("Only " + group.ratio(p, k) + " is determined by these data");
-  }
-  copy_values_to_accepted(p, p.n_params);
+  print_ratio_only(a.console, p, ratio_only);
+  accept_current_values(p);
   opt.ss = sum_of_squares_at(a.curves, p);
 
-  std::ostringstream out;
-  write_output_summary(out, p, opt, ratio_only);
-  for (const std::string& line : a.preference_warning) out << line << '\n';
-  if (!a.preference_warning.empty()) out << '\n';
   // One site against two: after a pass whose number of sites differs from
   // the previous pass's.
   const Model_fit this_fit{p.n_sites, opt.ss, p.n_points, p.n_var};
+  std::vector<std::string> comparison;
   if (a.last_fit && a.last_fit->sites != this_fit.sites) {
+    comparison = model_comparison_lines(compare_models(*a.last_fit, this_fit));
     a.console.empty_line();
-    for (const std::string& line : model_comparison_lines(compare_models(*a.last_fit, this_fit))) {
-      a.console.free_form(line);
-      out << line << '\n';
-    }
-    out << '\n';
+    for (const std::string& line : comparison) a.console.free_form(line);
   }
-  a.out_text += out.str();
+  a.files.add_summary(p, opt, ratio_only, a.preference_warning, comparison);
   a.last_fit = this_fit;
   ++a.fits_made;
   a.console.empty_line();
   print_detailed_results(a.console, a.curves, p, opt);
   calculate_runs(a.console, a.curves, p, opt);
 
-  std::vector<std::pair<int, Curve_plot>> plots;
-  std::ostringstream plot_data;
-  plot_graphics_data(plot_data, a.curves, p, opt, a.results,
-                     [&plots](int c, const Curve_plot& curve) { plots.emplace_back(c, curve); });
-  a.plot_text += plot_data.str();
-  if (a.scatchard_wanted) {
-    std::ostringstream scatchard;
-    save_graphics_data_cl(a.console, scatchard, a.curves, p, opt, a.results);
-    a.scatchard_text += scatchard.str();
-  }
-  commit_results(a, interruption_text(a, bootstrap));
+  const auto plots = a.files.add_graphics(a.console, a.curves, p, opt, a.results);
+  const std::string interruption = interruption_text(a.fit_interrupted, bootstrap);
+  std::optional<std::string> competition;
+  if (!a.all_saturation)
+    competition = competition_results_text(a.curves, p, opt.fitted, a.results, process_random());
+  a.files.commit(interruption, competition);
   if (interruption_requested()) return;  // no plot: the session ends
-  a.console.flush();  // the reports are out before a window may hold the session
+  a.console.flush();                     // the reports are out before a window may hold the session
 
   // The image files of the first fit are STEM_curveN; those of a refit carry
   // its number, so that a refit never replaces the plots of an earlier fit.
   for (const auto& [c, curve] : plots) {
-    std::string file_stem = a.stem + "_curve" + std::to_string(c + 1);
+    std::string file_stem = a.files.stem + "_curve" + std::to_string(c + 1);
     if (a.fits_made > 1) file_stem += "_fit" + std::to_string(a.fits_made);
     plot(a.console, curve, a.plots, file_stem);
     if (interruption_requested()) return;
@@ -755,17 +294,11 @@ void report(Analysis& a) {
 // True when the user asks for another fit of the same data. The names,
 // values and links of this pass are kept for it.
 bool another_fit(Analysis& a) {
-  Fit_parameters& p = a.params;
   a.console.empty_line();
   a.console.exact("A RERUN OF THE DATA MAY IMPROVE THE FIT.");
   a.console.prompt("ANOTHER FIT OF SAME DATA (Y/N) [Y]: ");
   const auto answer = a.console.read_line();
-  p.prev_n_sites = p.n_sites;
-  for (int i = 0; i < p.n_params; ++i) {
-    p.saved_name[i] = p.name[i];
-    p.saved_value[i] = p.value[i];
-    p.saved_link[i] = p.shared_link[i];
-  }
+  keep_pass_values(a.params);
   if (!answer) {
     a.console.end_line();
     return false;
@@ -781,7 +314,7 @@ void close_analysis(Analysis& a, const std::string& heading, const std::string& 
   a.console.empty_line();
   if (a.fits_made > 0) {
     a.console.free_form(heading);
-    print_saved_files(a);
+    a.files.print_saved(a.console);
   } else {
     a.console.free_form(unfitted);
   }
@@ -793,7 +326,7 @@ void close_analysis(Analysis& a, const std::string& heading, const std::string& 
   const int signal = interruption_signal();
   const std::string why = "The analysis was interrupted (" + signal_name(signal) + ")";
   close_analysis(a, why + "; the results it had reached are written:",
-                 why + " before a fit; earlier results of " + a.stem + " are unchanged.");
+                 why + " before a fit; earlier results of " + a.files.stem + " are unchanged.");
   throw Interrupted(signal);
 }
 
@@ -818,7 +351,7 @@ void run_fitting_analysis(Console& console, Curve_table& curves, Fit_parameters&
     // The input ended at a prompt: the analysis closes in order.
   }
   close_analysis(a, "Receptor binding analysis complete.",
-                 "No fit was made; earlier results of " + a.stem + " are unchanged.");
+                 "No fit was made; earlier results of " + a.files.stem + " are unchanged.");
   console.empty_line();
 }
 

@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "app/program.hpp"
+#include "report/help_screens.hpp"
 #include "util/console.hpp"
 #include "util/interruption.hpp"
 #include "util/orderly_stop.hpp"

@@ -19,21 +19,18 @@ struct Analysis_state {
   Fit_parameters fit_params;
   Fit_outcome opt_data;
   Fit_results results;
-  Plot_mode plots = Plot_mode::none;  // where the plots of the session go
+  Plot_mode plots = Plot_mode::none;     // where the plots of the session go
   std::string command_line = "kelvora";  // as the result files record it
 };
-
-void print_banner(Console& console);
 
 // The command line: `kelvora [--seed N] [--plots=MODE]` or `kelvora --help`.
 struct Command_line {
   bool help = false;
   std::optional<std::uint64_t> seed;  // --seed N: a repeatable session
   Plot_mode plots = Plot_mode::automatic;
-  std::string error;                  // not empty when the line was refused
+  std::string error;  // not empty when the line was refused
 };
 Command_line parse_command_line(int argc, const char* const* argv);
-extern const char* const command_line_help;
 
 // Runs the banner and the main menu until the user exits or the input ends
 // (status 0), until an orderly stop (non-zero status, after `stop_pause`), or

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <sstream>
 #include <utility>
 
 #include <boost/math/tools/toms748_solve.hpp>
@@ -406,9 +407,8 @@ Random_generator::Seed competition_curve_seed(int c) {
 void competition_ic50_analysis_bootstrap(std::ostream& out, const Curve_table& curves,
                                          const Fit_parameters& params,
                                          const std::vector<Curve_prediction>& fitted,
-                                         Fit_results& results,
-                                         Random_generator& rng, const Curve_seeding& before_curve,
-                                         int B) {
+                                         Fit_results& results, Random_generator& rng,
+                                         const Curve_seeding& before_curve, int B) {
   results.n_blocks = 0;
   // The weighted sum of squares of the fit, from the curves as they stand.
   double ss = 0.0;
@@ -430,6 +430,17 @@ void competition_ic50_analysis_bootstrap(std::ostream& out, const Curve_table& c
     result.determinacy = determinacy;
     write_competition_block(out, result);
   }
+}
+
+std::string competition_results_text(const Curve_table& curves, const Fit_parameters& params,
+                                     const std::vector<Curve_prediction>& fitted,
+                                     const Fit_results& results, Random_generator& rng) {
+  std::ostringstream out;
+  Fit_results numbering = results;
+  competition_ic50_analysis_bootstrap(
+      out, curves, params, fitted, numbering, rng,
+      [](Random_generator& generator, int c) { generator.seed_fixed(competition_curve_seed(c)); });
+  return out.str();
 }
 
 }  // namespace kelvora

@@ -469,4 +469,10 @@ bool read_input_files(Console& console, Curve_table& curves, Fit_parameters& par
   return true;
 }
 
+bool read_analysis_curves(Console& console, Curve_table& curves, Fit_parameters& params) {
+  params.name.fill("*");
+  params.n_points = 0;
+  return read_input_files(console, curves, params);
+}
+
 }  // namespace kelvora

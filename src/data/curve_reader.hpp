@@ -46,6 +46,11 @@ constexpr double max_replicates = 1.0e6;
 // either, or the curves read hold no data point.
 [[nodiscard]] bool read_input_files(Console& console, Curve_table& curves, Fit_parameters& params);
 
+// The curves of a new analysis: read_input_files, with the parameter names
+// and the point count of an earlier analysis cleared first.
+[[nodiscard]] bool read_analysis_curves(Console& console, Curve_table& curves,
+                                        Fit_parameters& params);
+
 // Reads one curve file (already known to exist) into `curve`, echoing it.
 // `normalise` allows a single saturation curve of ligand 2..4 to be renamed
 // to ligand 1. Ends the program with an orderly stop on a refused file.

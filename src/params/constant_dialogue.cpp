@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "params/dialogues.hpp"
+#include "params/parameter_vector.hpp"
 #include "util/console.hpp"
 #include "util/fields.hpp"
 #include "util/text.hpp"
@@ -91,6 +92,27 @@ void setup_constant_parameters(Console& console, const Curve_table&, Fit_paramet
     console.exact("Enter the whole list again; the parameters are:" + names);
   }
   console.empty_line();
+}
+
+void choose_constant_parameters(Console& console, const Curve_table& curves,
+                                Fit_parameters& params) {
+  for (;;) {
+    setup_constant_parameters(console, curves, params);
+    const int n_variable = count_variable_parameters(params);
+    if (n_variable > max_var) {
+      console.exact("ERROR: " + fmt_i0(n_variable) + " parameters would be fitted, but at most " +
+                    fmt_i0(max_var) + " can be fitted together.");
+      console.exact("       Hold more parameters constant (for example the C's).");
+    } else if (n_variable >= params.n_points) {
+      console.exact("ERROR: " + fmt_i0(n_variable) + " parameters would be fitted to " +
+                    fmt_i0(params.n_points) +
+                    " data points; the points must outnumber the fitted parameters.");
+      console.exact("       Hold more parameters constant.");
+    } else {
+      break;
+    }
+  }
+  setup_variable_map(params);
 }
 
 }  // namespace kelvora

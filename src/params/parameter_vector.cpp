@@ -2,9 +2,9 @@
 
 #include <cassert>
 #include <cmath>
-#include <string_view>
 #include <limits>
 #include <string>
+#include <string_view>
 
 #include "data/parameter_layout.hpp"
 
@@ -73,6 +73,27 @@ void setup_variable_map(Fit_parameters& p) {
 
 void update_parameters(Fit_parameters& p) {
   for (int i = 0; i < p.n_var; ++i) p.accepted[p.var_map[i]] = p.value[p.var_map[i]];
+}
+
+void accept_current_values(Fit_parameters& p) {
+  for (int i = 0; i < p.n_params; ++i) p.accepted[i] = p.value[i];
+}
+
+void keep_pass_values(Fit_parameters& p) {
+  p.prev_n_sites = p.n_sites;
+  for (int i = 0; i < p.n_params; ++i) {
+    p.saved_name[i] = p.name[i];
+    p.saved_value[i] = p.value[i];
+    p.saved_link[i] = p.shared_link[i];
+  }
+}
+
+void restore_pass_values(Fit_parameters& p) {
+  for (int i = 0; i < p.n_params; ++i) {
+    p.name[i] = p.saved_name[i];
+    p.value[i] = p.saved_value[i];
+    p.shared_link[i] = p.saved_link[i];
+  }
 }
 
 void read_variables(const Fit_parameters& p, double* x) {

@@ -2,12 +2,15 @@
 
 #include <cstddef>
 #include <iterator>
+#include <string>
 #include <string_view>
 
 #include "util/console.hpp"
+#include "util/fields.hpp"
 
-// Both guides are fixed texts. Every line, blank ones included, is printed as
-// a free-form line, so each begins with one blank on the console.
+// The guides and the banner are fixed texts. Every line of a guide, blank
+// ones included, is printed as a free-form line, so each begins with one
+// blank on the console.
 
 namespace kelvora {
 
@@ -236,6 +239,58 @@ constexpr std::string_view crv_file_guide[] = {
     "they do not refer to the column order of the file.",
 };
 
+// The banner body; every line is printed free form, an empty one as an
+// empty line.
+constexpr std::string_view banner_text[] = {
+    " KELVORA v2.0 - Ligand Receptor Binding Curve Fitting",
+    " KELVORA performs the non-linear least square curve fit",
+    " of experimental receptor binding data using estimates of",
+    " KA, Rmax and Nonspecific. The Bound ligand vs Total ligand",
+    " coordinate system is used in the analysis of one or two",
+    " binding sites for saturation or competition assays.",
+    "",
+    " The fitting method of KELVORA derives from an earlier",
+    " public-domain program for the analysis of ligand binding",
+    " data, long used in receptor pharmacology. That program",
+    " fitted the exact mass-action model of several ligands",
+    " and receptor classes to bound versus total ligand data",
+    " by weighted nonlinear least squares. Its binding model",
+    " and its computational method are described in these",
+    " papers:",
+    "   1. Anal. Biochem. 107, 220-239 (1980)",
+    "      (the method: weighted least-squares fitting of the",
+    "      exact binding model to experimental data)",
+    "   2. Anal. Biochem. 48, 317-338 (1972)",
+    "      (the general binding model)",
+    "",
+    " KELVORA:",
+    "  o Follows the methodology of the earlier public-domain",
+    "    program",
+    "  o Uses the general binding model of the 1972 paper as",
+    "    implemented in the 1980 paper; written in C++20",
+    "  o Runs on Linux as a console program (64-bit)",
+    "  o Uses Nelder-Mead Simplex, Conjugate Gradient, and",
+    "    Levenberg-Marquardt optimization routines",
+    "  o Uses weighted nonlinear least squares with numerical derivatives",
+    "  o Implements Saturation and Competition displacement binding",
+    "  o Reorders data files, Saturation (1st), Competition (next)",
+    "  o Fits data to models containing one or two binding sites",
+    "  o All data must be in Molar [M] units",
+    "  o Varying hot ligand [M] must not be less than 1.0E-14 M",
+    "  o Applies automatic initial parameter estimates (K, R, N)",
+    "  o Allows refitting data using last fitted parameter values",
+    "  o Implements bootstrap parameter standard errors",
+    "  o Performs Runs test of curve-fit residual patterns",
+    "  o Creates plots of Log(Total Ligand) versus Bound/Total Ligand",
+    "",
+    " KELVORA v2.0 by the KELVORA developers, released December 2026",
+    " Documentation: README.md of the KELVORA source distribution",
+    "",
+    "  \"This program is provided as is, without warranty of any kind.",
+    "   Check every fitted result against your data before you use it;",
+    "   the conclusions drawn from it remain the user's responsibility.\"",
+};
+
 static_assert(std::size(menu_guide) == 126);
 static_assert(std::size(crv_file_guide) == 88);
 
@@ -246,12 +301,49 @@ void print_guide(Console& console, const std::string_view (&lines)[N]) {
 
 }  // namespace
 
+const char* const command_line_help =
+    "Usage: kelvora [--seed N] [--plots=window|png|svg|none]\n"
+    "\n"
+    "Starts the interactive analysis of ligand binding curves (the main menu).\n"
+    "\n"
+    "  --seed N  make the session repeatable: every random number it draws (the\n"
+    "            random searches of the fit, the polish of the quasi-Newton\n"
+    "            minimiser, the bootstrap resamples) follows from N, 0 <= N <\n"
+    "            2^64. Two sessions with the same N and the same answers write\n"
+    "            identical result files, whatever the number of processors,\n"
+    "            but for the date of the analysis record (SOURCE_DATE_EPOCH,\n"
+    "            seconds since 1970, fixes that too).\n"
+    "            Without it, the random searches draw fresh numbers from the\n"
+    "            system's entropy source.\n"
+    "  --plots=window|png|svg|none\n"
+    "            where the plot of each fitted curve goes: a window that the\n"
+    "            analysis waits for you to close (window), an 800 x 600 image\n"
+    "            file STEM_curveN.png or .svg beside the results (png, svg), or\n"
+    "            nowhere (none). The default is the window when the answers are\n"
+    "            typed at a terminal and a display can be opened, PNG files\n"
+    "            otherwise (answers from a file, no display, a remote login).\n"
+    "  --help    show this text and exit.\n";
+
 void print_main_menu_help(Console& console) {
   print_guide(console, menu_guide);
 }
 
 void print_crv_file_format_help(Console& console) {
   print_guide(console, crv_file_guide);
+}
+
+void print_banner(Console& console) {
+  const std::string banner_rule = rule('=', 56);
+  console.empty_line();
+  console.free_form(banner_rule);
+  for (const auto line : banner_text) {
+    if (line.empty()) {
+      console.empty_line();
+    } else {
+      console.free_form(line);
+    }
+  }
+  console.free_form(banner_rule);
 }
 
 }  // namespace kelvora

@@ -35,4 +35,14 @@ std::vector<std::string> preference_warning(const Fit_parameters& p, const Prefe
           " constant, or add data that separate the sites."};
 }
 
+std::vector<std::string> preference_warning(const Fit_parameters& p,
+                                            const std::vector<Preference_fits>& preferences) {
+  std::vector<std::string> lines;
+  for (const Preference_fits& fits : preferences) {
+    const std::vector<std::string> warning = preference_warning(p, fits);
+    lines.insert(lines.end(), warning.begin(), warning.end());
+  }
+  return lines;
+}
+
 }  // namespace kelvora

@@ -19,4 +19,8 @@ namespace kelvora {
 // preference or one is clearly better.
 std::vector<std::string> preference_warning(const Fit_parameters& p, const Preference_fits& fits);
 
+// The warnings of all ligands tried, in their order.
+std::vector<std::string> preference_warning(const Fit_parameters& p,
+                                            const std::vector<Preference_fits>& preferences);
+
 }  // namespace kelvora

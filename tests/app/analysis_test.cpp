@@ -1,6 +1,7 @@
 // Whole analyses driven by scripted answers over the example curve files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "app/program.hpp"
@@ -34,9 +35,8 @@ struct Analysis_run {
     return *parse_real(trim(text.substr(at + key.size(), 14)));
   }
   int count(const std::string& line) const {
-    int n = 0;
-    for (const auto& l : dialogue.lines()) n += l == line;
-    return n;
+    const auto lines = dialogue.lines();
+    return static_cast<int>(std::count(lines.begin(), lines.end(), line));
   }
   testing::Scratch_folder folder;
   Dialogue quiet{""};
@@ -52,9 +52,12 @@ std::string blanks(int n) {
 const std::string ex1_start = "1\nex1\nEX1_SAT\n\n1\n";
 
 TEST(Analysis, FitsTheSaturationExampleFromItsOwnValues) {
-  // N1 held at 0 (typed twice: the estimates dialogue runs again after "N").
-  Analysis_run run(ex1_start + "N1 C1 B1\n0\n" + blanks(5) + "N\n0\n" + blanks(4) + "N\n5\n");
+  // N1 held at 0 (raised to 1e-15); the estimates dialogue that follows the
+  // "N" offers it again at that value, and ENTER keeps it.
+  Analysis_run run(ex1_start + "N1 C1 B1\n0\n" + blanks(5) + "N\n" + blanks(5) + "N\n5\n");
   EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.count("N1 = [ 1.00000E-15]: "), 1);
+  EXPECT_EQ(run.fitted("ex1", "N1"), 1e-15);
   EXPECT_NEAR(run.fitted("ex1", "K11") / 1e9, 1.0, 1e-5);
   EXPECT_NEAR(run.fitted("ex1", "R1") / 1e-10, 1.0, 1e-5);
   const std::string text = testing::read_text("ex1.out");
@@ -98,36 +101,9 @@ TEST(Analysis, TwoSitesFitTheTwoSiteExampleSignificantlyBetter) {
   Analysis_run run("1\nex3\nEX3_TWOSITE\n\n1\n" + blanks(8) + "Y\n2\n" + blanks(14) + "N\n5\n");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.count("   Verdict: the two-site model fits significantly better (p < 0.05)"), 1);
-}
-
-TEST(Analysis, AnUnlabelledLigandsAffinityAndNonspecificRatioAreNamedBeforeFitting) {
-  // Ligand 2 only ever displaces labelled ligand 1; the fit is cancelled.
-  const std::string competition =
-      "Ligand 2 against labelled ligand 1\n0.0, 0.0, 0.001, 0.0, 0.0\n2, 1\n1.0E-09\n"
-      "0.0, 5.0E-10, 3.0\n1.0E-09, 3.3E-10, 3.0\n1.0E-07, 1.2E-11, 3.0\n";
-  Analysis_run run("1\nmix\nEX1_SAT\nCOMP21\n\n1\n" + blanks(9) + "N\n5\n",
-                   {{"COMP21.CRV", competition}});
-  EXPECT_EQ(run.count("WARNING: Ligand 2 is never the labelled ligand: K21 and N2"), 1);
-  EXPECT_EQ(run.count(" Fit cancelled. Returning to setup..."), 1);
-}
-
-TEST(Analysis, TwoSitesAndTwoCurvesReportEveryCurve) {
-  Analysis_run two_sites("1\nt2s\nEX3_TWOSITE\n\n2\n" + blanks(11) + "N\n5\n");
-  EXPECT_EQ(two_sites.status, 0);
-  EXPECT_EQ(two_sites.count(" Curve number:                1"), 1);
-  EXPECT_EQ(two_sites.count("CURVE: EX3_TWOSITE"), 1);
-  EXPECT_GT(two_sites.fitted("t2s", "R2"), 0.0);
-
-  // Saturation and competition together, C2 fitted: the estimates come with
-  // a notice that waits for ENTER.
-  Analysis_run pair("1\npair\nEX1_SAT\nEX2_COMP\n\n1\nC1 B1\n" + blanks(11) + "N\n5\n");
-  EXPECT_EQ(pair.status, 0);
-  EXPECT_EQ(pair.count("   MULTI-CURVE FIT DETECTED"), 1);
-  EXPECT_EQ(pair.count("PRESS <ENTER> TO CONTINUE..."), 1);
-  EXPECT_EQ(pair.count(" COMPLETED MULT-CURVE OPTIMIZATION"), 1);
-  EXPECT_EQ(pair.count("CURVE: EX2_COMP"), 1);
-  EXPECT_EQ(pair.count(" Curve number:                2"), 1);
-  EXPECT_TRUE(std::filesystem::is_regular_file("pair_Competition.out"));
+  EXPECT_EQ(run.count("CURVE: EX3_TWOSITE"), 2);  // the detailed results of both fits
+  EXPECT_EQ(run.count(" Curve number:                1"), 2);
+  EXPECT_GT(run.fitted("ex3", "R2"), 0.0);
 }
 
 TEST(Analysis, CompetitionCurveAloneIsPreadjusted) {
@@ -140,16 +116,6 @@ TEST(Analysis, CompetitionCurveAloneIsPreadjusted) {
   EXPECT_EQ(run.count("    SCHLIEBS-BIGL PARAMETER ESTIMATION"), 0);
   EXPECT_GT(run.dialogue.find_line("   PARAMETER SUMMARY BEFORE FITTING"), block);
   EXPECT_EQ(run.fitted("comp", "K11"), 1e9);
-}
-
-TEST(Analysis, DecliningAutomaticEstimatesKeepsTheTypedConstants) {
-  // N1 held at 0.02; the estimates dialogue that follows the "N" offers it
-  // again and ENTER keeps it.
-  Analysis_run run("1\ncomp\nEX2_COMP\n\n1\nN1 C1 B1\n0.02\n" + blanks(7) + "N\n" + blanks(7) +
-                   "N\n5\n");
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.count("N1 = [ 2.00000E-02]: "), 1);
-  EXPECT_EQ(run.fitted("comp", "N1"), 0.02);
 }
 
 TEST(Analysis, CancelledFitReturnsToTheSetUpAndAnUnfittedAnalysisWritesNothing) {
@@ -167,56 +133,9 @@ TEST(Analysis, CancelledFitReturnsToTheSetUpAndAnUnfittedAnalysisWritesNothing) 
   Analysis_run ended(ex1_start + "\n\n", {{"ex1.out", "older\n"}});
   EXPECT_EQ(ended.status, 0);
   EXPECT_EQ(testing::read_text("ex1.out"), "older\n");
+  EXPECT_FALSE(std::filesystem::exists("ex1_Plot.out"));
   EXPECT_EQ(ended.count(" No fit was made; earlier results of ex1 are unchanged."), 1);
   EXPECT_EQ(ended.count(" MAIN MENU:"), 2);
-}
-
-// EX1_SAT with the ligand numbers of line 3 replaced.
-std::string saturation_of_ligand(int ligand) {
-  std::string text = simple_saturation_text();
-  const std::string numbers = std::to_string(ligand) + ", " + std::to_string(ligand);
-  text.replace(text.find("1, 1"), 4, numbers);
-  return text;
-}
-
-TEST(Analysis, RedundantParametersAreFixedOnlyForSaturationOfBothLigands) {
-  // Two ligand-2 curves: K21 is the only affinity they determine, so
-  // nothing is fixed (the fit is cancelled at the proceed question).
-  const std::pair<std::string, std::string> s2{"S2.CRV", saturation_of_ligand(2)};
-  Analysis_run two("1\nr\nS2\nS2\n\n1\n" + blanks(9) + "n\n5\n", {s2});
-  EXPECT_EQ(two.count("   FIXING REDUNDANT PARAMETERS"), 0);
-  EXPECT_EQ(two.count(" Fit cancelled. Returning to setup..."), 1);
-
-  // Ligands 1 and 2: K21 = K11 (at its start) and N1 = 1e-4 hold through the
-  // repeated estimates dialogue that follows a "no" to the automatic estimates.
-  Analysis_run both("1\nb\nEX1_SAT\nS2\n\n1\n" + blanks(9) + "\nN\n" + blanks(6) + "N\n5\n", {s2});
-  EXPECT_EQ(both.count("   Fixed N1 = 1.0E-04"), 1);
-  EXPECT_EQ(both.count("N1 = [ 1.00000E-03]: "), 0);
-  EXPECT_EQ(both.fitted("b", "N1"), 1e-4);
-  EXPECT_EQ(both.fitted("b", "K21"), 1e9);
-  EXPECT_NEAR(both.fitted("b", "K11") / 1e9, 1.0, 0.01);
-}
-
-TEST(Analysis, FewerPointsThanFittedParametersAreRefused) {
-  Analysis_run run("1\none\nONE\n\n1\n\nK11 R1 N1 C1 B1\n" + blanks(5) + "n\n5\n",
-                   {{"ONE.CRV", "\"one point\"\n0,0,0.001,0,0\n1,1\n0\n1e-9,5e-11,1\n"}});
-  EXPECT_EQ(run.count("ERROR: 3 parameters would be fitted to 1 data points; the points must "
-                      "outnumber the fitted parameters."),
-            1);
-  EXPECT_EQ(run.count(" Fit cancelled. Returning to setup..."), 1);
-}
-
-TEST(Analysis, TooManyFittedParametersAreRefused) {
-  // 22 curves with nothing constant would fit 26 parameters.
-  std::string names;
-  for (int i = 0; i < 22; ++i) names += "EX1_SAT\n";
-  // The second answer takes the defaults (every C and B1): 23 constant and 3
-  // fitted values follow.
-  Analysis_run run("1\nmany\n" + names + "\n1\nNONE\n\n" + blanks(26) + "n\n5\n");
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(
-      run.count("ERROR: 26 parameters would be fitted, but at most 25 can be fitted together."), 1);
-  EXPECT_EQ(run.count(" Fit cancelled. Returning to setup..."), 1);
 }
 
 }  // namespace
