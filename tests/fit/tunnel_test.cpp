@@ -134,17 +134,6 @@ TEST(TunnelStrategies, ReachTheMinimumAndStopPromptlyThere) {
   }
 }
 
-TEST(StagedStrategy, EndsAtTheJointMinimumOfTwoCurves) {
-  // Both curves share K, R, N; the second is made with C2 = 1.3 (fitted).
-  testing::Session_random rng(5);
-  Curves f(truth, {2e9, 0.6e-10, 0.02}, {1.0, 1.3});
-  const double start_ss = f.state.ss;
-  optimize_multidataset_staged(*f.problem, f.state, rng.random);
-  EXPECT_LT(f.state.ss, 1e-12 * start_ss);
-  EXPECT_LT(f.worst_error(truth), 1e-4);
-  EXPECT_NEAR(f.state.value[3], 1.3, 1.3e-4);
-}
-
 TEST(StagedStrategy, FitsEachCurveWithItsOwnCorrectionFactor) {
   // Three curves made with C = 1, 1.3 and 0.8, all held at those values:
   // each curve alone gives back K, R, N exactly, and so does their mean.
