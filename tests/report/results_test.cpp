@@ -8,9 +8,19 @@
 
 #include "stats/bootstrap_se.hpp"
 #include "support/dialogue.hpp"
+#include "support/records.hpp"
 
 namespace kelvora {
 namespace {
+
+using testing::listed_parameters;
+
+std::string summary(const Fit_parameters& p, const Fit_outcome& opt,
+                    const std::vector<Ratio_only>& ratio_only = {}) {
+  std::ostringstream out;
+  write_output_summary(out, p, opt, ratio_only);
+  return out.str();
+}
 
 TEST(ResidualPlot, OneColumnPerHundredthAroundTheBar) {
   auto star = [](double v) { return static_cast<int>(make_residual_plot(v).find('*')) + 1; };
@@ -24,12 +34,7 @@ TEST(ResidualPlot, OneColumnPerHundredthAroundTheBar) {
 
 TEST(DetailedResults, PrintsRatiosOfTheLabelledLigand) {
   Curve_table curves;
-  Curve_data& c = curves[0];
-  c.file_name = "COMP";
-  c.varying_ligand = 1;
-  c.labelled_ligand = 2;
-  allocate_curve_data(c);
-  c.n_points = 2;
+  Curve_data& c = curves[0] = testing::make_curve(1, 2, 2, "COMP");
   c.total_of(0, 2) = c.total_of(1, 2) = 1e-9;
   c.total_of(1, 1) = 1e-8;
   c.bound = {5e-10, 1e-10};
@@ -50,23 +55,15 @@ TEST(DetailedResults, PrintsRatiosOfTheLabelledLigand) {
 }
 
 TEST(OutputSummary, WritesEveryKindOfParameterLine) {
-  Fit_parameters p;
-  p.n_params = 4;
-  p.n_var = 3;
+  Fit_parameters p =
+      listed_parameters({{"K11", 1e9}, {"R1", 1e-10}, {"N1", 0.0}, {"C1", 1.0}}, {3});
   p.n_points = 20;
-  p.name = {"K11", "R1", "N1", "C1"};
-  p.value = {1e9, 1e-10, 0.0, 1.0};
-  p.is_constant[3] = true;
-  p.var_of_param = {0, 1, 2, -1};
   Fit_outcome opt;
   opt.se = {1e8, 2e-9, 1e-4};
   opt.ss = 17.0;
   opt.has_intervals = true;
   opt.ci_lower = {8e8, 0.0, -2e-4};
   opt.ci_upper = {1.2e9, 5e-9, 2e-4};
-  std::ostringstream out;
-  // As if ligand 1 were never labelled: only K11/(1 + C*N1) is determined.
-  write_output_summary(out, p, opt, {Ratio_only{1, 2, {0}}});
   const std::string expected =
       "\n =========================================\n"
       "      FINAL PARAMETER ESTIMATES\n"
@@ -85,7 +82,8 @@ TEST(OutputSummary, WritesEveryKindOfParameterLine) {
       "RESIDUAL VARIANCE (MSE) =   1.000000E+00\n"
       "AKAIKE INFORMATION CRITERION (AIC) =   2.749621E+00\n"
       "DEGREES OF FREEDOM =   17\n\n";
-  EXPECT_EQ(out.str(), expected);
+  // As if ligand 1 were never labelled: only K11/(1 + C*N1) is determined.
+  EXPECT_EQ(summary(p, opt, {Ratio_only{1, 2, {0}}}), expected);
   // R1's standard error exceeds its value; N1's is 1e-4 on a value of 0.
   testing::Dialogue d("");
   print_poorly_determined(d.console(), p, opt);
@@ -96,17 +94,12 @@ TEST(OutputSummary, WritesEveryKindOfParameterLine) {
 TEST(OutputSummary, WithoutDegreesOfFreedomShowsNoInfinityOrNaN) {
   // N = P = 2: no variance; AIC = 2 ln(SS/2) + 4 needs SS > 0.
   for (const auto& [ss, aic] : {std::pair{0.0, "           N/A"}, {2.5, "  4.446287E+00"}}) {
-    Fit_parameters p;
-    p.n_params = p.n_var = p.n_points = 2;
-    p.name = {"K11", "R1"};
-    p.value = {1e9, 1e-10};
-    p.var_of_param = {0, 1};
+    Fit_parameters p = listed_parameters({{"K11", 1e9}, {"R1", 1e-10}});
+    p.n_points = 2;
     Fit_outcome opt;
     opt.se = {std::nan(""), 0.0};  // no spread to bootstrap from
     opt.ss = ss;
-    std::ostringstream out;
-    write_output_summary(out, p, opt);
-    const std::string text = out.str();
+    const std::string text = summary(p, opt);
     // A standard error that is not a number leaves the value alone.
     EXPECT_NE(text.find("K11        =   1.000000E+09\n          (Kd ="), text.npos);
     EXPECT_NE(text.find(std::string("RESIDUAL VARIANCE (MSE) =            N/A\n"
@@ -119,34 +112,24 @@ TEST(OutputSummary, WithoutDegreesOfFreedomShowsNoInfinityOrNaN) {
 }
 
 TEST(OutputSummary, AnExactFitGivesTheValuesAndAWarning) {
-  Fit_parameters p;
-  p.n_params = p.n_var = 2;
+  Fit_parameters p = listed_parameters({{"K11", 1e9}, {"R1", 1e-10}});
   p.n_points = 5;
-  p.name = {"K11", "R1"};
-  p.value = {1e9, 1e-10};
-  p.var_of_param = {0, 1};
   Fit_outcome opt;
   opt.has_intervals = true;
   opt.se = {1e8, 1e-11};  // a wide error, or a zero-width one: neither is shown
   opt.determinacy = Determinacy::exact_fit;
-  std::ostringstream out;
-  write_output_summary(out, p, opt);
-  EXPECT_NE(out.str().find("K11        =   1.000000E+09\n"
-                           "          (Kd =   1.000000E-09 [M])\n"
-                           "R1         =   1.000000E-10\n"
-                           "WARNING: The data do not determine the fitted parameters (the fit "
-                           "passes through every point exactly).\n\nSUM OF"),
+  EXPECT_NE(summary(p, opt).find("K11        =   1.000000E+09\n"
+                                 "          (Kd =   1.000000E-09 [M])\n"
+                                 "R1         =   1.000000E-10\n"
+                                 "WARNING: The data do not determine the fitted parameters (the "
+                                 "fit passes through every point exactly).\n\nSUM OF"),
             std::string::npos)
-      << out.str();
+      << summary(p, opt);
 }
 
 TEST(OutputSummary, NotesStandardErrorsAboveTheWidthOfTheirInterval) {
-  Fit_parameters p;
-  p.n_params = p.n_var = 3;
+  Fit_parameters p = listed_parameters({{"K11", 1e9}, {"R1", 1e-10}, {"N1", 1.3e-4}});
   p.n_points = 12;
-  p.name = {"K11", "R1", "N1"};
-  p.value = {1e9, 1e-10, 1.3e-4};
-  p.var_of_param = {0, 1, 2};
   Fit_outcome opt;
   opt.ss = 1.0;
   opt.ci_lower = {8e8, 0.0, 0.0};
@@ -157,9 +140,7 @@ TEST(OutputSummary, NotesStandardErrorsAboveTheWidthOfTheirInterval) {
       "95% interval);\n the 95% interval is the better guide to the uncertainty.\n";
   for (const bool intervals : {true, false}) {
     opt.has_intervals = intervals;
-    std::ostringstream out;
-    write_output_summary(out, p, opt);
-    const std::string text = out.str();
+    const std::string text = summary(p, opt);
     // Under the last interval line, before the goodness-of-fit figures.
     const std::string expected = intervals ? "2.800000E-04)\n" + note + "\nSUM OF" : note;
     EXPECT_EQ(text.find(expected) != text.npos, intervals) << text;
@@ -171,24 +152,36 @@ TEST(OutputSummary, NotesStandardErrorsAboveTheWidthOfTheirInterval) {
             0u);
 }
 
-TEST(BoundWarnings, WithinARelative1e6OfABoundOrAnAbsolute1e12OfZero) {
-  struct Case {
+TEST(BoundWarnings, VariableParametersWithinARelative1e6OfABoundOrAnAbsolute1e12OfZero) {
+  struct Slot {
     const char* name;
     double value;
+    bool constant;
     bool warned;
   };
-  const Case cases[] = {{"N1", 1.31e-10, false},          {"N1", 5e-13, true},
-                        {"K11", 1e5 * (1 + 5e-7), true},  {"K11", 1e5 * (1 + 5e-6), false},
-                        {"K11", 1e14 * (1 - 5e-7), true}, {"N1", 0.5 * (1 - 5e-6), false}};
-  for (const Case& c : cases) {
-    Fit_parameters p;
-    p.n_params = 1, p.name[0] = c.name, p.value[0] = c.value;
-    testing::Dialogue d("");
-    print_bound_warnings(d.console(), p);
-    const std::string expected = std::string("WARNING: ") + c.name + " = ";
-    EXPECT_EQ(d.lines().size(), c.warned ? 1u : 0u) << c.name << " = " << c.value;
-    EXPECT_EQ(d.transcript().rfind(expected, 0) == 0, c.warned) << d.transcript();
+  const Slot slots[] = {{"K11", 1e14, false, true},
+                        {"C1", 10.0, true, false},
+                        {"N1", 0.0, false, true},
+                        {"N2", 1.31e-10, false, false},
+                        {"N3", 5e-13, false, true},
+                        {"K12", 1e5 * (1 + 5e-7), false, true},
+                        {"K21", 1e5 * (1 + 5e-6), false, false},
+                        {"K22", 1e14 * (1 - 5e-7), false, true},
+                        {"N4", 0.5 * (1 - 5e-6), false, false}};
+  Fit_parameters p;
+  std::vector<std::string> warned;
+  for (const Slot& s : slots) {
+    p.name[p.n_params] = s.name, p.value[p.n_params] = s.value;
+    p.is_constant[p.n_params++] = s.constant;
+    if (s.warned) warned.push_back(std::string("WARNING: ") + s.name + " = ");
   }
+  testing::Dialogue d("");
+  print_bound_warnings(d.console(), p);
+  const auto lines = d.lines();
+  ASSERT_EQ(lines.size(), warned.size()) << d.transcript();
+  for (std::size_t i = 0; i < lines.size(); ++i)
+    EXPECT_EQ(lines[i].rfind(warned[i], 0), 0u) << lines[i];
+  EXPECT_EQ(lines[0], "WARNING: K11 =  1.00000E+14 is at its bound; the data do not determine it.");
 }
 
 }  // namespace
