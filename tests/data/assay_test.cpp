@@ -3,20 +3,17 @@
 #include <gtest/gtest.h>
 
 #include "support/dialogue.hpp"
+#include "support/records.hpp"
 
 namespace kelvora {
 namespace {
 
 using testing::Dialogue;
 
+// Labelled ligand totals as given, one per point.
 Curve_data make_curve(const std::string& name, int varying, int labelled,
                       const std::vector<double>& labelled_totals) {
-  Curve_data c;
-  c.file_name = name;
-  c.varying_ligand = varying;
-  c.labelled_ligand = labelled;
-  allocate_curve_data(c);
-  c.n_points = static_cast<int>(labelled_totals.size());
+  Curve_data c = testing::make_curve(varying, labelled, int(labelled_totals.size()), name);
   for (int j = 0; j < c.n_points; ++j) c.total_of(j, labelled) = labelled_totals[j];
   return c;
 }
@@ -64,7 +61,7 @@ TEST(RatioOnly, AnUnlabelledLigandWithNAndEveryKVariable) {
   EXPECT_TRUE(ratio_only_parameters(curves, p).empty());
 }
 
-TEST(ReorderCurves, MovesSaturationCurvesFirstKeepingTheirOrder) {
+TEST(ReorderCurves, MovesSaturationCurvesFirstKeepingTheirOrderOnlyWhenNeeded) {
   Curve_table curves;
   curves[0] = make_curve("COMP_A", 1, 2, {1e-9, 1e-9});
   curves[1] = make_curve("SAT_B", 1, 1, {1e-10, 1e-9});
@@ -79,34 +76,18 @@ TEST(ReorderCurves, MovesSaturationCurvesFirstKeepingTheirOrder) {
   EXPECT_EQ(d.find_line("   Position 3: COMP_A (Competition)") + 1,  // in read order
             d.find_line("   Position 1: SAT_B (Saturation)"));
   EXPECT_TRUE(d.has_line(" Detected 2 competition curve(s)"));
-}
 
-TEST(ReorderCurves, SaysNothingOrOnlyThatTheOrderIsRight) {
-  Curve_table curves;
+  // Saturation curves already first: only that is said; one kind alone: nothing.
   curves[0] = make_curve("SAT", 1, 1, {1e-10});
   curves[1] = make_curve("COMP", 1, 2, {1e-9});
   Dialogue sorted("");
   reorder_curves_saturation_first(sorted.console(), curves, two_ligands(2));
   EXPECT_EQ(sorted.transcript(),
             "\n Curves are already in optimal order (Saturation --> Competition)\n\n");
-
   curves[0] = make_curve("COMP2", 1, 2, {1e-9});
   Dialogue one_kind("");
   reorder_curves_saturation_first(one_kind.console(), curves, two_ligands(2));
   EXPECT_EQ(one_kind.transcript(), "");
-}
-
-TEST(BindingModelInfo, DescribesEachCurve) {
-  Curve_table curves;
-  curves[0] = make_curve("EX2_COMP", 1, 2, {1e-9, 1e-9});
-  // Different ligand numbers but a varying labelled total: not competition.
-  curves[1] = make_curve("ODD", 1, 2, {1e-9, 2e-9});
-  Dialogue d("");
-  print_binding_model_info(d.console(), curves, two_ligands(2));
-  EXPECT_NE(d.transcript().find(" Curve  1: EX2_COMP\n   Model: COMPETITION DISPLACEMENT\n"),
-            std::string::npos);
-  EXPECT_NE(d.transcript().find(" Curve  2: ODD\n   Model: SATURATION BINDING\n"),
-            std::string::npos);
 }
 
 }  // namespace
