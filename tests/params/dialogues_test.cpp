@@ -60,7 +60,7 @@ TEST_P(ConstantDialogue, TypedListReplacesTheDefaults) {
 INSTANTIATE_TEST_SUITE_P(
     Answers, ConstantDialogue,
     ::testing::Values(Constant_case{"", "C1 B1 ", ""}, Constant_case{"  none  ", "", ""},
-                      Constant_case{"NoNe", "", ""}, Constant_case{"k11  r1", "K11 R1 ", ""},
+                      Constant_case{"k11  r1", "K11 R1 ", ""},
                       Constant_case{"K11,R1", "C1 B1 ", "WARNING: Parameter \"K11,R1\" not found!"},
                       Constant_case{"K11 NI", "C1 B1 ", "WARNING: Parameter \"NI\" not found!"},
                       Constant_case{"NONE K11", "C1 B1 ", "WARNING: Parameter \"NONE\" not found!"},

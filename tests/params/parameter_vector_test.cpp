@@ -9,62 +9,49 @@ namespace {
 
 Fit_parameters fresh(int n_ligands, int n_sites, int n_curves) {
   Fit_parameters p;
-  p.n_ligands = n_ligands;
-  p.n_sites = n_sites;
-  p.n_curves = n_curves;
+  p.n_ligands = n_ligands, p.n_sites = n_sites, p.n_curves = n_curves;
   p.accepted.fill(7.0);
   setup_parameter_names(p);
   return p;
 }
 
-std::vector<std::string> names(const Fit_parameters& p) {
-  return {p.name.begin(), p.name.begin() + p.n_params};
-}
-
-TEST(ParameterVector, NamesFollowTheLayoutForEveryShape) {
-  using V = std::vector<std::string>;
-  EXPECT_EQ(names(fresh(1, 1, 1)), (V{"K11", "R1", "N1", "C1", "B1"}));
-  EXPECT_EQ(names(fresh(1, 2, 2)), (V{"K11", "K12", "R1", "R2", "N1", "C1", "C2", "B1", "B2"}));
-  EXPECT_EQ(names(fresh(2, 2, 3)),
-            (V{"K11", "K12", "K21", "K22", "R1", "R2", "N1", "N2", "C1", "C2", "C3", "B1", "B2"}));
+TEST(ParameterVector, NamesFollowTheLayoutAndOnlyCAfterTheFirstIsFitted) {
+  const auto p = fresh(2, 2, 3);
+  const std::vector<std::string> names = {"K11", "K12", "K21", "K22", "R1", "R2", "N1",
+                                          "N2",  "C1",  "C2",  "C3",  "B1", "B2"};
+  ASSERT_EQ(p.n_params, 13);
+  for (int i = 0; i < 13; ++i) {
+    EXPECT_EQ(p.name[i], names[i]);
+    // K, R and N start at 0, C and B at 1; C1 and every B are held constant.
+    EXPECT_EQ(p.value[i], i < 8 ? 0.0 : 1.0) << names[i];
+    EXPECT_EQ(p.is_constant[i], i == 8 || i > 10) << names[i];
+    EXPECT_EQ(p.accepted[i], i < 8 ? 7.0 : 1.0) << names[i];  // only C and B get accepted values
+  }
   const auto twelve = fresh(2, 1, 12);
   EXPECT_EQ(twelve.n_params, 18);
   EXPECT_EQ(twelve.name[c_slot(twelve, 12)], "C12");
   EXPECT_EQ(twelve.name[b_slot(twelve, 1)], "B1");
 }
 
-TEST(ParameterVector, FreshDefaultsAndTheVariableMap) {
-  auto p = fresh(1, 1, 1);
-  EXPECT_EQ(std::vector<double>(p.value.begin(), p.value.begin() + 5),
-            (std::vector<double>{0, 0, 0, 1, 1}));
-  EXPECT_EQ(p.accepted[0], 7.0);  // only C and B get accepted values
-  p.is_constant[0] = true;  // K11 constant
-  setup_variable_map(p);
-  EXPECT_EQ(p.n_var, 2);
-  EXPECT_EQ(p.var_map[0], 1);
-  EXPECT_EQ(p.var_map[1], 2);
-  EXPECT_EQ(p.var_of_param[0], -1);
-  EXPECT_EQ(p.var_of_param[1], 0);
-  EXPECT_EQ(p.var_of_param[2], 1);
-
-  const auto two_curves = fresh(1, 1, 2);
-  EXPECT_TRUE(two_curves.is_constant[c_slot(two_curves, 1)]);
-  EXPECT_FALSE(two_curves.is_constant[c_slot(two_curves, 2)]);
-}
-
-TEST(ParameterVector, RefreshingNamesKeepsValuesAndUpdateCopiesVariablesOnly) {
-  auto p = fresh(1, 1, 1);
+TEST(ParameterVector, VariableMapRefreshedNamesAndUpdatesOfVariablesOnly) {
+  auto p = fresh(1, 1, 1);  // K11 R1 N1 C1 B1
   p.value[0] = 2e9;
   p.name[0] = "*";
   considered_parameter_names(p);
   EXPECT_EQ(p.name[0], "K11");
   EXPECT_EQ(p.value[0], 2e9);
-
+  p.is_constant[0] = true;
+  p.is_constant[3] = false;  // C1 fitted
   setup_variable_map(p);
-  p.value[3] = 9.0;  // C1, constant
+  EXPECT_EQ(p.n_var, 3);
+  EXPECT_EQ(std::vector<int>(p.var_map.begin(), p.var_map.begin() + 3),
+            (std::vector<int>{1, 2, 3}));
+  EXPECT_EQ(std::vector<int>(p.var_of_param.begin(), p.var_of_param.begin() + 5),
+            (std::vector<int>{-1, 0, 1, 2, -1}));
+  p.value = {3e9, 1e-10, 0.1, 2.0, 5.0};
   update_parameters(p);
-  EXPECT_EQ(p.accepted[0], 2e9);
-  EXPECT_EQ(p.accepted[3], 1.0);
+  EXPECT_EQ(std::vector<double>(p.accepted.begin(), p.accepted.begin() + 5),
+            (std::vector<double>{7.0, 1e-10, 0.1, 2.0, 1.0}));
 }
 
 TEST(KConstraintsBarrier, OrdersLigandOnesSitesAndKeepsAClearPreference) {
