@@ -13,6 +13,7 @@
 #include "data/parameter_layout.hpp"
 #include "model/binding_model.hpp"
 #include "model/curve_predictions.hpp"
+#include "support/records.hpp"
 
 namespace kelvora {
 namespace {
@@ -30,52 +31,12 @@ struct Assay {
   double hot = 5e-10;
 };
 
-// An independent solution of the mass-action equations (long double, nested
-// bisection; B = 1), for the specific binding of the hot ligand at competitor
-// total x:
+// Every expected figure below was solved independently of the program from
+// the mass-action equations (B = 1)
 //   T_h = F_h (1 + C N_h + sum_s K_hs Q_s),  T_c = F_c (1 + sum_s K_cs Q_s),
-//   Q_s = C R_s / (1 + K_hs F_h + K_cs F_c),  specific = F_h sum_s K_hs Q_s.
-struct Reference {
-  const Assay& a;
-  long double q(int s, long double fh, long double fc) const {
-    return a.correction * a.r[s] / (1.0L + a.k_hot[s] * fh + a.k_cold[s] * fc);
-  }
-  long double occupancy(const Values& k, long double fh, long double fc) const {
-    long double sum = 0.0L;
-    for (std::size_t s = 0; s < a.r.size(); ++s) sum += k[s] * q(s, fh, fc);
-    return sum;
-  }
-  long double free_hot(long double fc) const {
-    long double lo = 0.0L, hi = a.hot;
-    for (int i = 0; i < 200; ++i) {
-      const long double f = 0.5L * (lo + hi);
-      const long double g = a.hot - f * (1.0L + a.correction * a.n_hot + occupancy(a.k_hot, f, fc));
-      (g > 0.0L ? lo : hi) = f;
-    }
-    return 0.5L * (lo + hi);
-  }
-  // The specific binding at total competitor x.
-  long double specific(double x) const {
-    long double lo = 0.0L, hi = x;
-    for (int i = 0; i < 200 && x > 0.0; ++i) {
-      const long double f = 0.5L * (lo + hi);
-      const long double g = x - f * (1.0L + occupancy(a.k_cold, free_hot(f), f));
-      (g > 0.0L ? lo : hi) = f;
-    }
-    const long double fc = 0.5L * (lo + hi), fh = free_hot(fc);
-    return fh * occupancy(a.k_hot, fh, fc);
-  }
-  // The competitor total that halves the specific binding, by bisection in log x.
-  double ic50() const {
-    const long double half = 0.5L * specific(0.0);
-    long double lo = std::log(1e-14L), hi = std::log(1e-2L);
-    for (int i = 0; i < 100; ++i) {
-      const long double mid = 0.5L * (lo + hi);
-      (specific(static_cast<double>(std::exp(mid))) > half ? lo : hi) = mid;
-    }
-    return static_cast<double>(std::exp(0.5L * (lo + hi)));
-  }
-};
+//   Q_s = C R_s / (1 + K_hs F_h + K_cs F_c),  specific = F_h sum_s K_hs Q_s,
+// nested root searches (Brent's method) in double precision, the IC50 by a
+// root search on log T_c.
 
 Fit_parameters parameters(const Assay& a, int n_curves = 1) {
   Fit_parameters p;
@@ -95,11 +56,8 @@ Fit_parameters parameters(const Assay& a, int n_curves = 1) {
 // the program's model; measured = predicted times (1 + noise[i]), three
 // replicates each.
 Curve_data competition_curve(const Assay& a, const Fit_parameters& p, const Values& noise = {}) {
-  Curve_data c;
-  allocate_curve_data(c);
-  c.file_name = "DISPLACE", c.varying_ligand = 1, c.labelled_ligand = 2;
+  Curve_data c = testing::make_curve(1, 2, 14, "DISPLACE");
   c.weight_coef = {0.0, 0.0, 0.001, 0.0, 0.0};
-  c.n_points = 14;
   const Binding_constants k = binding_constants(p);
   for (int i = 0; i < c.n_points; ++i) {
     c.total[i] = {i == 0 ? 0.0 : std::pow(10.0, -11.0 + 0.5 * (i - 1)), a.hot};
@@ -112,12 +70,29 @@ Curve_data competition_curve(const Assay& a, const Fit_parameters& p, const Valu
 }
 
 TEST(CompetitionAnalysis, SpecificBindingOfTheHotLigandGivesTheTrueIc50AndKi) {
-  // A third of the hot ligand's binding without competitor is nonspecific.
-  // With C = 1.3 the hot ligand sees 1.3 N2.
-  for (const double correction : {1.0, 1.3}) {
-    Assay a{{1e8}, {1e9}, {1e-11}, 0.0, correction};
-    const Reference ref{a};
-    a.n_hot = static_cast<double>(ref.specific(0.0) / 2.0 / (a.hot * correction));
+  // A third of the hot ligand's binding without competitor is nonspecific (N2
+  // set so), with C = 1 and with C = 1.3: the fitted top, the IC50 and the
+  // table's percentages of the top at 10 pM ... 10 uM.
+  struct Case {
+    double correction, n_hot, b0_spec, ic50;
+    Values percent;
+  };
+  const Case cases[] = {{1.0,
+                         3.318551512677014e-03,
+                         3.311242249841114e-12,
+                         1.503863812654443e-08,
+                         {99.933498193, 99.790005243, 99.338944445, 97.939061251, 93.761151889,
+                          82.618575294, 60.058042718, 32.235205391, 13.079093651, 4.542751361,
+                          1.482664950, 0.473669103, 0.150274774}},
+                        {1.3,
+                         3.314129870348178e-03,
+                         4.296065528224135e-12,
+                         1.505034712125069e-08,
+                         {99.933535100, 99.790121752, 99.339310867, 97.940200089, 93.764560972,
+                          82.627656327, 60.075625263, 32.253936048, 13.089820382, 4.547009775,
+                          1.484119536, 0.474140708, 0.150425099}}};
+  for (const Case& k : cases) {
+    const Assay a{{1e8}, {1e9}, {1e-11}, k.n_hot, k.correction};
     const Fit_parameters p = parameters(a);
     const Curve_table table{competition_curve(a, p)};
     Random_generator rng;
@@ -125,34 +100,29 @@ TEST(CompetitionAnalysis, SpecificBindingOfTheHotLigandGivesTheTrueIc50AndKi) {
     const Competition_result r =
         analyse_competition_curve(table, 0, p, predict_curves(table, p)[0], 1, rng, 200);
     const double top = predict_curves(table, p)[0].predicted[0];
-    const double ns_share = a.n_hot * correction * (a.hot - top) / top;
+    const double ns_share = a.n_hot * k.correction * (a.hot - top) / top;
     EXPECT_NEAR(ns_share, 1.0 / 3.0, 0.01);
-    EXPECT_DOUBLE_EQ(r.ns, a.n_hot * correction);
-    EXPECT_NEAR(r.b0_spec / static_cast<double>(ref.specific(0.0)), 1.0, 1e-9);
+    EXPECT_DOUBLE_EQ(r.ns, a.n_hot * k.correction);
+    EXPECT_NEAR(r.b0_spec / k.b0_spec, 1.0, 1e-9);
     EXPECT_TRUE(r.ic50_solved);
-    EXPECT_NEAR(r.ic50 / ref.ic50(), 1.0, 1e-7);
+    EXPECT_NEAR(r.ic50 / k.ic50, 1.0, 1e-7);
     // Cheng-Prusoff with little depletion returns the competitor's Kd.
     EXPECT_NEAR(r.ki / 1e-8, 1.0, 0.01);
     // 50 % between the last two points, the last one closest: still solved.
     Curve_table cut = table;
-    cut[0].n_points = 9;  // ... 10 nM (67 %), 31.6 nM (39 %)
+    cut[0].n_points = 9;  // ... 10 nM (60 %), 31.6 nM (32 %)
     const Competition_result last =
         analyse_competition_curve(cut, 0, p, predict_curves(cut, p)[0], 1, rng, 10);
     EXPECT_TRUE(last.ic50_solved);
-    EXPECT_NEAR(last.ic50 / ref.ic50(), 1.0, 1e-7);
-    // The table shows percentages of the fitted top.
-    for (int i = 1; i < table[0].n_points; ++i) {
-      const double specific = static_cast<double>(ref.specific(table[0].total_of(i, 1)));
-      EXPECT_NEAR(r.rows[i].percent_pred, 100.0 * specific / r.b0_spec, 1e-6);
-    }
+    EXPECT_NEAR(last.ic50 / k.ic50, 1.0, 1e-7);
+    for (int i = 1; i < table[0].n_points; ++i)
+      EXPECT_NEAR(r.rows[i].percent_pred, k.percent[i - 1], 1e-6) << i;
   }
 }
 
 TEST(CompetitionAnalysis, NoisyCurveIntervalHoldsTheFittedIc50) {
-  // 9 % nonspecific binding at the top and 4 % noise.
-  Assay a{{2e8}, {1e9}, {1e-11}, 0.0, 1.0};
-  const Reference ref{a};
-  a.n_hot = static_cast<double>(0.09 / 0.91 * ref.specific(0.0) / a.hot);
+  // 9 % nonspecific binding at the top and 4 % noise; the true IC50 7.52848 nM.
+  const Assay a{{2e8}, {1e9}, {1e-11}, 6.564167827273215e-04, 1.0};
   const Fit_parameters p = parameters(a);
   const Values noise{0.03, -0.05, 0.02, 0.04,  -0.03, 0.01, -0.06,
                      0.05, -0.02, 0.03, -0.04, 0.02,  0.06, -0.01};
@@ -161,7 +131,7 @@ TEST(CompetitionAnalysis, NoisyCurveIntervalHoldsTheFittedIc50) {
   rng.seed_fixed({7, 7, 7, 7});
   const Competition_result r =
       analyse_competition_curve(table, 0, p, predict_curves(table, p)[0], 1, rng, 1000);
-  const double truth = ref.ic50();
+  const double truth = 7.528476402158747e-09;
   EXPECT_NEAR(r.ic50 / truth, 1.0, 1e-7);
   EXPECT_LT(r.ic50_boot.lower, truth);
   EXPECT_GT(r.ic50_boot.upper, truth);
