@@ -12,6 +12,7 @@
 #include "params/parameter_vector.hpp"
 #include "stats/bootstrap_se.hpp"
 #include "support/dialogue.hpp"
+#include "support/saturation_curves.hpp"
 #include "support/scratch_folder.hpp"
 #include "util/fields.hpp"
 #include "util/parallel.hpp"
@@ -71,8 +72,8 @@ TEST(BootstrapEngine, ProgressFailuresStatisticsAndIndices) {
   }
 }
 
-// One-site saturation curves of 12 points: the model at K11 1e9, R1 1e-10, N1 0.01 with 3 %
-// noise (sd), relative weights 1 / (0.001 Y^2); K11 and R1 fitted.
+// One-site saturation curves of 12 points (support/saturation_curves.hpp): the
+// model at K11 1e9, R1 1e-10, N1 0.01 with 3 % noise (sd); K11 and R1 fitted.
 struct Synthetic {
   explicit Synthetic(int n_curves) {
     p.n_ligands = p.n_sites = 1, p.n_curves = n_curves;
@@ -80,16 +81,10 @@ struct Synthetic {
     p.value[0] = 1e9, p.value[1] = 1e-10, p.value[2] = 0.01, p.is_constant[2] = true;
     std::minstd_rand noise(12345);
     for (int c = 0; c < n_curves; ++c, p.n_points += 12) {
-      Curve_data& curve = curves[c];
-      curve.varying_ligand = curve.labelled_ligand = 1, curve.n_points = 12;
-      curve.weight_coef = {0.0, 0.0, 0.001, 0.0, 0.0};
-      allocate_curve_data(curve);
-      for (int j = 0; j < 12; ++j) {
-        const double u = noise() / 2147483647.0 * 2.0 - 1.0;  // uniform on [-1, 1]
-        curve.total_of(j, 1) = 1e-11 * std::pow(2000.0, j / 11.0);
-        curve.bound[j] =
-            model(curve.total[j].data(), p.value.data()) * (1 + 0.03 * std::sqrt(3) * u);
-      }
+      double error[12];  // uniform on +-3 sqrt(3) %
+      for (double& e : error) e = 0.03 * std::sqrt(3) * (noise() / 2147483647.0 * 2.0 - 1.0);
+      testing::fill_saturation_curve(curves[c], testing::one_site_constants(1e9, 1e-10, 0.01), 1.0,
+                                     error);
     }
     setup_variable_map(p);
     p.accepted = p.value;
@@ -100,10 +95,9 @@ struct Synthetic {
     opt.ss = state.ss;
   }
   static double model(const double* total, const double* k_r_n) {
-    Binding_constants c;
-    c.K[0][0] = k_r_n[0], c.R[0] = k_r_n[1], c.N[0] = k_r_n[2], c.B[0] = 1.0;
     Point_binding out;
-    return calculate_bound_ligand_general(1, 1, total, c, 1.0, out), out.bound[0];
+    const auto k = testing::one_site_constants(k_r_n[0], k_r_n[1], k_r_n[2]);
+    return calculate_bound_ligand_general(1, 1, total, k, 1.0, out), out.bound[0];
   }
   // The driver with a session seed on `threads` threads.
   Bootstrap_results bootstrap(int B, int threads) {
@@ -160,7 +154,8 @@ TEST(BootstrapSe, PointsAtOneConcentrationGetTheirValuesWithoutErrors) {
 
 TEST(BootstrapSe, AgreesWithTheLinearisedStandardErrors) {
   Synthetic s(1);
-  // Linearised covariance MSE (J^T W J)^-1, J = dYhat / dln(theta) by central differences.
+  // Linearised covariance MSE (J^T W J)^-1, J = dYhat / dln(theta) by central differences
+  // (the three replicates of every point scale W and MSE alike).
   auto yhat = [&](int i, int m, double f) {  // at point i, with parameter m scaled by f
     double v[3] = {s.p.value[0], s.p.value[1], s.p.value[2]};
     return v[m] *= f, Synthetic::model(s.curves[0].total[i].data(), v);

@@ -1,12 +1,16 @@
 #include "stats/fit_statistics.hpp"
+#include "stats/model_comparison.hpp"
+#include "stats/site_preference.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
+#include <string>
 #include <tuple>
 #include <utility>
 
+#include "params/parameter_vector.hpp"
 #include "support/records.hpp"
 
 namespace kelvora {
@@ -103,6 +107,67 @@ TEST(FDistribution, MatchesTablesAndClosedForms) {
                                   {2.0, 3.0, -1.0},
                                   {2.0, std::nan(""), 4.0}})
     EXPECT_TRUE(std::isnan(f_upper_tail(f, d1, d2))) << f << ", " << d1 << ", " << d2;
+}
+
+TEST(ModelComparison, FTestAicWeightAndVerdict) {
+  // 12 points; one site with 3 fitted parameters, two sites with 5.
+  const Model_fit one{1, 10.0, 12, 3};
+  const Model_fit two{2, 4.0, 12, 5};
+  const Model_comparison c = compare_models(two, one);  // either order
+  EXPECT_EQ(c.simple.sites, 1);
+  // F = ((10 - 4)/2) / (4/7) = 5.25 on (2, 7) DF: p = (1 + 2·5.25/7)^(-3.5).
+  EXPECT_NEAR(c.f, 5.25, 1e-12);
+  EXPECT_NEAR(c.p, 0.0404771540501553, 1e-12);
+  EXPECT_TRUE(c.rich_better);
+  // AICc = 12 ln(SS/12) + 2P + 2P(P+1)/(12-P-1): 6.81214 and 6.81665, and the
+  // Akaike weight of the richer model exp(-a2/2) / (exp(-a1/2) + exp(-a2/2)).
+  EXPECT_NEAR(c.aicc_simple, 6.81214131847254, 1e-12);
+  EXPECT_NEAR(c.aicc_rich, 6.81665253598268, 1e-12);
+  EXPECT_NEAR(c.rich_weight, 0.499436098050316, 1e-12);
+  const auto lines = model_comparison_lines(c);
+  EXPECT_EQ(lines.front(), "MODEL COMPARISON (1 vs 2 sites)");
+  EXPECT_EQ(lines.back(), "  Verdict: the two-site model fits significantly better (p < 0.05)");
+
+  // A small gain is not enough; a richer model that fits no better gets no F.
+  const Model_comparison small = compare_models(one, Model_fit{2, 9.0, 12, 5});
+  EXPECT_GT(small.p, 0.05);
+  EXPECT_EQ(model_comparison_lines(small).back(),
+            "  Verdict: the two-site model is not justified by the data");
+  const Model_comparison worse = compare_models(one, Model_fit{2, 10.0, 12, 5});
+  EXPECT_FALSE(worse.testable);
+  EXPECT_NE(model_comparison_lines(worse)[3].find("no F test"), std::string::npos);
+  EXPECT_FALSE(worse.rich_better);
+}
+
+TEST(SitePreference, WarnsOnlyWhenOppositePreferencesFitAlike) {
+  Fit_parameters p;
+  p.n_ligands = p.n_sites = 2, p.n_curves = 1;
+  setup_parameter_names(p);
+  p.n_points = 27, p.n_var = 7;  // 20 degrees of freedom
+  // F(1, 20) exceeds 4.3512 with probability 0.05 (published table): the
+  // worse fit's extra SS over the better one's MSE (10 / 20) decides.
+  auto fits = [](double ss_exchanged, double k1_exchanged, double k2_exchanged) {
+    Preference_fits f;
+    f.ligand = 2;
+    f.k_as_given[0] = 1e6, f.k_as_given[1] = 1e8, f.ss_as_given = 10.0;
+    f.k_exchanged[0] = k1_exchanged, f.k_exchanged[1] = k2_exchanged;
+    f.ss_exchanged = ss_exchanged;
+    f.exchanged_kept = ss_exchanged < 10.0;
+    return f;
+  };
+  const std::vector<std::string> lines = preference_warning(p, fits(10.0 + 0.5 * 4.30, 1e8, 1e6));
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[0].rfind("WARNING: These data cannot tell which site ligand 2 prefers", 0), 0u);
+  EXPECT_EQ(lines[2],
+            "           K21 = 1.00000E+06   K22 = 1.00000E+08   SSQ = 1.00000E+01  (reported)");
+  EXPECT_EQ(lines[3], "           K21 = 1.00000E+08   K22 = 1.00000E+06   SSQ = 1.21500E+01");
+  EXPECT_TRUE(preference_warning(p, fits(10.0 + 0.5 * 4.40, 1e8, 1e6)).empty());
+  // The exchanged fit better by a hair: still a warning, now reporting it.
+  const std::vector<std::string> close = preference_warning(p, fits(9.95, 1e8, 1e6));
+  ASSERT_EQ(close.size(), 5u);
+  EXPECT_NE(close[3].find("(reported)"), std::string::npos);
+  // Both fits in the same preference: nothing is in doubt.
+  EXPECT_TRUE(preference_warning(p, fits(10.0, 2e6, 9e7)).empty());
 }
 
 }  // namespace

@@ -55,10 +55,8 @@ const std::string random = "  Residuals appear randomly distributed.", pattern =
 INSTANTIATE_TEST_SUITE_P(
     Sequences, RunsTest,
     ::testing::Values(
-        // 10 + and 10 -, 20 or 2 runs: p = 2 * 2/C(20,10) = 2.2e-5.
+        // 10 + and 10 - in 20 runs: p = 2 * 2/C(20,10) = 2.2e-5.
         Verdict_case{"+-+-+-+-+-+-+-+-+-+-", 20, pattern + "many runs (severe oscillation).",
-                     "< 0.0001"},
-        Verdict_case{"++++++++++----------", 2, pattern + "few runs (severe clustering).",
                      "< 0.0001"},
         // 5 + and 5 - in 2 runs: P(R <= 2) = 2/252, p = 4/252; in 3 runs: 10/252, p = 20/252.
         Verdict_case{"+++++-----", 2, pattern + "few runs (severe clustering).", "0.0159"},
