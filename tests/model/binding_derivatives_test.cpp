@@ -4,6 +4,7 @@
 
 #include "binding_reference.hpp"
 #include "model/binding_derivatives.hpp"
+#include "support/records.hpp"
 
 namespace kelvora {
 namespace {
@@ -28,10 +29,7 @@ Point sample(reference::Box_sampler& sampler, int kind, int n_sites) {
   pt.k = reference::constants_of(p);
   pt.C = static_cast<double>(p.C);
   pt.competition = kind >= 2;
-  allocate_curve_data(pt.curve);
-  pt.curve.n_points = 1;
-  pt.curve.labelled_ligand = 1;
-  pt.curve.varying_ligand = pt.competition ? 2 : 1;
+  pt.curve = testing::make_curve(pt.competition ? 2 : 1, 1, 1);
   pt.curve.total[0] = {static_cast<double>(p.total[0]), static_cast<double>(p.total[1])};
   // A competition curve holds its labelled ligand near the receptor's range.
   if (pt.competition)

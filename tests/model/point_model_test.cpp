@@ -2,6 +2,7 @@
 
 #include "binding_reference.hpp"
 #include "model/binding_model.hpp"
+#include "support/saturation_curves.hpp"
 
 namespace kelvora {
 namespace {
@@ -97,11 +98,7 @@ TEST(GeneralSolver, OneSiteMatchesTheClosedForm) {
   }
 }
 TEST(GeneralSolver, SpecialCasesOfTheModel) {
-  Binding_constants k;
-  k.K[0][0] = 0.0;
-  k.R[0] = 1e-10;
-  k.N[0] = 0.2;
-  k.B[0] = 1.0;
+  Binding_constants k = testing::one_site_constants(0.0, 1e-10, 0.2);
   double totals[max_ligands] = {1e-9, 0.0};
   Point_binding out;
   // No specific binding: bound = T C N / (1 + C N).
@@ -140,12 +137,8 @@ TEST(CompetitionSolver, MatchesTheReferenceOverTheParameterBox) {
   EXPECT_GT(checked, 10000);
 }
 TEST(CompetitionSolver, EdgesOfTheCurve) {
-  Binding_constants k;
-  k.K[0][0] = 1e9;
-  k.K[1][0] = 2e9;
-  k.R[0] = 1e-10;
-  k.N[1] = 0.01;
-  k.B[0] = 1.0;
+  Binding_constants k = testing::one_site_constants(1e9, 1e-10, 0.0);
+  k.K[1][0] = 2e9, k.N[1] = 0.01;
   // No competitor: the labelled ligand alone.
   double totals[max_ligands] = {0.0, 1e-9};
   Point_binding first, alone;

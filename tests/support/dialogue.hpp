@@ -1,6 +1,7 @@
 #pragma once
 // A scripted console: the answers are given up front, the transcript is
-// collected, and helpers find lines in it.
+// collected (with the answers echoed, unless `echo` is false), and lines
+// are found in it.
 
 #include <algorithm>
 #include <sstream>
@@ -13,7 +14,8 @@ namespace kelvora::testing {
 
 class Dialogue {
  public:
-  explicit Dialogue(const std::string& answers) : in_(answers), console_(in_, out_, true) {}
+  explicit Dialogue(const std::string& answers, bool echo = true)
+      : in_(answers), console_(in_, out_, echo) {}
   Console& console() { return console_; }
   std::string transcript() const { return out_.str(); }
   std::vector<std::string> lines() const {
