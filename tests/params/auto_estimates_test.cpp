@@ -7,6 +7,7 @@
 #include "data/parameter_layout.hpp"
 #include "params/parameter_vector.hpp"
 #include "support/dialogue.hpp"
+#include "support/records.hpp"
 
 namespace kelvora {
 namespace {
@@ -18,10 +19,7 @@ using testing::Dialogue;
 // the total is F + B.
 struct Saturation_analysis {
   Saturation_analysis(double k, double n, double bmax, int n_sites = 1, int n_points = 10) {
-    Curve_data& c = curves[0];
-    c.varying_ligand = c.labelled_ligand = 1;
-    allocate_curve_data(c);
-    c.n_points = n_points;
+    Curve_data& c = curves[0] = testing::make_curve(1, 1, n_points);
     for (int j = 0; j < n_points; ++j) {
       const double f = 0.05 / k * std::pow(2.0, j);
       c.bound[j] = bmax * k * f / (1.0 + k * f) + n * f;
@@ -122,11 +120,7 @@ const std::vector<double> ex2_bound = {5e-10,    4.76e-10, 3.33e-10, 9.52e-11,
 struct Competition_analysis {
   explicit Competition_analysis(const std::vector<double>& cold = ex2_cold,
                                 const std::vector<double>& bound = ex2_bound) {
-    Curve_data& c = curves[0];
-    c.varying_ligand = 1;
-    c.labelled_ligand = 2;
-    allocate_curve_data(c);
-    c.n_points = static_cast<int>(cold.size());
+    Curve_data& c = curves[0] = testing::make_curve(1, 2, static_cast<int>(cold.size()));
     for (int j = 0; j < c.n_points; ++j) {
       c.total_of(j, 1) = cold[j];
       c.total_of(j, 2) = 1e-9;
