@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "fit/binding_problem.hpp"
@@ -14,7 +15,6 @@
 #include "support/dialogue.hpp"
 #include "support/saturation_curves.hpp"
 #include "support/scratch_folder.hpp"
-#include "util/fields.hpp"
 #include "util/parallel.hpp"
 
 namespace kelvora {
@@ -140,12 +140,16 @@ TEST(BootstrapSe, PointsAtOneConcentrationGetTheirValuesWithoutErrors) {
   Random_generator rng;
   calculate_bootstrap_se_kelvora(d.console(), s.curves, s.p, s.opt, 4, rng, from_entropy);
   EXPECT_EQ(s.opt.determinacy, Determinacy::one_concentration);
-  // The values alone, the warning under the table, and no NaN or infinity.
+  // The values alone (C's %E formatting as reference), the warning under the table, and no
+  // NaN or infinity.
   const std::string text = d.transcript();
+  char k11[64], r1[64];
+  std::snprintf(k11, sizeof k11, "\n           K11%15.4E\n          (Kd =", s.p.value[0]);
+  std::snprintf(r1, sizeof r1, "\n            R1%15.4E\n            N1", s.p.value[1]);
+  for (const char* value_alone : {k11, r1})
+    EXPECT_NE(text.find(value_alone), text.npos) << value_alone << text;
   for (const std::string& part :
-       {"\n           K11" + fmt_es(s.p.value[0], 15, 4) + "\n          (Kd =",
-        "\n            R1" + fmt_es(s.p.value[1], 15, 4) + "\n            N1",
-        bar44 + "\nWARNING: The data do not determine the fitted parameters (all points at one "
+       {bar44 + "\nWARNING: The data do not determine the fitted parameters (all points at one "
                 "concentration).\n\nSUM OF",
         std::string("AKAIKE INFORMATION CRITERION (AIC) =            N/A\n")})
     EXPECT_NE(text.find(part), text.npos) << text;
