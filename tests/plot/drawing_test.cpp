@@ -15,6 +15,7 @@
 #include "plot/image_files.hpp"
 #include "plot/painter.hpp"
 #include "plot/scale_axis.hpp"
+#include "support/scratch_folder.hpp"
 
 namespace kelvora {
 namespace {
@@ -147,11 +148,9 @@ TEST(Painter, DegenerateDataStillDraws) {
   EXPECT_EQ(render_plot(none, 800, 600)->get_width(), 800);
 }
 
+// The first n bytes of a file.
 std::string file_start(const std::string& name, std::size_t n) {
-  std::ifstream in(name, std::ios::binary);
-  std::string s(n, '\0');
-  in.read(s.data(), static_cast<std::streamsize>(n));
-  return s;
+  return testing::read_text(name).substr(0, n);
 }
 
 TEST(ImageFiles, WritesEachFormatCompletelyOrNotAtAll) {
@@ -195,7 +194,7 @@ TEST(ImageFiles, WritesEachFormatCompletelyOrNotAtAll) {
   const Plot_frame f = plot_frame(plot, 800, 600);
   const int col = static_cast<int>(f.x_pixel(plot.series[0].x[3]));
   const int row = 599 - static_cast<int>(f.y_pixel(plot.series[0].y[3]));
-  const std::string pixels = file_start("plot.bmp", fs::file_size("plot.bmp")).substr(u32(10));
+  const std::string pixels = testing::read_text("plot.bmp").substr(u32(10));
   EXPECT_EQ(pixels.substr(row * 2400 + 3 * col, 3), std::string("\xFF\0\0", 3));
 
   // Failures: a missing folder, an image too large for Cairo, a folder in
