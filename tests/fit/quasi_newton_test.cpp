@@ -76,17 +76,6 @@ TEST(QuasiNewton, ScalesEachVariableByItsStartingMagnitude) {
   EXPECT_NEAR(r.f_best, 1.0, 1e-12);
   const double minimum[4] = {2e-9, 3e3, 0.5, 1.5};
   for (int i = 0; i < 4; ++i) EXPECT_NEAR(x[i] / minimum[i], 1.0, 1e-6) << i;
-
-  // After the start and the first point of the pass, the forward gradient
-  // steps each variable by 1e-3 of its scale: |x_i|, or 1 below 1e-15.
-  const std::vector<double> start{1e9, -1e-10, 0.01, 0.0, 1e-16};
-  std::vector<std::vector<double>> calls;
-  minimise([&calls](const double* v, int n) { return calls.emplace_back(v, v + n), 1.0; },
-           x = start);
-  for (int i = 0; i < 5; ++i) {
-    const double scale = std::abs(start[i]) < 1e-15 ? 1.0 : std::abs(start[i]);
-    EXPECT_NEAR((calls[i + 2][i] - start[i]) / scale, 0.001, 1e-9) << i;
-  }
 }
 
 TEST(QuasiNewton, RefusesUnusableStartsAndResults) {
