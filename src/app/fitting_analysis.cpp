@@ -28,7 +28,6 @@
 #include "report/result_set.hpp"
 #include "report/results.hpp"
 #include "stats/bootstrap_se.hpp"
-#include "stats/fit_bootstrap.hpp"
 #include "stats/model_comparison.hpp"
 #include "stats/runs_test.hpp"
 #include "stats/site_preference.hpp"
@@ -75,16 +74,34 @@ struct Analysis {
 // The calls into the fit library: the random numbers of its moves, its
 // working record, the refinement of automatic estimates and the fit itself.
 
-// The session's random numbers all come from the process generator. The
-// moves of the fit seed it here: before each tunnel move from the entropy
-// source, before each polish of the quasi-Newton minimiser with the fixed
-// seed; the bootstraps seed it as bootstrap_fitted_parameters and
-// competition_results_text say. Under a session seed each of these requests
+// The session's random numbers all come from the process generator, seeded
+// here and nowhere else: before each tunnel move from the entropy source,
+// before each polish of the quasi-Newton minimiser with the fixed seed,
+// before a single-curve bootstrap from the clock, before a multi-curve one
+// with multicurve_seed, and before the bootstrap of each competition curve
+// with that curve's seed. Under a session seed each of these requests
 // installs a seed derived from the session seed instead (util/random.hpp), so
 // their order and number make the session's numbers.
 Fit_random session_fit_random() {
   return {process_random(), [](Random_generator& g) { g.seed_from_entropy(); },
           [](Random_generator& g) { g.seed_fixed(); }};
+}
+
+// The bootstrap standard errors and intervals of a finished fit (100
+// replicates): one curve's pooled points, or several curves stratified by
+// curve.
+Bootstrap_results bootstrap_fitted_parameters(Analysis& a) {
+  constexpr int replicates = 100;
+  Random_generator& rng = process_random();
+  const Seeding before_tunnel = session_fit_random().before_tunnel;
+  if (a.params.n_curves == 1) {
+    rng.seed_from_clock();
+    return calculate_bootstrap_se_kelvora(a.console, a.curves, a.params, a.opt, replicates, rng,
+                                          before_tunnel);
+  }
+  rng.seed_fixed(multicurve_seed);
+  return calculate_bootstrap_se_kelvora_multi(a.console, a.curves, a.params, a.opt, replicates, rng,
+                                              before_tunnel);
 }
 
 // The automatic estimates; saturation estimates are refined by a short
@@ -246,8 +263,7 @@ bool set_up_pass(Analysis& a) {
 void report(Analysis& a) {
   Fit_parameters& p = a.params;
   Fit_outcome& opt = a.opt;
-  const Bootstrap_results bootstrap =
-      bootstrap_fitted_parameters(a.console, a.curves, p, opt, session_fit_random().before_tunnel);
+  const Bootstrap_results bootstrap = bootstrap_fitted_parameters(a);
   if (p.n_curves > 1) a.files.samples_text = bootstrap_samples_text(bootstrap, p);
   print_bound_warnings(a.console, p);
   print_poorly_determined(a.console, p, opt);
@@ -276,7 +292,9 @@ void report(Analysis& a) {
   const std::string interruption = interruption_text(a.fit_interrupted, bootstrap);
   std::optional<std::string> competition;
   if (!a.all_saturation)
-    competition = competition_results_text(a.curves, p, opt.fitted, a.results, process_random());
+    competition = competition_results_text(
+        a.curves, p, opt.fitted, a.results, process_random(),
+        [](Random_generator& g, int c) { g.seed_fixed(competition_curve_seed(c)); });
   a.files.commit(interruption, competition);
   if (interruption_requested()) return;  // no plot: the session ends
   a.console.flush();                     // the reports are out before a window may hold the session

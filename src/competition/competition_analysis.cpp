@@ -434,12 +434,11 @@ void competition_ic50_analysis_bootstrap(std::ostream& out, const Curve_table& c
 
 std::string competition_results_text(const Curve_table& curves, const Fit_parameters& params,
                                      const std::vector<Curve_prediction>& fitted,
-                                     const Fit_results& results, Random_generator& rng) {
+                                     const Fit_results& results, Random_generator& rng,
+                                     const Curve_seeding& before_curve) {
   std::ostringstream out;
   Fit_results numbering = results;
-  competition_ic50_analysis_bootstrap(
-      out, curves, params, fitted, numbering, rng,
-      [](Random_generator& generator, int c) { generator.seed_fixed(competition_curve_seed(c)); });
+  competition_ic50_analysis_bootstrap(out, curves, params, fitted, numbering, rng, before_curve);
   return out.str();
 }
 

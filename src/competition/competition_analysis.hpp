@@ -137,12 +137,13 @@ void competition_ic50_analysis_bootstrap(std::ostream& out, const Curve_table& c
                                          Fit_results& results, Random_generator& rng,
                                          const Curve_seeding& before_curve, int B = 1000);
 
-// The competition results file of a fit: the analysis above with the
-// program's seeds, the curve at position c seeded with
-// competition_curve_seed(c) before its bootstrap. Its blocks are numbered on
-// a copy of `results`, so the count of plot blocks there stays as it is.
+// The competition results file of a fit: the analysis above, each curve's
+// bootstrap drawing from `rng` after before_curve(rng, c). Its blocks are
+// numbered on a copy of `results`, so the count of plot blocks there stays
+// as it is.
 std::string competition_results_text(const Curve_table& curves, const Fit_parameters& params,
                                      const std::vector<Curve_prediction>& fitted,
-                                     const Fit_results& results, Random_generator& rng);
+                                     const Fit_results& results, Random_generator& rng,
+                                     const Curve_seeding& before_curve);
 
 }  // namespace kelvora
