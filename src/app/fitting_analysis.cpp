@@ -46,13 +46,13 @@ namespace {
 struct Analysis {
   Analysis(Console& c, Curve_table& t, Fit_parameters& p, Fit_outcome& o, Fit_results& r,
            Plot_mode& m, const std::string& line)
-      : console(c), curves(t), params(p), opt(o), results(r), plots(m) {
+      : console(c), curves(t), params(p), outcome(o), results(r), plots(m) {
     files.command_line = line;
   }
   Console& console;
   Curve_table& curves;
   Fit_parameters& params;
-  Fit_outcome& opt;
+  Fit_outcome& outcome;
   Fit_results& results;
   Plot_mode& plots;
   Result_set files;
@@ -71,8 +71,8 @@ struct Analysis {
 };
 
 // ---------------------------------------------------------------------------
-// The calls into the fit library: the random numbers of its moves, its
-// working record, the refinement of automatic estimates and the fit itself.
+// The calls into the fit library: the random numbers of its moves, the
+// refinement of automatic estimates, the fit itself and its bootstrap.
 
 // The session's random numbers all come from the process generator, seeded
 // here and nowhere else: before each tunnel move from the entropy source,
@@ -96,12 +96,12 @@ Bootstrap_results bootstrap_fitted_parameters(Analysis& a) {
   const Seeding before_tunnel = session_fit_random().before_tunnel;
   if (a.params.n_curves == 1) {
     rng.seed_from_clock();
-    return calculate_bootstrap_se_kelvora(a.console, a.curves, a.params, a.opt, replicates, rng,
+    return calculate_bootstrap_se_kelvora(a.console, a.curves, a.params, a.outcome, replicates, rng,
                                           before_tunnel);
   }
   rng.seed_fixed(multicurve_seed);
-  return calculate_bootstrap_se_kelvora_multi(a.console, a.curves, a.params, a.opt, replicates, rng,
-                                              before_tunnel);
+  return calculate_bootstrap_se_kelvora_multi(a.console, a.curves, a.params, a.outcome, replicates,
+                                              rng, before_tunnel);
 }
 
 // The automatic estimates; saturation estimates are refined by a short
@@ -121,7 +121,7 @@ void automatic_estimates(Analysis& a) {
 // sum of squares is not a number: the values before the fit are put back.
 bool fit(Analysis& a) {
   Fit_parameters& p = a.params;
-  Fit_outcome& opt = a.opt;
+  Fit_outcome& outcome = a.outcome;
   const auto values_before = p.value;
   if (!a.reuse_values) apply_k_constraints_barrier(p);
   accept_current_values(p);
@@ -138,18 +138,18 @@ bool fit(Analysis& a) {
   std::vector<Preference_fits> preferences;
   run_fit_sequence_both_preferences(a.console, problem, state, session_fit_random(), preferences);
   store_search_state(state, p);
-  opt.ss = state.ss;
+  outcome.ss = state.ss;
   a.fit_interrupted = interruption_requested();
   const auto not_a_number = [](double value) { return std::isnan(value); };
-  if (std::isnan(opt.ss) ||
+  if (std::isnan(outcome.ss) ||
       std::any_of(p.value.begin(), p.value.begin() + p.n_params, not_a_number)) {
     print_not_a_number(a.console, p);
     p.value = p.accepted = values_before;
     return false;
   }
   a.preference_warning = preference_warning(p, preferences);
-  print_fit_completion(a.console, p, ss_start, opt.ss, a.preference_warning);
-  opt.fitted = predict_curves(a.curves, p);
+  print_fit_completion(a.console, p, ss_start, outcome.ss, a.preference_warning);
+  outcome.fitted = predict_curves(a.curves, p);
   return true;
 }
 
@@ -262,38 +262,38 @@ bool set_up_pass(Analysis& a) {
 // (complete before any plot is shown), then the plots.
 void report(Analysis& a) {
   Fit_parameters& p = a.params;
-  Fit_outcome& opt = a.opt;
+  Fit_outcome& outcome = a.outcome;
   const Bootstrap_results bootstrap = bootstrap_fitted_parameters(a);
   if (p.n_curves > 1) a.files.samples_text = bootstrap_samples_text(bootstrap, p);
   print_bound_warnings(a.console, p);
-  print_poorly_determined(a.console, p, opt);
+  print_poorly_determined(a.console, p, outcome);
   const std::vector<Ratio_only> ratio_only = ratio_only_parameters(a.curves, p);
   print_ratio_only(a.console, p, ratio_only);
   accept_current_values(p);
-  opt.ss = sum_of_squares_at(a.curves, p);
+  outcome.ss = sum_of_squares_at(a.curves, p);
 
   // One site against two: after a pass whose number of sites differs from
   // the previous pass's.
-  const Model_fit this_fit{p.n_sites, opt.ss, p.n_points, p.n_var};
+  const Model_fit this_fit{p.n_sites, outcome.ss, p.n_points, p.n_var};
   std::vector<std::string> comparison;
   if (a.last_fit && a.last_fit->sites != this_fit.sites) {
     comparison = model_comparison_lines(compare_models(*a.last_fit, this_fit));
     a.console.empty_line();
     for (const std::string& line : comparison) a.console.free_form(line);
   }
-  a.files.add_summary(p, opt, ratio_only, a.preference_warning, comparison);
+  a.files.add_summary(p, outcome, ratio_only, a.preference_warning, comparison);
   a.last_fit = this_fit;
   ++a.fits_made;
   a.console.empty_line();
-  print_detailed_results(a.console, a.curves, p, opt);
-  calculate_runs(a.console, a.curves, p, opt);
+  print_detailed_results(a.console, a.curves, p, outcome);
+  calculate_runs(a.console, a.curves, p, outcome);
 
-  const auto plots = a.files.add_graphics(a.console, a.curves, p, opt, a.results);
+  const auto plots = a.files.add_graphics(a.console, a.curves, p, outcome, a.results);
   const std::string interruption = interruption_text(a.fit_interrupted, bootstrap);
   std::optional<std::string> competition;
   if (!a.all_saturation)
     competition = competition_results_text(
-        a.curves, p, opt.fitted, a.results, process_random(),
+        a.curves, p, outcome.fitted, a.results, process_random(),
         [](Random_generator& g, int c) { g.seed_fixed(competition_curve_seed(c)); });
   a.files.commit(interruption, competition);
   if (interruption_requested()) return;  // no plot: the session ends
@@ -351,9 +351,9 @@ void close_analysis(Analysis& a, const std::string& heading, const std::string& 
 }  // namespace
 
 void run_fitting_analysis(Console& console, Curve_table& curves, Fit_parameters& fit_params,
-                          Fit_outcome& opt_data, Fit_results& results, Plot_mode& plots,
+                          Fit_outcome& outcome, Fit_results& results, Plot_mode& plots,
                           const std::string& command_line) {
-  Analysis a(console, curves, fit_params, opt_data, results, plots, command_line);
+  Analysis a(console, curves, fit_params, outcome, results, plots, command_line);
   if (!open_output_files(a)) return;
   if (!read_curves(a)) return;
   try {

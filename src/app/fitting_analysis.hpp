@@ -14,7 +14,7 @@ class Console;
 // cannot be opened turns it into PNG files for the rest of the session.
 // `command_line` is recorded in the result files.
 void run_fitting_analysis(Console& console, Curve_table& curves, Fit_parameters& fit_params,
-                          Fit_outcome& opt_data, Fit_results& results, Plot_mode& plots,
+                          Fit_outcome& outcome, Fit_results& results, Plot_mode& plots,
                           const std::string& command_line = "kelvora");
 
 }  // namespace kelvora

@@ -103,7 +103,7 @@ void main_menu(Console& console, Analysis_state& state) {
     }
     switch (choice) {
       case 1:
-        run_fitting_analysis(console, state.curves, state.fit_params, state.opt_data, state.results,
+        run_fitting_analysis(console, state.curves, state.fit_params, state.outcome, state.results,
                              state.plots, state.command_line);
         break;
       case 2:

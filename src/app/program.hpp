@@ -17,7 +17,7 @@ class Console;
 struct Analysis_state {
   Curve_table curves;
   Fit_parameters fit_params;
-  Fit_outcome opt_data;
+  Fit_outcome outcome;
   Fit_results results;
   Plot_mode plots = Plot_mode::none;     // where the plots of the session go
   std::string command_line = "kelvora";  // as the result files record it
