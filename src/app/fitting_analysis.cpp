@@ -124,9 +124,9 @@ bool fit(Analysis& a) {
   Fit_outcome& outcome = a.outcome;
   const auto values_before = p.value;
   if (!a.reuse_values) apply_k_constraints_barrier(p);
-  accept_current_values(p);
   const Binding_problem problem(a.curves, p);
   Search_state state = search_state_of(p);
+  state.accepted = state.value;
   const double ss_start = evaluate(problem, state);
   state.accept();
   store_search_state(state, p);
@@ -269,7 +269,7 @@ void report(Analysis& a) {
   print_poorly_determined(a.console, p, outcome);
   const std::vector<Ratio_only> ratio_only = ratio_only_parameters(a.curves, p);
   print_ratio_only(a.console, p, ratio_only);
-  accept_current_values(p);
+  // The fitted point as its last evaluation relabelled it: its own sum.
   outcome.ss = sum_of_squares_at(a.curves, p);
 
   // One site against two: after a pass whose number of sites differs from

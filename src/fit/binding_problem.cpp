@@ -56,7 +56,10 @@ Binding_problem::Binding_problem(const Curve_table& curves, const Fit_parameters
   // Constants are never negative (the dialogues refuse it); should one be,
   // the model sees its magnitude, as it sees a reflected variable's.
   for (int p = 0; p < max_params; ++p) constants_[p] = std::abs(params.value[p]);
-  for (int i = 0; i < n_; ++i) kind_[i] = parameter_kind(params, params.var_map[i]);
+  for (int i = 0; i < n_; ++i) {
+    kind_[i] = parameter_kind(params, params.var_map[i]);
+    range_[i] = admissible_range(kind_[i]);
+  }
   for (int c = 0; c < params.n_curves; ++c)
     competition_[c] = is_competition_assay(curves[c], params);
 
@@ -103,12 +106,6 @@ Fit_parameters Binding_problem::record_at(std::span<const double> x) const {
   return p;
 }
 
-Variables Binding_problem::variables_of(const Fit_parameters& params) {
-  Variables x{};
-  for (int i = 0; i < params.n_var; ++i) x[i] = params.value[params.var_map[i]];
-  return x;
-}
-
 Search_state search_state_of(const Fit_parameters& params) {
   Search_state s;
   s.n = params.n_var;
@@ -127,24 +124,15 @@ void store_search_state(const Search_state& s, Fit_parameters& params) {
 }
 
 double sum_of_squares_at(const Curve_table& curves, const Fit_parameters& params) {
-  const Variables x = Binding_problem::variables_of(params);
-  return Binding_problem(curves, params).sum_of_squares({x.data(), std::size_t(params.n_var)});
+  const Search_state state = search_state_of(params);
+  return Binding_problem(curves, params).sum_of_squares(state.trial());
 }
 
 void Binding_problem::residuals(std::span<const double> x, std::span<double> r) const {
-  const Slot_values v = values_at(x);
-  const Binding_constants k = binding_constants(layout_, v.data());
   int row = 0;
-  for (int c = 0; c < layout_.n_curves; ++c) {
-    const Curve_data& curve = curves_[c];
-    const double C = v[c_slot(layout_, c + 1)];
-    Point_binding point;
-    for (int j = 0; j < curve.n_points; ++j) {
-      calculate_binding_unified(curve, layout_, j, k, C, competition_[c], point);
-      const double predicted = point.bound[curve.labelled_ligand - 1];
-      const double w = compute_weight(predicted, curve.weight_coef, curve.replicates[j]);
-      r[row++] = std::sqrt(w) * (curve.bound[j] - predicted);
-    }
+  for (const Curve_prediction& curve : predict_curves(curves_, record_at(x))) {
+    for (std::size_t j = 0; j < curve.residual.size(); ++j)
+      r[row++] = std::sqrt(curve.weight[j]) * curve.residual[j];
   }
 }
 
@@ -165,7 +153,8 @@ double Binding_problem::sum_of_squares(std::span<const double> x) const {
       calculate_binding_unified(curve, layout_, j, k, C, competition_[c], point);
       const double predicted = point.bound[labelled];
       const double residual = curve.bound[j] - predicted;
-      sum += residual * residual * compute_weight(predicted, curve.weight_coef, curve.replicates[j]);
+      sum +=
+          residual * residual * compute_weight(predicted, curve.weight_coef, curve.replicates[j]);
     }
     curve_ss[c] = sum;
   };
@@ -192,7 +181,7 @@ void Binding_problem::normal_equations(std::span<const double> x, Derivative_kin
   // leave the range (so a value at its upper bound is differenced inside
   // it). The step is the exact difference of the two representable values.
   auto difference_step = [&](int i, double value) {
-    const auto range = admissible_range(kind_[i]);
+    const auto& range = range_[i];
     double floor = 1.0;
     double upper = std::numeric_limits<double>::infinity();
     if (range) {
@@ -288,7 +277,7 @@ void Binding_problem::normal_equations(std::span<const double> x, Derivative_kin
 }
 
 std::optional<Admissible_range> Binding_problem::range(int i) const {
-  return admissible_range(kind_[i]);
+  return range_[i];
 }
 
 bool Binding_problem::project(std::span<double> x) const {
@@ -300,7 +289,7 @@ bool Binding_problem::project(std::span<double> x) const {
   if (negative)
     for (int i = 0; i < n_; ++i) x[i] = std::abs(x[i]);
   for (int i = 0; i < n_; ++i) {
-    if (const auto r = admissible_range(kind_[i])) x[i] = std::clamp(x[i], r->lower, r->upper);
+    if (const auto& r = range_[i]) x[i] = std::clamp(x[i], r->lower, r->upper);
   }
   return negative;
 }
@@ -315,8 +304,7 @@ void Binding_problem::relabel(std::span<double> x, std::span<double> accepted) c
   }
 }
 
-std::optional<double> Binding_problem::repair_step(int i, double accepted,
-                                                   double updated) const {
+std::optional<double> Binding_problem::repair_step(int i, double accepted, double updated) const {
   for (const Repair& r : repairs) {
     if (r.kind != kind_[i]) continue;
     if (updated == 0.0 && !std::isnan(r.at_zero)) return r.at_zero;

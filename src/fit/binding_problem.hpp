@@ -13,6 +13,7 @@
 // site 2 binds ligand 1 more strongly than site 1.
 
 #include <array>
+#include <optional>
 #include <span>
 
 #include "data/records.hpp"
@@ -56,19 +57,17 @@ class Binding_problem final : public Least_squares_problem {
   const Fit_parameters& layout() const { return layout_; }
   // The parameter vector with the variables at x.
   Fit_parameters record_at(std::span<const double> x) const;
-  // The variables of `params` (in its variable order).
-  static Variables variables_of(const Fit_parameters& params);
 
  private:
   using Slot_values = std::array<double, max_params>;
   Slot_values values_at(std::span<const double> x) const;
-  char kind(int i) const { return kind_[i]; }
 
   const Curve_table& curves_;
   Fit_parameters layout_;
   Slot_values constants_{};
   int n_ = 0;
   std::array<char, max_var> kind_{};
+  std::array<std::optional<Admissible_range>, max_var> range_{};  // of each variable's kind
   std::array<bool, max_curves> competition_{};
   // The variables exchanged with the sites, in pairs; none when the
   // exchange cannot apply.

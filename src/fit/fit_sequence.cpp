@@ -103,8 +103,7 @@ std::vector<int> ligands_with_open_preference(const Fit_parameters& params) {
   return ligands;
 }
 
-Sequence_summary run_fit_sequence_both_preferences(Console& console,
-                                                   const Binding_problem& problem,
+Sequence_summary run_fit_sequence_both_preferences(Console& console, const Binding_problem& problem,
                                                    Search_state& state, const Fit_random& random,
                                                    std::vector<Preference_fits>& preferences) {
   preferences.clear();
@@ -150,8 +149,8 @@ Sequence_summary run_fit_sequence_both_preferences(Console& console,
   return kept;
 }
 
-bool restore_if_markedly_worse(Search_state& state, const Variables& reference,
-                               double ss_reference, bool nan_restores) {
+bool restore_if_markedly_worse(Search_state& state, const Variables& reference, double ss_reference,
+                               bool nan_restores) {
   const bool worse = state.ss > 2.0 * ss_reference || (nan_restores && std::isnan(state.ss));
   if (!worse) return false;
   state.value = state.accepted = reference;

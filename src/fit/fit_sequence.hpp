@@ -91,8 +91,7 @@ struct Preference_fits {
 // ligand's two affinities exchanged; the fit with the lowest sum of squares
 // is kept, with the state as that fit left it. Returns the summary of the
 // kept fit; `preferences` gets one record per ligand tried.
-Sequence_summary run_fit_sequence_both_preferences(Console& console,
-                                                   const Binding_problem& problem,
+Sequence_summary run_fit_sequence_both_preferences(Console& console, const Binding_problem& problem,
                                                    Search_state& state, const Fit_random& random,
                                                    std::vector<Preference_fits>& preferences);
 
@@ -100,7 +99,7 @@ Sequence_summary run_fit_sequence_both_preferences(Console& console,
 // `reference`) — or, when `nan_restores`, is not a number — `reference`
 // becomes the trial and the accepted point and state.ss becomes
 // `ss_reference`. Returns true when it restored.
-bool restore_if_markedly_worse(Search_state& state, const Variables& reference,
-                               double ss_reference, bool nan_restores);
+bool restore_if_markedly_worse(Search_state& state, const Variables& reference, double ss_reference,
+                               bool nan_restores);
 
 }  // namespace kelvora

@@ -144,25 +144,34 @@ bool gain_below(double before, double after, double tolerance) {
 // stopped for a small gain: the damping is still being tuned.
 constexpr int grace_iterations = 20;
 
-// The tunnel move from the accepted point, whose SS is the reference. On
-// improvement the trial and the accepted point hold the point found and
-// state.ss its SS; otherwise the accepted point and the reference are back.
-bool tunnel_from_accepted(Lm_run& run, const Fit_random& random) {
-  run.state.restore_accepted();
-  run.state.ss = run.reference;
-  ++run.summary.tunnel_moves;
-  run.at_accepted = false;
-  return tunnel_search_kelvora3(run.problem, run.state, random.for_tunnel()).improved;
-}
+// The policies that call the tunnel move from the accepted point: an
+// undamped start whose accepted point is the trial as the objective projects
+// it, and the move itself.
+class Tunnel_from_accepted : public Lm_policy {
+ public:
+  explicit Tunnel_from_accepted(const Fit_random& random) : random_(random) {}
+  void enter(Lm_run& run) override {
+    run.lambda = 0.0;
+    evaluate(run.problem, run.state);
+    run.state.accept();
+    run.reference = run.state.ss;
+  }
 
-// An undamped start whose accepted point is the trial as the objective
-// projects it.
-void start_undamped_from_projected_trial(Lm_run& run) {
-  run.lambda = 0.0;
-  evaluate(run.problem, run.state);
-  run.state.accept();
-  run.reference = run.state.ss;
-}
+ protected:
+  // The move from the accepted point, whose SS is the reference. On
+  // improvement the trial and the accepted point hold the point found and
+  // state.ss its SS; otherwise the accepted point and the reference are back.
+  bool tunnel_from_accepted(Lm_run& run) const {
+    run.state.restore_accepted();
+    run.state.ss = run.reference;
+    ++run.summary.tunnel_moves;
+    run.at_accepted = false;
+    return tunnel_search_kelvora3(run.problem, run.state, random_.for_tunnel()).improved;
+  }
+
+ private:
+  const Fit_random& random_;
+};
 
 // Plain Levenberg-Marquardt.
 class Plain_policy final : public Lm_policy {
@@ -291,10 +300,9 @@ class Enhanced_policy final : public Lm_policy {
 };
 
 // With the tunnel move once the damping is beyond its limit.
-class Tunnel_policy final : public Lm_policy {
+class Tunnel_policy final : public Tunnel_from_accepted {
  public:
-  explicit Tunnel_policy(const Fit_random& random) : random_(random) {}
-  void enter(Lm_run& run) override { start_undamped_from_projected_trial(run); }
+  using Tunnel_from_accepted::Tunnel_from_accepted;
   Lm_next after_refused_step(Lm_run& run) override {
     raise_damping_after_refusal(run);
     // Below the limit a repaired point that lowers SS is kept.
@@ -325,7 +333,7 @@ class Tunnel_policy final : public Lm_policy {
   // the tunnel move decides. True when the run goes on.
   bool tunnel_beyond_damping_limit(Lm_run& run) {
     const double before = run.reference;
-    if (!tunnel_from_accepted(run, random_)) {
+    if (!tunnel_from_accepted(run)) {
       run.summary.stop = Lm_summary::Stop::damping_exceeded;
       return false;
     }
@@ -337,14 +345,12 @@ class Tunnel_policy final : public Lm_policy {
     }
     return true;
   }
-  const Fit_random& random_;
 };
 
 // Gentle damping and frequent tunnel moves.
-class Adaptive_policy final : public Lm_policy {
+class Adaptive_policy final : public Tunnel_from_accepted {
  public:
-  explicit Adaptive_policy(const Fit_random& random) : random_(random) {}
-  void enter(Lm_run& run) override { start_undamped_from_projected_trial(run); }
+  using Tunnel_from_accepted::Tunnel_from_accepted;
   Lm_next after_refused_step(Lm_run& run) override {
     raise_damping(run);
     if (run.lambda > adaptive_damping_limit) {
@@ -415,8 +421,8 @@ class Adaptive_policy final : public Lm_policy {
     if (run.lambda != 0.0)
       run.lambda *= 2.0;
     else
-      run.lambda = run.state.last_pivot_product > 0.0 ? 0.1 * run.state.last_pivot_product
-                                                       : first_damping;
+      run.lambda =
+          run.state.last_pivot_product > 0.0 ? 0.1 * run.state.last_pivot_product : first_damping;
   }
   // A tunnel move from the accepted point; on improvement its point and SS
   // become the reference (and, when `reset_damping`, lambda restarts at 0).
@@ -424,7 +430,7 @@ class Adaptive_policy final : public Lm_policy {
   // grace iterations, which ends the run.
   bool tunnel(Lm_run& run, bool reset_damping, bool& improved) {
     const double before = run.reference;
-    improved = tunnel_from_accepted(run, random_);
+    improved = tunnel_from_accepted(run);
     if (!improved) {
       ++fruitless_here_;
       return true;
@@ -438,7 +444,6 @@ class Adaptive_policy final : public Lm_policy {
     }
     return true;
   }
-  const Fit_random& random_;
   int stalls_ = 0;
   // Tunnel moves that found nothing since the accepted point last moved.
   int fruitless_here_ = 0;
@@ -525,12 +530,11 @@ double predicted_decrease(const Lm_run& run) {
 Lm_summary optimize_fit_simple(const Least_squares_problem& problem, Search_state& state,
                                int max_iter) {
   Plain_policy policy;
-  return levenberg_marquardt(problem, state, {max_iter, Derivative_kind::numerical, false},
-                             policy);
+  return levenberg_marquardt(problem, state, {max_iter, Derivative_kind::numerical, false}, policy);
 }
 
-Lm_summary levenberg_marquardt_enhanced(const Least_squares_problem& problem,
-                                        Search_state& state, const Fit_random& random) {
+Lm_summary levenberg_marquardt_enhanced(const Least_squares_problem& problem, Search_state& state,
+                                        const Fit_random& random) {
   Enhanced_policy policy(random);
   return levenberg_marquardt(problem, state, {200, Derivative_kind::analytical, true}, policy);
 }
@@ -541,8 +545,8 @@ Lm_summary optimize_fit_with_tunnel(const Least_squares_problem& problem, Search
   return levenberg_marquardt(problem, state, {500, Derivative_kind::numerical, true}, policy);
 }
 
-Lm_summary optimize_with_adaptive_tunnel(const Least_squares_problem& problem,
-                                         Search_state& state, const Fit_random& random) {
+Lm_summary optimize_with_adaptive_tunnel(const Least_squares_problem& problem, Search_state& state,
+                                         const Fit_random& random) {
   Adaptive_policy policy(random);
   return levenberg_marquardt(problem, state, {300, Derivative_kind::numerical, false}, policy);
 }

@@ -30,11 +30,11 @@ constexpr double damping_limit = 1e10;
 struct Lm_summary {
   enum class Stop {
     iteration_limit,
-    small_gain,         // an accepted step (or tunnel move) gained too little
+    small_gain,            // an accepted step (or tunnel move) gained too little
     damping_beyond_limit,  // damping beyond its limit
-    repeated_failures,  // too many refused or rejected steps in a row
-    damping_exceeded,   // damping beyond its limit and a fruitless tunnel move
-    stalled,            // a step that gained nothing and a fruitless tunnel move
+    repeated_failures,     // too many refused or rejected steps in a row
+    damping_exceeded,      // damping beyond its limit and a fruitless tunnel move
+    stalled,               // a step that gained nothing and a fruitless tunnel move
   };
   Stop stop = Stop::iteration_limit;
   int iterations = 0;
@@ -123,8 +123,8 @@ Lm_summary optimize_fit_simple(const Least_squares_problem& problem, Search_stat
 // below 1e-6 of SS, after eleven failures in a row or when lambda exceeds
 // 1e10.
 //   Trust-region damping: Moré, Lecture Notes in Math. 630, 105-116 (1978).
-Lm_summary levenberg_marquardt_enhanced(const Least_squares_problem& problem,
-                                        Search_state& state, const Fit_random& random);
+Lm_summary levenberg_marquardt_enhanced(const Least_squares_problem& problem, Search_state& state,
+                                        const Fit_random& random);
 
 // With the tunnel move (at most 500 iterations, counted, so the first step
 // is damped with lambda = 0.001): a refused step raises the damping and its
@@ -144,7 +144,7 @@ Lm_summary optimize_fit_with_tunnel(const Least_squares_problem& problem, Search
 // nothing either, after iteration 20 or when an earlier move from the same
 // accepted point found nothing too; and when a refused step beyond damping
 // 1e8 has a fruitless tunnel move.
-Lm_summary optimize_with_adaptive_tunnel(const Least_squares_problem& problem,
-                                         Search_state& state, const Fit_random& random);
+Lm_summary optimize_with_adaptive_tunnel(const Least_squares_problem& problem, Search_state& state,
+                                         const Fit_random& random);
 
 }  // namespace kelvora

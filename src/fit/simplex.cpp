@@ -19,8 +19,7 @@ struct Point {
   double x[max_var];
 };
 
-double evaluate_at(const Least_squares_problem& problem, Search_state& state,
-                   const Point& point) {
+double evaluate_at(const Least_squares_problem& problem, Search_state& state, const Point& point) {
   std::copy(point.x, point.x + state.n, state.value.begin());
   return evaluate(problem, state);
 }

@@ -106,11 +106,7 @@ bool estimate_starting_values(Console& console, const Curve_table& curves, Fit_p
   }
   saturation_estimates(console, curves, p, state);
   console.empty_line();
-  if (several) {
-    accept_current_values(p);
-  } else {
-    update_parameters(p);
-  }
+  update_parameters(p);
   return true;
 }
 

@@ -75,10 +75,6 @@ void update_parameters(Fit_parameters& p) {
   for (int i = 0; i < p.n_var; ++i) p.accepted[p.var_map[i]] = p.value[p.var_map[i]];
 }
 
-void accept_current_values(Fit_parameters& p) {
-  for (int i = 0; i < p.n_params; ++i) p.accepted[i] = p.value[i];
-}
-
 void keep_pass_values(Fit_parameters& p) {
   p.prev_n_sites = p.n_sites;
   for (int i = 0; i < p.n_params; ++i) {

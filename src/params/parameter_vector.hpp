@@ -26,9 +26,6 @@ void setup_variable_map(Fit_parameters& params);
 // Copies the current values of the variable parameters into the accepted ones.
 void update_parameters(Fit_parameters& params);
 
-// Every current value becomes accepted.
-void accept_current_values(Fit_parameters& params);
-
 // The number of sites, names, values and shared links of a set-up pass, kept
 // for a later pass (prev_n_sites and the saved_ fields); and the names,
 // values and links put back for a pass of the same model.
