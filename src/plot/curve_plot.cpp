@@ -81,12 +81,19 @@ void plot(Console& console, const Curve_plot& curve, Plot_mode& mode,
     return;
   }
   zozuv::Plot_handle* handle = initialize_curve_plot(curve);
+  std::string problem;
   if (mode == Plot_mode::window || mode == Plot_mode::automatic) {
-    if (zozuv::display_plot(handle)) {
+    if (zozuv::display_plot(handle, &problem)) {
       zozuv::destroy_plot(handle);
       return;
     }
-    if (mode == Plot_mode::window) {
+    // A display without the window module is a broken installation: say so
+    // whatever the mode. Without a display an automatic session just writes
+    // files.
+    if (!problem.empty()) {
+      console.free_form("The plot window cannot be shown (" + problem +
+                        "): the plots are written to PNG files.");
+    } else if (mode == Plot_mode::window) {
       console.free_form("No display for the plot window: the plots are written to PNG files.");
     }
     mode = Plot_mode::png;
@@ -94,10 +101,11 @@ void plot(Console& console, const Curve_plot& curve, Plot_mode& mode,
   const bool svg = mode == Plot_mode::svg;
   const std::string name = file_stem + (svg ? ".svg" : ".png");
   if (zozuv::save_plot(handle, name, svg ? Image_format::svg : Image_format::png, file_width,
-                       file_height)) {
+                       file_height, &problem)) {
     console.free_form("Plot saved to: " + name);
   } else {
     console.exact("ERROR: Cannot write file " + name);
+    if (!problem.empty()) console.free_form("The plot cannot be drawn (" + problem + ").");
   }
   zozuv::destroy_plot(handle);
 }

@@ -16,12 +16,21 @@
 #include "plot/image_files.hpp"
 #include "plot/painter.hpp"
 #include "plot/zozuv.hpp"
-#include "util/interruption.hpp"
 #include "util/text.hpp"
 
 namespace kelvora {
 
 namespace {
+
+Module_host host;
+
+zozuv::Plot_handle* find_handle(int id) {
+  return host.find_handle != nullptr ? host.find_handle(id) : nullptr;
+}
+
+bool interruption_requested() {
+  return host.interruption_requested != nullptr && host.interruption_requested();
+}
 
 // The X connection was lost (a killed server, a dropped remote display):
 // Xlib ends the process after this handler in any case. The result files
@@ -33,7 +42,8 @@ int on_display_lost(Display*) {
       "files of the analysis were complete before the plot was shown.\n";
   const ssize_t ignored = ::write(STDOUT_FILENO, message, sizeof message - 1);
   (void)ignored;
-  end_at_once(1);
+  if (host.end_at_once != nullptr) host.end_at_once(1);
+  std::_Exit(1);
 }
 
 constexpr int default_width = 800;
@@ -56,10 +66,21 @@ constexpr std::array<Save_filter, 4> save_filters{{
 // The display state of the window's handle changes only through here, and
 // only while the handle is alive.
 void request_state(int handle_id, zozuv::Display_state state) {
-  if (zozuv::Plot_handle* handle = zozuv::find_handle(handle_id)) handle->state = state;
+  if (zozuv::Plot_handle* handle = find_handle(handle_id)) handle->state = state;
+}
+
+// Closes a window that display_in_window made, and runs the events that
+// its closing leaves.
+void close_window(Plot_window* window) {
+  delete window;
+  run_pending_events();
 }
 
 }  // namespace
+
+void set_window_host(const Module_host& program) {
+  host = program;
+}
 
 bool open_display() {
   static std::optional<bool> opened;
@@ -148,7 +169,7 @@ Plot_window::Plot_window(int handle_id) : handle_id_(handle_id) {
   // A new size asks for a new drawing; the display loop waits until the
   // size settles before it draws.
   area_.signal_size_allocate().connect([this](Gtk::Allocation& allocation) {
-    zozuv::Plot_handle* handle = zozuv::find_handle(handle_id_);
+    zozuv::Plot_handle* handle = find_handle(handle_id_);
     if (handle == nullptr || handle->state != zozuv::Display_state::idle || !picture_) return;
     if (allocation.get_width() != picture_->get_width() ||
         allocation.get_height() != picture_->get_height()) {
@@ -203,7 +224,7 @@ Gtk::MenuItem& Plot_window::menu_item(Menu_command command) {
 }
 
 void Plot_window::save_as() {
-  zozuv::Plot_handle* handle = zozuv::find_handle(handle_id_);
+  zozuv::Plot_handle* handle = find_handle(handle_id_);
   if (handle == nullptr) return;
   Gtk::FileChooserDialog dialog(window_, "Save As", Gtk::FILE_CHOOSER_ACTION_SAVE);
   dialog.add_button("_Cancel", Gtk::RESPONSE_CANCEL);
@@ -236,7 +257,7 @@ void Plot_window::save_as() {
 }
 
 void Plot_window::print() {
-  zozuv::Plot_handle* handle = zozuv::find_handle(handle_id_);
+  zozuv::Plot_handle* handle = find_handle(handle_id_);
   if (handle == nullptr) return;
   const Plot_object& plot = handle->plot;
   const double plot_width = width();
@@ -273,6 +294,45 @@ void Plot_window::print() {
 void Plot_window::report_error(const std::string& text) {
   Gtk::MessageDialog dialog(window_, text, false, Gtk::MESSAGE_ERROR, Gtk::BUTTONS_OK, true);
   dialog.run();
+}
+
+void display_in_window(zozuv::Plot_handle* plot) {
+  if (plot == nullptr) return;
+  if (!plot->window) plot->window = {new Plot_window(plot->id), zozuv::Window_closer{close_window}};
+  Plot_window& window = *plot->window;
+  const std::string_view title = trim_right(plot->plot.title);
+  if (!title.empty()) window.set_title(std::string(title));
+  window.present();
+  plot->state = zozuv::Display_state::redraw;
+  // An interruption closes the window: the session is ending.
+  while (plot->state != zozuv::Display_state::closed && !interruption_requested()) {
+    if (plot->state == zozuv::Display_state::redraw) {
+      // Draw only once the size has stayed the same for 100 ms, so that a
+      // user dragging the window's border sees one drawing at the end.
+      window.clear();
+      int width = 0;
+      int height = 0;
+      do {
+        width = window.width();
+        height = window.height();
+        run_events_for(std::chrono::milliseconds(100));
+      } while (plot->state != zozuv::Display_state::closed &&
+               (width != window.width() || height != window.height()));
+      if (plot->state == zozuv::Display_state::closed) break;
+      // On a high-resolution screen the picture has as many pixels as the
+      // screen shows, at the same layout.
+      const int scale = window.scale_factor();
+      const auto picture = render_plot(plot->plot, width * scale, height * scale);
+      cairo_surface_set_device_scale(picture->cobj(), scale, scale);
+      window.show_picture(picture);
+      plot->state = zozuv::Display_state::idle;
+      if (plot->drawn) plot->drawn();
+      continue;
+    }
+    g_main_context_iteration(nullptr, TRUE);
+  }
+  plot->window.reset();
+  if (plot->closed) plot->closed();
 }
 
 }  // namespace kelvora

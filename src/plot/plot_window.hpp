@@ -2,7 +2,9 @@
 // The window of a plot: a menu bar with one menu "File" ("Save As...",
 // "Print...", "Close") over a drawing area that shows the last drawing of
 // the plot. The window only changes its plot handle's display state; the
-// drawing itself is done by display_plot.
+// drawing itself is done by the display loop, display_in_window. This code
+// is built into the window module (kelvora-window.so), which the program
+// loads only when a window is to be shown, and into the window's tests.
 
 #include <gtkmm/box.h>
 #include <gtkmm/drawingarea.h>
@@ -17,8 +19,19 @@
 #include <string>
 
 #include "plot/image_files.hpp"
+#include "plot/plot_modules.hpp"
+#include "plot/zozuv.hpp"
 
 namespace kelvora {
+
+// The program's services that the window uses (its interruption flag, its
+// end, its plot handles): set once, before the first window.
+void set_window_host(const Module_host& host);
+
+// Shows the plot in a new window, redraws it whenever its size has settled
+// after a change, and returns when the user has closed it (or an
+// interruption was requested). The display must be open.
+void display_in_window(zozuv::Plot_handle* plot);
 
 // Opens the display for GTK once per process; false when there is none.
 bool open_display();

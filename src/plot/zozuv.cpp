@@ -1,15 +1,10 @@
 #include "plot/zozuv.hpp"
 
-#include <glib.h>
-
 #include <algorithm>
-#include <chrono>
+#include <cstdlib>
 #include <vector>
 
-#include "plot/painter.hpp"
-#include "plot/plot_window.hpp"
-#include "util/interruption.hpp"
-#include "util/text.hpp"
+#include "plot/plot_modules.hpp"
 
 namespace kelvora::zozuv {
 
@@ -101,60 +96,41 @@ void set_serieslabel(Plot_handle* plot, int series, const std::string& text) {
   if (Plot_series* s = series_of(plot, series)) s->label = text;
 }
 
-bool display_plot(Plot_handle* plot) {
+bool display_plot(Plot_handle* plot, std::string* problem) {
+  if (problem != nullptr) problem->clear();
   if (plot == nullptr) return false;
-  if (!plot->window) {
-    if (!open_display()) return false;
-    plot->window = std::make_unique<Plot_window>(plot->id);
+  // Without a display named in the environment there is nothing to load.
+  const char* x11 = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  if ((x11 == nullptr || *x11 == '\0') && (wayland == nullptr || *wayland == '\0')) return false;
+  std::string why;
+  const Window_module* module = window_module(why);
+  if (module == nullptr) {
+    if (problem != nullptr) *problem = why;
+    return false;
   }
-  Plot_window& window = *plot->window;
-  const std::string_view title = trim_right(plot->plot.title);
-  if (!title.empty()) window.set_title(std::string(title));
-  window.present();
-  plot->state = Display_state::redraw;
-  // An interruption closes the window: the session is ending.
-  while (plot->state != Display_state::closed && !interruption_requested()) {
-    if (plot->state == Display_state::redraw) {
-      // Draw only once the size has stayed the same for 100 ms, so that a
-      // user dragging the window's border sees one drawing at the end.
-      window.clear();
-      int width = 0;
-      int height = 0;
-      do {
-        width = window.width();
-        height = window.height();
-        run_events_for(std::chrono::milliseconds(100));
-      } while (plot->state != Display_state::closed &&
-               (width != window.width() || height != window.height()));
-      if (plot->state == Display_state::closed) break;
-      // On a high-resolution screen the picture has as many pixels as the
-      // screen shows, at the same layout.
-      const int scale = window.scale_factor();
-      const auto picture = render_plot(plot->plot, width * scale, height * scale);
-      cairo_surface_set_device_scale(picture->cobj(), scale, scale);
-      window.show_picture(picture);
-      plot->state = Display_state::idle;
-      if (plot->drawn) plot->drawn();
-      continue;
-    }
-    g_main_context_iteration(nullptr, TRUE);
-  }
-  plot->window.reset();
-  run_pending_events();
-  if (plot->closed) plot->closed();
+  if (!module->open_display()) return false;
+  module->display_plot(plot);
   return true;
 }
 
 bool save_plot(const Plot_handle* plot, const std::string& file_name, Image_format format,
-               int width, int height) {
-  return plot != nullptr && write_plot_image(plot->plot, file_name, format, width, height);
+               int width, int height, std::string* problem) {
+  if (problem != nullptr) problem->clear();
+  if (plot == nullptr) return false;
+  std::string why;
+  const Drawing_module* module = drawing_module(why);
+  if (module == nullptr) {
+    if (problem != nullptr) *problem = why;
+    return false;
+  }
+  return module->write_plot_image(plot->plot, file_name, format, width, height);
 }
 
 void destroy_plot(Plot_handle*& plot) {
   if (plot == nullptr) return;
   if (plot->window) {
-    plot->window.reset();
-    run_pending_events();
+    plot->window.reset();  // the module's closer also runs the events this leaves
     if (plot->closed) plot->closed();
   }
   auto& handles = live_handles();

@@ -3,14 +3,16 @@
 // title, captions, data series and their styles), shows in a window of its
 // own or writes to an image file, and releases. The process keeps a list of
 // the live handles; a window's callbacks find their handle through it and
-// do nothing once the handle is gone.
+// do nothing once the handle is gone. The facade itself draws nothing: the
+// window and the image files come from the plot modules, loaded when first
+// needed (plot/plot_modules.hpp).
 
 #include <functional>
 #include <memory>
 #include <span>
 #include <string>
 
-#include "plot/image_files.hpp"
+#include "plot/image_format.hpp"
 #include "plot/plot_object.hpp"
 
 namespace kelvora {
@@ -22,6 +24,15 @@ namespace zozuv {
 // 0 = closed or closing, 1 = a redraw is requested, 2 = shown and idle.
 enum class Display_state { closed = 0, redraw = 1, idle = 2 };
 
+// Closes and releases a shown window; the window module that made the
+// window supplies it.
+struct Window_closer {
+  void (*close)(Plot_window* window) = nullptr;
+  void operator()(Plot_window* window) const {
+    if (close != nullptr) close(window);
+  }
+};
+
 struct Plot_handle {
   Plot_handle();
   ~Plot_handle();
@@ -29,7 +40,7 @@ struct Plot_handle {
   Plot_handle& operator=(const Plot_handle&) = delete;
 
   int id;                               // finds the handle of a window
-  std::unique_ptr<Plot_window> window;  // none while the plot is not shown
+  std::unique_ptr<Plot_window, Window_closer> window;  // none while the plot is not shown
   Display_state state = Display_state::idle;
   Plot_object plot;
   // Raised after each completed drawing and after the window has closed.
@@ -60,12 +71,15 @@ void set_serieslabel(Plot_handle* plot, int series, const std::string& text);
 
 // Shows the plot in an 800 × 600 window titled with the plot's title and
 // returns when the user has closed it. False, with nothing shown, when no
-// window can be opened (no display).
-bool display_plot(Plot_handle* plot);
+// window can be opened: no display, or the window module cannot be loaded,
+// which `problem` (when given) then explains; it is left empty otherwise.
+bool display_plot(Plot_handle* plot, std::string* problem = nullptr);
 
-// Writes the plot, drawn at width × height, to an image file.
+// Writes the plot, drawn at width × height, to an image file. False when
+// the file cannot be written; `problem` (when given) explains a drawing
+// module that cannot be loaded and is left empty otherwise.
 bool save_plot(const Plot_handle* plot, const std::string& file_name, Image_format format,
-               int width, int height);
+               int width, int height, std::string* problem = nullptr);
 
 // Closes the plot's window if it still has one, releases the handle and
 // sets the caller's pointer to null.

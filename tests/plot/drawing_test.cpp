@@ -171,6 +171,16 @@ TEST(ImageFiles, WritesEachFormatCompletelyOrNotAtAll) {
   const auto png = Cairo::ImageSurface::create_from_png("plot.png");
   EXPECT_EQ(png->get_width(), 800);
   EXPECT_EQ(png->get_height(), 600);
+  // The picture read back is the one drawn, colour channels in place: a
+  // data point is blue on white.
+  const Plot_frame frame = plot_frame(plot, 800, 600);
+  const auto pixel = [&](double x, double y) {
+    std::uint32_t word;
+    std::memcpy(&word, png->get_data() + static_cast<int>(y) * png->get_stride() + 4 * static_cast<int>(x), 4);
+    return word & 0xFFFFFFu;
+  };
+  EXPECT_EQ(pixel(frame.x_pixel(plot.series[0].x[3]), frame.y_pixel(plot.series[0].y[3])), 0x0000FFu);
+  EXPECT_EQ(pixel(2, 2), 0xFFFFFFu);
   ASSERT_TRUE(write_plot_image(plot, "plot.svg", Image_format::svg, 800, 600));
   const std::string svg = file_start("plot.svg", 200);
   EXPECT_TRUE(svg.starts_with("<?xml") || svg.starts_with("<svg")) << svg;

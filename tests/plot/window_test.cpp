@@ -87,6 +87,7 @@ TEST(SaveAs, NameAndFormatOfTheChosenFile) {
 class Window_session : public ::testing::Test {
  protected:
   void SetUp() override {
+    set_window_host(program_host());
     if (!open_display()) GTEST_SKIP() << "no display";
     handle_ = initialize_curve_plot(saturation_plot());
     handle_->drawn = [this] {
@@ -145,7 +146,7 @@ TEST_F(Window_session, OpensTitledRedrawsOnceWhenResizedAndFileCloseEndsTheDispl
       return true;
     });
   };
-  EXPECT_TRUE(zozuv::display_plot(handle_));
+  display_in_window(handle_);
   EXPECT_EQ(title, "EX1_SAT: Saturation");
   EXPECT_EQ(width, 800);
   EXPECT_EQ(height, 600);
@@ -162,7 +163,7 @@ TEST_F(Window_session, OpensTitledRedrawsOnceWhenResizedAndFileCloseEndsTheDispl
     title = window.window().get_title();
     gtk_window_close(window.window().gobj());
   };
-  EXPECT_TRUE(zozuv::display_plot(handle_));
+  display_in_window(handle_);
   EXPECT_EQ(title, "ZOzuv");
   EXPECT_EQ(closings_, 2);
 }
@@ -207,7 +208,7 @@ TEST_F(Window_session, SaveAsWritesTheWindowAsABitmap) {
     }
     window.menu_item(Menu_command::close).activate();
   };
-  EXPECT_TRUE(zozuv::display_plot(handle_));
+  display_in_window(handle_);
   EXPECT_EQ(bmp_size("plot1.BMP"), std::make_pair(800, 600));
   EXPECT_EQ(bmp_size("plot2.bmp"), std::make_pair(800, 600));
   EXPECT_FALSE(std::filesystem::exists("plot2.bmp.BMP"));
@@ -232,7 +233,7 @@ TEST_F(Window_session, PrintToAFileWritesOnePage) {
     window.menu_item(Menu_command::print).activate();
     window.menu_item(Menu_command::close).activate();
   };
-  EXPECT_TRUE(zozuv::display_plot(handle_));
+  display_in_window(handle_);
   const std::string bytes = testing::read_text(pdf);
   ASSERT_EQ(bytes.substr(0, 4), "%PDF");
   // One page object: "/Type /Page" not followed by the "s" of the page tree.
