@@ -83,6 +83,8 @@ def main():
     parser.add_argument("--seed", type=int, default=5,
                         help="kelvora --seed, the peer's --seed and the run order")
     args = parser.parse_args()
+    if args.runs < 2:
+        parser.error("--runs must be at least 2 (the percentiles need two runs)")
     kelvora = os.path.abspath(args.kelvora)
     if not os.access(kelvora, os.X_OK):
         sys.exit(f"{kelvora}: not an executable (build it first; see README)")

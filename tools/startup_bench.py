@@ -43,6 +43,8 @@ def main():
     parser.add_argument("--runs", type=int, default=100, help="runs of each command (100)")
     parser.add_argument("--seed", type=int, default=1, help="seed of the run order")
     args = parser.parse_args()
+    if args.runs < 2:
+        parser.error("--runs must be at least 2 (the percentiles need two runs)")
     for program in (args.kelvora, args.hello):
         if not os.access(program, os.X_OK):
             sys.exit(f"{program}: not an executable (build it first; see README)")
