@@ -43,6 +43,7 @@ import math
 import os
 import re
 import sys
+import time
 
 import numpy as np
 from scipy.optimize import least_squares
@@ -225,6 +226,7 @@ def summarise(samples):
 
 
 def main():
+    started = time.perf_counter()  # after the imports: the work alone
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("curve", help="curve file, e.g. EX1_SAT.CRV")
     parser.add_argument("--replicates", type=int, default=100)
@@ -256,6 +258,7 @@ def main():
     with open(args.out or f"{stem}_peer.out", "w", encoding="ascii") as f:
         f.write(text)
     sys.stdout.write(text)
+    sys.stderr.write(f"peer work: {time.perf_counter() - started:.6f} s\n")
 
 
 if __name__ == "__main__":

@@ -13,6 +13,8 @@ the curve file EX1_SAT.CRV (written by the program's main-menu choice 4):
   png      the same with --plots=png (the plot written as an image file)
   import   /usr/bin/python3 importing NumPy and scipy.optimize only: the
            part of the peer's time that is the interpreter's start-up
+  work     the peer's own time from after its imports to its end, as it
+           reports it: the strictest yardstick, a peer that pays no start-up
 
 The three take turns in every round, in a shuffled order, so that machine
 noise falls on all alike. A run counts only if it exits with status 0 and
@@ -25,8 +27,10 @@ Usage: peer_timing.py [--kelvora PATH] [--runs 21] [--seed 5]
 """
 
 import argparse
+import math
 import os
 import random
+import re
 import resource
 import shutil
 import statistics
@@ -52,7 +56,7 @@ def children_cpu():
 
 
 def timed(argv, stdin_bytes, cwd, env):
-    """(wall, cpu) seconds of one run; exits on a failed run."""
+    """(wall, cpu, output) of one run, in seconds; exits on a failed run."""
     cpu0 = children_cpu()
     start = time.perf_counter()
     done = subprocess.run(argv, input=stdin_bytes, stdout=subprocess.PIPE,
@@ -62,7 +66,7 @@ def timed(argv, stdin_bytes, cwd, env):
     if done.returncode != 0:
         sys.stdout.write(done.stdout.decode("latin-1")[-2000:])
         sys.exit(f"{' '.join(argv)} in {cwd}: exit status {done.returncode}")
-    return wall, cpu
+    return wall, cpu, done.stdout.decode("latin-1")
 
 
 def write_example_curve(kelvora, directory):
@@ -101,6 +105,7 @@ def main():
     }
     wall = {name: [] for name in commands}
     cpu = {name: [] for name in commands}
+    wall["work"] = []
     order = random.Random(args.seed)
     with tempfile.TemporaryDirectory(prefix="kelvora_peer_") as scratch:
         curve = write_example_curve(kelvora, scratch)
@@ -112,13 +117,16 @@ def main():
                 directory = os.path.join(scratch, f"{name}_{run + 1}")
                 os.mkdir(directory)
                 shutil.copy(curve, directory)
-                w, c = timed(argv, answers, directory, env)
+                w, c, output = timed(argv, answers, directory, env)
                 missing = [f for f in outputs if not os.path.isfile(os.path.join(directory, f))]
                 if missing:
                     sys.exit(f"{name}: no {', '.join(missing)} in {directory}")
                 if run >= 0:
                     wall[name].append(w)
                     cpu[name].append(c)
+                    if name == "peer":
+                        work = re.search(r"peer work: ([0-9.]+) s", output)
+                        wall["work"].append(float(work.group(1)) if work else math.nan)
                 shutil.rmtree(directory)
 
     print(f"One-curve analysis of {CURVE}, {args.runs} runs of each, interleaved (seconds)")
@@ -127,10 +135,13 @@ def main():
         deciles = statistics.quantiles(wall[name], n=10)
         print(f"{name:<7}{statistics.median(wall[name]):12.3f}{deciles[0]:8.3f}"
               f"{deciles[-1]:8.3f}{statistics.median(cpu[name]):12.3f}")
+    work = statistics.median(wall["work"])
+    print(f"{'work':<7}{work:12.3f}   (the peer's own time after its imports)")
     peer_wall, peer_cpu = statistics.median(wall["peer"]), statistics.median(cpu["peer"])
     for name in ("none", "png"):
         print(f"kelvora --plots={name} / peer: wall {statistics.median(wall[name]) / peer_wall:.3f},"
-              f" cpu {statistics.median(cpu[name]) / peer_cpu:.3f}")
+              f" cpu {statistics.median(cpu[name]) / peer_cpu:.3f},"
+              f" wall / peer work {statistics.median(wall[name]) / work:.3f}")
 
 
 if __name__ == "__main__":
