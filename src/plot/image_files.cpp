@@ -96,11 +96,13 @@ void append_png_bytes(png_structp png, png_bytep data, png_size_t length) {
 
 void flush_nothing(png_structp) {}
 
-// Encodes 8-bit RGB rows as a PNG file's bytes. zlib's fastest level with
-// the "sub" filter: a plot is mostly white, and libpng's default (its best
-// filter chosen per row, zlib's default level) takes ten times as long for
-// a file a fifth smaller. libpng reports an error by a long jump back to
-// the setjmp here, so nothing between them has a destructor to skip.
+// Encodes 8-bit RGB rows as a PNG file's bytes. A plot is mostly white
+// with thin lines and text: the "up" filter turns the white rows and the
+// columns of the axes into zeros, and zlib's fastest level with run-length
+// matching only packs those runs. That takes a third of the time of
+// libpng's defaults (the best filter per row, zlib's default effort) for a
+// file about an eighth larger. libpng reports an error by a long jump back
+// to the setjmp here, so nothing between them has a destructor to skip.
 bool encode_png(const unsigned char* rgb, int width, int height, int stride, std::string* bytes) {
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   if (png == nullptr) return false;
@@ -115,7 +117,7 @@ bool encode_png(const unsigned char* rgb, int width, int height, int stride, std
                PNG_FILTER_TYPE_DEFAULT);
   png_set_compression_level(png, 1);
   png_set_compression_strategy(png, Z_RLE);
-  png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+  png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_UP);
   png_write_info(png, info);
   for (int row = 0; row < height; ++row) {
     png_write_row(png, rgb + static_cast<std::ptrdiff_t>(row) * stride);
