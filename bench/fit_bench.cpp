@@ -10,8 +10,11 @@
 #include <cstring>
 
 #include "fit/fit_sequence.hpp"
+#include "fit/minimisers.hpp"
+#include "fit/tunnel_search.hpp"
 #include "fit_setup.hpp"
 #include "session_random.hpp"
+#include "stats/bootstrap_engine.hpp"
 #include "util/random.hpp"
 
 namespace kelvora {
@@ -68,12 +71,74 @@ void print_stages() {
   }
 }
 
+// The evaluations of each step of a single-curve bootstrap refit (tunnel
+// move, simplex 100, Levenberg-Marquardt 100 and 200, as the bootstrap runs
+// them), averaged over 100 resamples of the fitted EX1_SAT curve.
+void print_refit_stages() {
+  bench::Analysis_setup fitted;
+  bench::set_up_example_analysis(fitted, {"EX1_SAT"}, 1, "");
+  {
+    std::ostringstream out;
+    std::istringstream in;
+    Console console(in, out);
+    bench::Session_random rng(7);
+    run_fit_sequence(console, Binding_problem(fitted.curves, fitted.params), fitted.state,
+                     rng.random);
+    store_search_state(fitted.state, fitted.params);
+  }
+  constexpr int replicates = 100;
+  const char* names[] = {"start", "tunnel move", "simplex 100", "Levenberg-Marquardt 100",
+                         "Levenberg-Marquardt 200"};
+  long long total[5] = {};
+  bench::Session_random rng(7);
+  Random_generator resampling;
+  resampling.set_session_seed(7);
+  resampling.seed_fixed();
+  std::vector<int> idx;
+  const Curve_data& curve = fitted.curves[0];
+  for (int b = 0; b < replicates; ++b) {
+    Curve_table set;
+    set[0] = curve;
+    generate_bootstrap_indices(curve.n_points, idx, resampling);
+    for (int i = 0; i < curve.n_points; ++i) {
+      set[0].total[i] = curve.total[idx[i]];
+      set[0].bound[i] = curve.bound[idx[i]];
+      set[0].replicates[i] = curve.replicates[idx[i]];
+    }
+    const Binding_problem problem(set, fitted.params);
+    Search_state state = search_state_of(fitted.params);
+    state.accept();
+    long long before = 0;
+    auto step = [&](int k) {
+      total[k] += state.evaluations - before;
+      before = state.evaluations;
+    };
+    evaluate(problem, state);
+    step(0);
+    tunnel_search_kelvora3(problem, state, rng.random.for_tunnel());
+    step(1);
+    nelder_mead_simplex(problem, state, 100);
+    step(2);
+    optimize_fit_simple(problem, state, 100);
+    step(3);
+    optimize_fit_simple(problem, state, 200);
+    step(4);
+  }
+  long long sum = 0;
+  for (const long long t : total) sum += t;
+  std::printf("EX1_SAT bootstrap refit: %.1f evaluations per refit (%d resamples)\n",
+              static_cast<double>(sum) / replicates, replicates);
+  for (int k = 0; k < 5; ++k)
+    std::printf("  %-30s %8.1f\n", names[k], static_cast<double>(total[k]) / replicates);
+}
+
 }  // namespace
 }  // namespace kelvora
 
 int main(int argc, char** argv) {
   if (argc > 1 && std::strcmp(argv[1], "--stages") == 0) {
     kelvora::print_stages();
+    kelvora::print_refit_stages();
     return 0;
   }
   benchmark::Initialize(&argc, argv);

@@ -16,7 +16,7 @@ namespace kelvora {
 void Best_point::consider(const Least_squares_problem& problem, const Search_state& state) {
   Search_state copy = state;
   last_ss_ = evaluate(problem, copy);
-  ++evaluations_;
+  evaluations_ += copy.evaluations - state.evaluations;
   // A sum that is not a number is never the best.
   if (found_ ? last_ss_ < ss_ : !std::isnan(last_ss_)) {
     ss_ = last_ss_;

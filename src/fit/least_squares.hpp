@@ -11,6 +11,7 @@
 // the minimiser holds afterwards.
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <span>
 
@@ -33,7 +34,18 @@ struct Normal_equations {
 
 class Least_squares_problem {
  public:
+  Least_squares_problem() : identity_(new_identity()) {}
+  // A copy is another problem as far as the sums known to a search state go
+  // (Known_sum below): it may be changed apart from the original.
+  Least_squares_problem(const Least_squares_problem&) : identity_(new_identity()) {}
+  Least_squares_problem& operator=(const Least_squares_problem&) {
+    identity_ = new_identity();
+    return *this;
+  }
   virtual ~Least_squares_problem() = default;
+
+  // Tells this problem from every other one made in the process.
+  std::uint64_t identity() const { return identity_; }
 
   virtual int n_variables() const = 0;
   virtual int n_residuals() const = 0;
@@ -65,6 +77,20 @@ class Least_squares_problem {
   virtual std::optional<double> repair_step(int, double, double) const { return std::nullopt; }
   // The second vertex of the simplex along variable i, from x.
   virtual double simplex_vertex(int, double x) const { return 1.5 * x; }
+
+ private:
+  static std::uint64_t new_identity();
+  std::uint64_t identity_;
+};
+
+// The last point, as projected, at which a search computed SS, the sum there
+// (without the reflection penalty) and the problem it belongs to (0: none).
+// A problem's SS is a function of the point alone, so a search that comes
+// back to that point need not compute it again.
+struct Known_sum {
+  std::uint64_t problem = 0;
+  Variables point{};
+  double ss = 0.0;
 };
 
 // What the minimisers of one fit hand on from one to the next: the trial
@@ -82,7 +108,9 @@ struct Search_state {
   // The iteration a counting run (enhanced and tunnel strategies) last
   // reached. While it stands at 1, a zero damping counts as first_damping.
   int counted_iterations = 0;
+  // Sums of squares computed (one taken from `known` is not).
   long long evaluations = 0;
+  Known_sum known;
 
   std::span<double> trial() { return {value.data(), static_cast<std::size_t>(n)}; }
   std::span<const double> trial() const { return {value.data(), static_cast<std::size_t>(n)}; }
@@ -92,8 +120,9 @@ struct Search_state {
 
 // The objective as the minimisers see it: the trial s.value is projected,
 // SS evaluated there ((1 + 1e6) SS when it had to be reflected), and the
-// trial and accepted point relabelled. Stores SS in s.ss, counts the
-// evaluation and returns SS.
+// trial and accepted point relabelled. Stores SS in s.ss and returns it.
+// When the projected trial is the point of s.known, its sum is taken from
+// there; otherwise it is computed, counted and becomes s.known.
 double evaluate(const Least_squares_problem& problem, Search_state& s);
 
 // The relative ridge and the scaling of the normal equations:

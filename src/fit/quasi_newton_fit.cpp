@@ -5,6 +5,9 @@
 // minimiser.
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <map>
 #include <vector>
 
 #include "fit/quasi_newton.hpp"
@@ -28,10 +31,20 @@ Quasi_newton_result va10_cg(Console& console, const Least_squares_problem& probl
   const int m = state.n;
   const Variables saved = state.value;
 
+  // The objective is a function of x alone, and the minimiser comes back to
+  // points it has met (the upward differences again when it turns to
+  // central ones, the unchanged trial of the polish, the start of a pass):
+  // their values are kept. The minimiser still counts every call against
+  // its budget.
   Search_state copy = state;
-  const Objective_callback objective = [&copy, &problem](const double* x, int n) {
+  std::map<std::vector<std::uint64_t>, double> met;
+  const Objective_callback objective = [&copy, &problem, &met](const double* x, int n) {
+    std::vector<std::uint64_t> bits(n);
+    for (int i = 0; i < n; ++i) bits[i] = std::bit_cast<std::uint64_t>(x[i]);
+    const auto [at, is_new] = met.try_emplace(std::move(bits), 0.0);
+    if (!is_new) return at->second;
     for (int i = 0; i < n; ++i) copy.value[i] = copy.accepted[i] = x[i];
-    return evaluate(problem, copy);
+    return at->second = evaluate(problem, copy);
   };
   std::vector<double> x(saved.begin(), saved.begin() + m);
   result = quasi_newton_minimise(objective, x, random.generator, random.before_polish,

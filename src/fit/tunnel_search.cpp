@@ -1,7 +1,9 @@
 #include "fit/tunnel_search.hpp"
 
+#include <algorithm>
 #include <array>
 #include <utility>
+#include <vector>
 
 namespace kelvora {
 
@@ -39,14 +41,38 @@ Tunnel_result tunnel_search_kelvora3(const Least_squares_problem& problem, Searc
   std::array<double, n_uniforms> u;
   for (double& x : u) x = rng.uniform();
 
-  std::array<int, max_var> order;
+  // Between two improvements best and u stay as they are, so a trial is a
+  // function of (j, sigma, order) alone, and trial 8 is the best point
+  // whatever sigma and the order. A trial met before since the last
+  // improvement is not evaluated again: its SS was not below best_ss then,
+  // and best_ss has not changed since, so it could not improve now either.
+  // The shuffle still draws its numbers, so that the stream stays the same.
+  using Order = std::array<int, max_var>;
+  std::array<std::vector<Order>, trials_per_stage + 1> met;  // by j, at this sigma
+  bool centre_met = false;
+  auto forget_trials = [&met] {
+    for (auto& orders : met) orders.clear();
+  };
+  Order order;
   for (int stage = 1; stage <= n_stages; ++stage) {
     const double sigma = stage_spread(stage);
+    if (stage > 1 && sigma != stage_spread(stage - 1)) forget_trials();
     for (int j = 1; j <= trials_per_stage; ++j) {
       for (int i = 0; i < m; ++i) order[i] = i;
       for (int k = m; k >= 2; --k) {  // Fisher-Yates, 1-based k
         const int pick = static_cast<int>(k * rng.uniform());
         std::swap(order[k - 1], order[pick]);
+      }
+      if (j == centre_trial) {
+        if (centre_met) continue;
+        centre_met = true;
+      } else {
+        auto& orders = met[j];
+        const auto same_order = [&order, m](const Order& o) {
+          return std::equal(o.begin(), o.begin() + m, order.begin());
+        };
+        if (std::any_of(orders.begin(), orders.end(), same_order)) continue;
+        orders.push_back(order);
       }
       state.value = best;
       for (int i = 0; i < m; ++i) {
@@ -61,6 +87,8 @@ Tunnel_result tunnel_search_kelvora3(const Least_squares_problem& problem, Searc
         best_ss = state.ss;
         best = state.value;
         result.improved = true;
+        forget_trials();
+        centre_met = false;
       }
     }
   }

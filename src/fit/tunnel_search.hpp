@@ -19,6 +19,8 @@ struct Tunnel_result {
 // the u taken in turn from 150 uniform numbers drawn once per call and handed
 // to the variables in a freshly shuffled order (Fisher-Yates), so that below
 // j = 8 all variables shrink and above it all grow, by different amounts.
+// A trial that repeats one made since the last improvement (the same j,
+// sigma and order, or trial 8 again) is not evaluated: it cannot improve.
 // All the numbers come from `rng` as it stands: the caller seeds it (in a
 // fit, through Fit_random::for_tunnel before every move).
 //

@@ -206,6 +206,12 @@ TEST(BindingProblem, ProjectsAndRelabelsAsEveryEvaluationDoes) {
   EXPECT_EQ(f.state.value[1], 1e-10);
   EXPECT_EQ(f.state.value[2], 0.01);
   EXPECT_DOUBLE_EQ(f.state.ss, 1000001.0 * unpenalised);
+  // The reflected point itself is admissible: its sum, known from the
+  // evaluation before, carries no penalty, and is not computed again.
+  const long long computed = f.state.evaluations;
+  evaluate(*f.problem, f.state);
+  EXPECT_EQ(f.state.ss, unpenalised);
+  EXPECT_EQ(f.state.evaluations, computed);
 
   // Two ligands at two sites (K11 K12 K21 K22 R1 R2 N1 N2 C1 B1 B2) with site
   // 2 binding ligand 1 more strongly: the sites exchange all their
@@ -232,6 +238,14 @@ TEST(BindingProblem, ProjectsAndRelabelsAsEveryEvaluationDoes) {
     const double before = problem.sum_of_squares(s.trial());
     evaluate(problem, s);
     EXPECT_DOUBLE_EQ(s.ss, before);
+    // The same point on other data: the sum of the first problem is not
+    // taken for it.
+    Curve_table others = curves;
+    others[0].bound[1] = 2.0 * c.bound[1];
+    const Binding_problem other(others, p);
+    Search_state t = s;
+    EXPECT_EQ(evaluate(other, t), other.sum_of_squares(s.trial()));
+    EXPECT_NE(t.ss, s.ss);
     return s;
   };
   const Search_state exchanged = two_sites(false, -1);

@@ -140,7 +140,9 @@ TEST(Va10Cg, KeepsAStartThatCannotBeLoweredAndTakesAnImprovement) {
   EXPECT_EQ(stuck.state.value[0], 1e14);
   EXPECT_EQ(stuck.state.accepted[0], 1e14);
   EXPECT_DOUBLE_EQ(stuck.state.ss, 1.05 * ss0);
-  EXPECT_EQ(stuck.state.evaluations, 1 + r.evaluations);
+  // Every sum computed is counted; a point met again is not computed again.
+  EXPECT_GT(stuck.state.evaluations, 1);
+  EXPECT_LT(stuck.state.evaluations, 1 + r.evaluations);
 
   // From a start off the noisy data's minimum, the minimum that the
   // Levenberg-Marquardt fit finds is reached; the values, the accepted values
