@@ -3,11 +3,11 @@
 # Usage: tools/ensure_packages.sh [--tests]
 set -euo pipefail
 
-# GTK 3 with its C++ binding draws and shows the plots, libpng writes them as
-# PNG files; a font for their text;
+# GTK 3 with its C++ binding draws and shows the plots, libdeflate compresses
+# their PNG files; a font for their text;
 # Boost.Math (headers) for the t and F distributions; OpenSSL's libcrypto for
 # the SHA-256 checksums of the input files.
-packages=(cmake ninja-build g++ pkg-config libgtkmm-3.0-dev libx11-dev libpng-dev fonts-dejavu-core
+packages=(cmake ninja-build g++ pkg-config libgtkmm-3.0-dev libx11-dev libdeflate-dev fonts-dejavu-core
   libboost-dev libssl-dev)
 if [[ "${1:-}" == "--tests" ]]; then
   # Clang builds the suite a second time and builds the fuzz target
