@@ -17,7 +17,8 @@ constexpr double absent = 1e-30;  // a total at or below this is no ligand
 constexpr int block = 128;
 
 // The labelled ligand's bound concentration Yhat(j) at points first..end-1
-// into predicted[j - first], as calculate_binding_unified gives it.
+// into predicted[j - first], as calculate_binding_unified gives it; at most
+// `block` points.
 //
 // When the labelled ligand is alone, the general solver would solve each
 // point as the one-ligand problem of that ligand (T > 1e-30) or give 0; its
@@ -27,7 +28,8 @@ constexpr int block = 128;
 // computed for all points in a loop without branches (the compiler keeps
 // two points per vector register), and the rare root outside (0, T] is
 // solved again by the iteration afterwards. Outside the domain, and for
-// every other curve, each point goes through calculate_binding_unified.
+// every other curve, each point goes to the solver calculate_binding_unified
+// would choose for the curve.
 void predict_block(const Curve_data& curve, const Fit_parameters& params, const Curve_plan& plan,
                    const Binding_constants& k, double C, int first, int end, double* predicted) {
   const int h = curve.labelled_ligand - 1;
@@ -68,9 +70,18 @@ void predict_block(const Curve_data& curve, const Fit_parameters& params, const 
     }
   }
   Point_binding point;
-  for (int j = first; j < end; ++j) {
-    calculate_binding_unified(curve, params, j, k, C, plan.competition, point);
-    predicted[j - first] = point.bound[h];
+  if (plan.competition) {
+    for (int i = 0; i < n; ++i) {
+      calculate_bound_competition_multisite(total[i].data(), k, C, curve.varying_ligand,
+                                            curve.labelled_ligand, params.n_sites, point);
+      predicted[i] = point.bound[h];
+    }
+  } else {
+    for (int i = 0; i < n; ++i) {
+      calculate_bound_ligand_general(params.n_ligands, params.n_sites, total[i].data(), k, C,
+                                     point);
+      predicted[i] = point.bound[h];
+    }
   }
 }
 
