@@ -2,6 +2,8 @@
 //   tools/bench.sh
 #include <benchmark/benchmark.h>
 
+#include <cmath>
+
 #include "data/parameter_layout.hpp"
 #include "fit/binding_problem.hpp"
 #include "model/binding_derivatives.hpp"
@@ -162,6 +164,33 @@ void BM_EvaluateModelSaturation12(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(evaluate(problem, s));
 }
 BENCHMARK(BM_EvaluateModelSaturation12);
+
+// The floor for the objective above: the same 12 points and weights, each
+// point's bound ligand from the textbook quadratic of one site with
+// nonspecific binding, T = F (1 + N) + R K F / (1 + K F), and no dispatch,
+// checks or repairs. The ratio of the two medians is the objective's
+// overhead over a closed-form loop.
+void BM_ClosedFormSaturation12(benchmark::State& state) {
+  const double K = 1e9, R = 1e-10, N = 1e-3;
+  double totals[12], measured[12], replicates[12];
+  for (int j = 0; j < 12; ++j) totals[j] = ex1_total[j], measured[j] = 1e-11, replicates[j] = 3.0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(totals);
+    double ss = 0.0;
+    for (int j = 0; j < 12; ++j) {
+      // K (1 + N) F^2 + (1 + N + K R - K T) F - T = 0, positive root.
+      const double a = K * (1.0 + N);
+      const double b = 1.0 + N + K * R - K * totals[j];
+      const double root = std::sqrt(b * b + 4.0 * a * totals[j]);
+      const double free = b >= 0.0 ? 2.0 * totals[j] / (b + root) : (root - b) / (2.0 * a);
+      const double bound = totals[j] - free;
+      const double residual = measured[j] - bound;
+      ss += residual * residual * replicates[j] / (0.001 * bound * bound);
+    }
+    benchmark::DoNotOptimize(ss);
+  }
+}
+BENCHMARK(BM_ClosedFormSaturation12);
 
 void BM_EvaluateModelSaturationCompetitionPair(benchmark::State& state) {
   Analysis a;

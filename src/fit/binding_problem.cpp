@@ -60,8 +60,7 @@ Binding_problem::Binding_problem(const Curve_table& curves, const Fit_parameters
     kind_[i] = parameter_kind(params, params.var_map[i]);
     range_[i] = admissible_range(kind_[i]);
   }
-  for (int c = 0; c < params.n_curves; ++c)
-    competition_[c] = is_competition_assay(curves[c], params);
+  for (int c = 0; c < params.n_curves; ++c) plans_[c] = plan_curve(curves[c], params);
 
   // Only a relabelling of the two site classes leaves the model unchanged,
   // so with two ligands at two sites of saturation curves the sites
@@ -69,7 +68,7 @@ Binding_problem::Binding_problem(const Curve_table& curves, const Fit_parameters
   // A constant parameter keeps its value: the exchange applies only when
   // each pair is fitted, or constant at one value (then it stays in place).
   const Fit_parameters& p = params;
-  if (p.n_curves < 1 || competition_[0] || p.n_ligands != 2 || p.n_sites != 2) return;
+  if (p.n_curves < 1 || plans_[0].competition || p.n_ligands != 2 || p.n_sites != 2) return;
   const int pairs[4][2] = {{k_slot(p, 1, 1), k_slot(p, 1, 2)},
                            {k_slot(p, 2, 1), k_slot(p, 2, 2)},
                            {r_slot(p, 1), r_slot(p, 2)},
@@ -144,19 +143,8 @@ double Binding_problem::sum_of_squares(std::span<const double> x) const {
   // several.
   double curve_ss[max_curves];
   auto evaluate_curve = [&](int c) {
-    const Curve_data& curve = curves_[c];
-    const double C = v[c_slot(layout_, c + 1)];
-    const int labelled = curve.labelled_ligand - 1;
-    Point_binding point;
-    double sum = 0.0;
-    for (int j = 0; j < curve.n_points; ++j) {
-      calculate_binding_unified(curve, layout_, j, k, C, competition_[c], point);
-      const double predicted = point.bound[labelled];
-      const double residual = curve.bound[j] - predicted;
-      sum +=
-          residual * residual * compute_weight(predicted, curve.weight_coef, curve.replicates[j]);
-    }
-    curve_ss[c] = sum;
+    curve_ss[c] =
+        curve_sum_of_squares(curves_[c], layout_, plans_[c], k, v[c_slot(layout_, c + 1)]);
   };
   if (layout_.n_curves > 1 && layout_.n_points >= parallel_points) {
     parallel_for(layout_.n_curves, evaluate_curve);
@@ -192,63 +180,86 @@ void Binding_problem::normal_equations(std::span<const double> x, Derivative_kin
     if (value + h > upper) h = -h;
     return (value + h) - value;
   };
-  auto predicted_bound = [&](const Curve_data& curve, const Slot_values& v, int j, int c) {
-    Point_binding result;
-    calculate_binding_unified(curve, layout, j, binding_constants(layout, v.data()),
-                              v[c_slot(layout, c + 1)], competition_[c], result);
-    return result.bound[curve.labelled_ligand - 1];
-  };
+  // The constants with variable i moved by its difference step (its C, when
+  // it is a correction factor, goes with the curve it belongs to).
+  double step[max_var];
+  Binding_constants moved_constants[max_var];
+  if (kind == Derivative_kind::numerical) {
+    for (int i = 0; i < m; ++i) {
+      const int p = layout.var_map[i];
+      step[i] = difference_step(i, at[p]);
+      Slot_values v = at;
+      v[p] = at[p] + step[i];
+      moved_constants[i] = binding_constants(layout, v.data());
+    }
+  }
 
-  // Adds the points of curve c to g and H (lower triangle). d holds the
-  // derivatives of the prediction by variable.
+  // Adds the points of curve c to g and H (lower triangle), a block of
+  // points at a time: the predictions of the block at x and at each moved
+  // variable, then the sums point by point. d[i] holds the derivatives of
+  // the predictions by variable i.
   auto add_curve = [&](int c, double* g, Variable_matrix& h) {
+    constexpr int block = 64;
     const Curve_data& curve = curves_[c];
-    Slot_values v = at;
-    double d[max_var];
-    for (int j = 0; j < curve.n_points; ++j) {
-      // Residual and weight at the point the derivatives are taken at (the
-      // base of the forward differences), so that g belongs to that point.
-      double base;
+    const Curve_plan& plan = plans_[c];
+    const int own_c = c_slot(layout, c + 1);
+    double base[block];
+    double moved[block];
+    double d[max_var][block];
+    for (int first = 0; first < curve.n_points; first += block) {
+      const int count = std::min(block, curve.n_points - first);
       if (kind == Derivative_kind::analytical) {
-        Bound_derivatives bd;
-        calculate_bound_derivatives(curve, layout, j, constants, at[c_slot(layout, c + 1)],
-                                    competition_[c], bd);
-        double by_slot[max_params] = {};
-        for (int l = 1; l <= layout.n_ligands; ++l) {
-          for (int s = 1; s <= layout.n_sites; ++s)
-            by_slot[k_slot(layout, l, s)] = bd.dK[l - 1][s - 1];
-          by_slot[n_slot(layout, l)] = bd.dN[l - 1];
+        for (int jj = 0; jj < count; ++jj) {
+          Bound_derivatives bd;
+          calculate_bound_derivatives(curve, layout, first + jj, constants, at[own_c],
+                                      plan.competition, bd);
+          double by_slot[max_params] = {};
+          for (int l = 1; l <= layout.n_ligands; ++l) {
+            for (int s = 1; s <= layout.n_sites; ++s)
+              by_slot[k_slot(layout, l, s)] = bd.dK[l - 1][s - 1];
+            by_slot[n_slot(layout, l)] = bd.dN[l - 1];
+          }
+          for (int s = 1; s <= layout.n_sites; ++s) {
+            by_slot[r_slot(layout, s)] = bd.dR[s - 1];
+            by_slot[b_slot(layout, s)] = bd.dB[s - 1];
+          }
+          // The C entry belongs to the curve's own correction factor.
+          by_slot[own_c] = bd.dC;
+          for (int i = 0; i < m; ++i) d[i][jj] = by_slot[layout.var_map[i]];
+          base[jj] = bd.bound;
         }
-        for (int s = 1; s <= layout.n_sites; ++s) {
-          by_slot[r_slot(layout, s)] = bd.dR[s - 1];
-          by_slot[b_slot(layout, s)] = bd.dB[s - 1];
-        }
-        // The C entry belongs to the curve's own correction factor.
-        by_slot[c_slot(layout, c + 1)] = bd.dC;
-        for (int i = 0; i < m; ++i) d[i] = by_slot[layout.var_map[i]];
-        base = bd.bound;
       } else {
-        base = predicted_bound(curve, v, j, c);
+        predict_points(curve, layout, plan, constants, at[own_c], first, count, base);
         // A parameter without influence on the point gets 0: the undamped
         // factorisation then fails and the damping of the step takes over.
         for (int i = 0; i < m; ++i) {
           const int p = layout.var_map[i];
-          const double saved = v[p];
-          const double step = difference_step(i, saved);
-          v[p] = saved + step;
-          d[i] = (predicted_bound(curve, v, j, c) - base) / step;
-          v[p] = saved;
+          const bool other_curve = kind_[i] == 'C' && p != own_c;
+          if (other_curve) {
+            // Another curve's correction factor: the moved predictions are
+            // those at x.
+            for (int jj = 0; jj < count; ++jj) d[i][jj] = (base[jj] - base[jj]) / step[i];
+            continue;
+          }
+          const double C = p == own_c ? at[p] + step[i] : at[own_c];
+          predict_points(curve, layout, plan, moved_constants[i], C, first, count, moved);
+          for (int jj = 0; jj < count; ++jj) d[i][jj] = (moved[jj] - base[jj]) / step[i];
         }
       }
-      const double e = curve.bound[j] - base;
-      const double w = compute_weight(base, curve.weight_coef, curve.replicates[j]);
-      // The weight depends on the prediction, w = r / v(Yhat), so
-      //   dSS/dtheta = -2 sum w (e + e^2 v'/(2 v)) d
-      // and g = sum w (e + e^2 v'/(2 v)) d is minus half the exact gradient.
-      const double e_gradient = e + 0.5 * e * e * variance_log_slope(base, curve.weight_coef);
-      for (int i = 0; i < m; ++i) {
-        g[i] += w * e_gradient * d[i];
-        for (int k = 0; k <= i; ++k) h[i][k] += w * d[i] * d[k];
+      for (int jj = 0; jj < count; ++jj) {
+        // Residual and weight at the point the derivatives are taken at (the
+        // base of the forward differences), so that g belongs to that point.
+        const int j = first + jj;
+        const double e = curve.bound[j] - base[jj];
+        const double w = compute_weight(base[jj], curve.weight_coef, curve.replicates[j]);
+        // The weight depends on the prediction, w = r / v(Yhat), so
+        //   dSS/dtheta = -2 sum w (e + e^2 v'/(2 v)) d
+        // and g = sum w (e + e^2 v'/(2 v)) d is minus half the exact gradient.
+        const double e_gradient = e + 0.5 * e * e * variance_log_slope(base[jj], curve.weight_coef);
+        for (int i = 0; i < m; ++i) {
+          g[i] += w * e_gradient * d[i][jj];
+          for (int k = 0; k <= i; ++k) h[i][k] += w * d[i][jj] * d[k][jj];
+        }
       }
     }
   };

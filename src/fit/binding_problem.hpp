@@ -18,6 +18,7 @@
 
 #include "data/records.hpp"
 #include "fit/least_squares.hpp"
+#include "model/curve_predictions.hpp"
 
 namespace kelvora {
 
@@ -68,7 +69,7 @@ class Binding_problem final : public Least_squares_problem {
   int n_ = 0;
   std::array<char, max_var> kind_{};
   std::array<std::optional<Admissible_range>, max_var> range_{};  // of each variable's kind
-  std::array<bool, max_curves> competition_{};
+  std::array<Curve_plan, max_curves> plans_{};
   // The variables exchanged with the sites, in pairs; none when the
   // exchange cannot apply.
   int exchanged_pairs_ = 0;

@@ -31,28 +31,11 @@ namespace kelvora {
 namespace {
 
 using detail::Single_ligand;
+using detail::single_problem;
 using detail::site_term;
 
 constexpr double absent = 1e-30;  // a total at or below this is no ligand
 constexpr double epsilon = std::numeric_limits<double>::epsilon();
-
-// The constants of ligand l (0-based) with the other ligands' occupancy of
-// each site given in `background`.
-Single_ligand single_problem(int n_sites, int l, double total, const Binding_constants& k, double C,
-                             const double* background) {
-  Single_ligand p;
-  p.n_sites = n_sites;
-  p.total = total;
-  p.nonspecific = C * k.N[l];
-  // All max_sites entries (a fixed count keeps the copies inline).
-  for (int s = 0; s < max_sites; ++s) {
-    p.affinity[s] = k.K[l][s];
-    p.capacity[s] = C * k.R[s];
-    p.cooperativity[s] = k.B[s];
-    p.background[s] = background[s];
-  }
-  return p;
-}
 
 // The rough estimate F = T / (1 + C sum_s K R), limited to [0.01 T, 0.99 T]
 // (with `share` T when there is no binding): the start of the classical
