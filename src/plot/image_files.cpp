@@ -123,14 +123,18 @@ std::optional<std::string> png_file_bytes(const Cairo::RefPtr<Cairo::ImageSurfac
   if (width <= 0 || height <= 0 || data == nullptr) return std::nullopt;
   const bool has_alpha = pixels == Cairo::FORMAT_ARGB32;
   const std::size_t row_bytes = 3 * static_cast<std::size_t>(width);
-  // Each row: its filter byte (2, "up"), then its filtered RGB bytes.
-  std::string rows((row_bytes + 1) * static_cast<std::size_t>(height), '\0');
+  // Each row: its filter byte (2, "up"), then its filtered RGB bytes. The
+  // buffers are left uninitialised: every byte of `rows` is written, and of
+  // the deflated bound only what the compressor writes is read, so the pages
+  // of the rest are never touched.
+  const std::size_t rows_size = (row_bytes + 1) * static_cast<std::size_t>(height);
+  const std::unique_ptr<char[]> rows(new char[rows_size]);
   std::vector<unsigned char> above(row_bytes, 0);
   std::vector<unsigned char> rgb(row_bytes);
   for (int row = 0; row < height; ++row) {
     const unsigned char* in = data + static_cast<std::ptrdiff_t>(row) * stride;
     opaque_row(in, width, has_alpha, rgb.data());
-    char* out = rows.data() + static_cast<std::ptrdiff_t>(row) * static_cast<std::ptrdiff_t>(row_bytes + 1);
+    char* out = rows.get() + static_cast<std::ptrdiff_t>(row) * static_cast<std::ptrdiff_t>(row_bytes + 1);
     out[0] = 2;
     for (std::size_t i = 0; i < row_bytes; ++i) out[1 + i] = static_cast<char>(rgb[i] - above[i]);
     above.swap(rgb);
@@ -138,11 +142,11 @@ std::optional<std::string> png_file_bytes(const Cairo::RefPtr<Cairo::ImageSurfac
   const std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> compressor(
       libdeflate_alloc_compressor(1), &libdeflate_free_compressor);
   if (!compressor) return std::nullopt;
-  std::string deflated(libdeflate_zlib_compress_bound(compressor.get(), rows.size()), '\0');
-  const std::size_t size = libdeflate_zlib_compress(compressor.get(), rows.data(), rows.size(),
-                                                    deflated.data(), deflated.size());
+  const std::size_t bound = libdeflate_zlib_compress_bound(compressor.get(), rows_size);
+  const std::unique_ptr<char[]> deflated(new char[bound]);
+  const std::size_t size =
+      libdeflate_zlib_compress(compressor.get(), rows.get(), rows_size, deflated.get(), bound);
   if (size == 0) return std::nullopt;
-  deflated.resize(size);
 
   std::string header(13, '\0');  // width, height, 8 bits, RGB, deflate, filtered, no interlace
   for (int i = 0; i < 4; ++i) {
@@ -153,7 +157,7 @@ std::optional<std::string> png_file_bytes(const Cairo::RefPtr<Cairo::ImageSurfac
   header[9] = 2;
   std::string file("\x89PNG\r\n\x1a\n", 8);
   append_chunk(file, "IHDR", header);
-  append_chunk(file, "IDAT", deflated);
+  append_chunk(file, "IDAT", {deflated.get(), size});
   append_chunk(file, "IEND", {});
   return file;
 }
