@@ -96,7 +96,8 @@ std::unique_ptr<GdkPixbuf, Pixbuf_unref> opaque_pixbuf(
 // type and data.
 void append_chunk(std::string& file, const char (&type)[5], std::string_view data) {
   const auto append_u32 = [&file](std::uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8) file.push_back(static_cast<char>(v >> shift & 0xFFu));
+    for (int shift = 24; shift >= 0; shift -= 8)
+      file.push_back(static_cast<char>(v >> shift & 0xFFu));
   };
   append_u32(static_cast<std::uint32_t>(data.size()));
   const std::size_t start = file.size();
@@ -134,7 +135,8 @@ std::optional<std::string> png_file_bytes(const Cairo::RefPtr<Cairo::ImageSurfac
   for (int row = 0; row < height; ++row) {
     const unsigned char* in = data + static_cast<std::ptrdiff_t>(row) * stride;
     opaque_row(in, width, has_alpha, rgb.data());
-    char* out = rows.get() + static_cast<std::ptrdiff_t>(row) * static_cast<std::ptrdiff_t>(row_bytes + 1);
+    char* out =
+        rows.get() + static_cast<std::ptrdiff_t>(row) * static_cast<std::ptrdiff_t>(row_bytes + 1);
     out[0] = 2;
     for (std::size_t i = 0; i < row_bytes; ++i) out[1 + i] = static_cast<char>(rgb[i] - above[i]);
     above.swap(rgb);
@@ -186,7 +188,8 @@ bool write_bitmap(const Cairo::RefPtr<Cairo::ImageSurface>& image, const std::st
   if (format == Image_format::png) {
     std::optional<std::string> png = png_file_bytes(image);
     if (!png) return false;
-    bytes = std::move(*png);  } else {
+    bytes = std::move(*png);
+  } else {
     const std::unique_ptr<GdkPixbuf, Pixbuf_unref> pixbuf = opaque_pixbuf(image);
     if (!pixbuf) return false;
     gchar* buffer = nullptr;

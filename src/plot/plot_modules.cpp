@@ -83,7 +83,8 @@ std::pair<const Module*, std::string> load(const char* file, const char* entry_n
   const Module_check check = program_check();
   using Entry = const Module* (*)(const Module_check*, const Lent*...);
   const Module* module = reinterpret_cast<Entry>(loaded.entry)(&check, lent...);
-  if (module == nullptr) return {nullptr, std::string(file) + " was built for another version of the program"};
+  if (module == nullptr)
+    return {nullptr, std::string(file) + " was built for another version of the program"};
   return {module, {}};
 }
 

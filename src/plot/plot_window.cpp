@@ -3,11 +3,11 @@
 #include <gdk/gdkx.h>
 #include <glibmm/miscutils.h>
 #include <gtk/gtk.h>
-#include <unistd.h>
 #include <gtkmm/filechooserdialog.h>
 #include <gtkmm/main.h>
 #include <gtkmm/messagedialog.h>
 #include <gtkmm/printoperation.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdlib>

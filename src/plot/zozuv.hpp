@@ -39,7 +39,7 @@ struct Plot_handle {
   Plot_handle(const Plot_handle&) = delete;
   Plot_handle& operator=(const Plot_handle&) = delete;
 
-  int id;                               // finds the handle of a window
+  int id;                                              // finds the handle of a window
   std::unique_ptr<Plot_window, Window_closer> window;  // none while the plot is not shown
   Display_state state = Display_state::idle;
   Plot_object plot;

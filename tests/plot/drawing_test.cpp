@@ -176,10 +176,13 @@ TEST(ImageFiles, WritesEachFormatCompletelyOrNotAtAll) {
   const Plot_frame frame = plot_frame(plot, 800, 600);
   const auto pixel = [&](double x, double y) {
     std::uint32_t word;
-    std::memcpy(&word, png->get_data() + static_cast<int>(y) * png->get_stride() + 4 * static_cast<int>(x), 4);
+    std::memcpy(&word,
+                png->get_data() + static_cast<int>(y) * png->get_stride() + 4 * static_cast<int>(x),
+                4);
     return word & 0xFFFFFFu;
   };
-  EXPECT_EQ(pixel(frame.x_pixel(plot.series[0].x[3]), frame.y_pixel(plot.series[0].y[3])), 0x0000FFu);
+  EXPECT_EQ(pixel(frame.x_pixel(plot.series[0].x[3]), frame.y_pixel(plot.series[0].y[3])),
+            0x0000FFu);
   EXPECT_EQ(pixel(2, 2), 0xFFFFFFu);
   ASSERT_TRUE(write_plot_image(plot, "plot.svg", Image_format::svg, 800, 600));
   const std::string svg = file_start("plot.svg", 200);
