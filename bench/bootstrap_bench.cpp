@@ -18,15 +18,10 @@ namespace kelvora {
 namespace {
 
 void BM_Bootstrap(benchmark::State& state) {
-  bench::Analysis_setup fitted;
-  bench::set_up_example_analysis(fitted, {"EX1_SAT"}, 1, "");
+  const bench::Analysis_setup fitted = bench::fitted_ex1_sat();
   std::istringstream in;
   std::ostringstream out;
   Console console(in, out);
-  bench::Session_random rng(7);
-  run_fit_sequence(console, Binding_problem(fitted.curves, fitted.params), fitted.state,
-                   rng.random);
-  store_search_state(fitted.state, fitted.params);
   set_worker_threads(static_cast<int>(state.range(0)));
   int converged = 0;
   for (auto _ : state) {

@@ -75,17 +75,7 @@ void print_stages() {
 // move, simplex 100, Levenberg-Marquardt 100 and 200, as the bootstrap runs
 // them), averaged over 100 resamples of the fitted EX1_SAT curve.
 void print_refit_stages() {
-  bench::Analysis_setup fitted;
-  bench::set_up_example_analysis(fitted, {"EX1_SAT"}, 1, "");
-  {
-    std::ostringstream out;
-    std::istringstream in;
-    Console console(in, out);
-    bench::Session_random rng(7);
-    run_fit_sequence(console, Binding_problem(fitted.curves, fitted.params), fitted.state,
-                     rng.random);
-    store_search_state(fitted.state, fitted.params);
-  }
+  const bench::Analysis_setup fitted = bench::fitted_ex1_sat();
   constexpr int replicates = 100;
   const char* names[] = {"start", "tunnel move", "simplex 100", "Levenberg-Marquardt 100",
                          "Levenberg-Marquardt 200"};

@@ -12,9 +12,11 @@
 #include "data/assay.hpp"
 #include "data/curve_reader.hpp"
 #include "fit/binding_problem.hpp"
+#include "fit/fit_sequence.hpp"
 #include "params/dialogues.hpp"
 #include "params/parameter_vector.hpp"
 #include "report/example_files.hpp"
+#include "session_random.hpp"
 #include "util/console.hpp"
 
 namespace kelvora::bench {
@@ -71,6 +73,22 @@ inline void set_up_example_analysis(Analysis_setup& a, const std::vector<std::st
   a.state = search_state_of(a.params);
   evaluate(Binding_problem(a.curves, a.params), a.state);
   a.state.accept();
+}
+
+// The EX1_SAT example (one site, K, R and N variable) fitted by the whole
+// minimiser sequence with session seed 7, its results stored in the
+// parameters: the start of the bootstrap benchmarks.
+inline Analysis_setup fitted_ex1_sat() {
+  Analysis_setup fitted;
+  set_up_example_analysis(fitted, {"EX1_SAT"}, 1, "");
+  std::istringstream in;
+  std::ostringstream out;
+  Console console(in, out);
+  Session_random rng(7);
+  run_fit_sequence(console, Binding_problem(fitted.curves, fitted.params), fitted.state,
+                   rng.random);
+  store_search_state(fitted.state, fitted.params);
+  return fitted;
 }
 
 }  // namespace kelvora::bench

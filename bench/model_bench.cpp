@@ -159,16 +159,22 @@ void setup(Analysis& a, int n_ligands, int n_curves, int n_sites = 1) {
   setup_variable_map(p);
 }
 
+// Evaluates the objective of `a` at its parameters again and again; each
+// evaluation computes its sum (the search state would remember the last one).
+void time_objective(benchmark::State& state, const Analysis& a) {
+  const Binding_problem problem(a.curves, a.params);
+  Search_state s = search_state_of(a.params);
+  for (auto _ : state) {
+    s.known.problem = 0;
+    benchmark::DoNotOptimize(evaluate(problem, s));
+  }
+}
+
 void BM_EvaluateModelSaturation12(benchmark::State& state) {
   Analysis a;
   add_curve(a, 0, 1, 1, ex1_total);
   setup(a, 1, 1);
-  const Binding_problem problem(a.curves, a.params);
-  Search_state s = search_state_of(a.params);
-  for (auto _ : state) {
-    s.known.problem = 0;  // forget the last sum, so that each evaluation computes it
-    benchmark::DoNotOptimize(evaluate(problem, s));
-  }
+  time_objective(state, a);
 }
 BENCHMARK(BM_EvaluateModelSaturation12);
 
@@ -204,12 +210,7 @@ void BM_EvaluateModelSaturationCompetitionPair(benchmark::State& state) {
   add_curve(a, 0, 1, 1, ex1_total);
   add_curve(a, 1, 1, 2, ex2_cold);
   setup(a, 2, 2);
-  const Binding_problem problem(a.curves, a.params);
-  Search_state s = search_state_of(a.params);
-  for (auto _ : state) {
-    s.known.problem = 0;  // forget the last sum, so that each evaluation computes it
-    benchmark::DoNotOptimize(evaluate(problem, s));
-  }
+  time_objective(state, a);
 }
 BENCHMARK(BM_EvaluateModelSaturationCompetitionPair);
 
@@ -220,12 +221,7 @@ void BM_EvaluateModelPairTwoSites(benchmark::State& state) {
   add_curve(a, 0, 1, 1, ex1_total);
   add_curve(a, 1, 1, 2, ex2_cold);
   setup(a, 2, 2, 2);
-  const Binding_problem problem(a.curves, a.params);
-  Search_state s = search_state_of(a.params);
-  for (auto _ : state) {
-    s.known.problem = 0;  // forget the last sum, so that each evaluation computes it
-    benchmark::DoNotOptimize(evaluate(problem, s));
-  }
+  time_objective(state, a);
 }
 BENCHMARK(BM_EvaluateModelPairTwoSites);
 
