@@ -237,7 +237,8 @@ void Binding_problem::normal_equations(std::span<const double> x, Derivative_kin
           const bool other_curve = kind_[i] == 'C' && p != own_c;
           if (other_curve) {
             // Another curve's correction factor: the moved predictions are
-            // those at x.
+            // those at x, so the quotient is 0 (NaN where the prediction is
+            // not finite, as the difference of two evaluations gave it).
             for (int jj = 0; jj < count; ++jj) d[i][jj] = (base[jj] - base[jj]) / step[i];
             continue;
           }

@@ -68,7 +68,7 @@ double evaluate(const Least_squares_problem& problem, Search_state& s) {
                  });
   if (!met) {
     known.problem = problem.identity();
-    known.point = s.value;
+    std::copy_n(s.value.begin(), s.n, known.point.begin());
     known.ss = problem.sum_of_squares(s.trial());
     ++s.evaluations;
   }

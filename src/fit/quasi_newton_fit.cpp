@@ -5,6 +5,7 @@
 // minimiser.
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <map>
@@ -37,11 +38,11 @@ Quasi_newton_result va10_cg(Console& console, const Least_squares_problem& probl
   // their values are kept. The minimiser still counts every call against
   // its budget.
   Search_state copy = state;
-  std::map<std::vector<std::uint64_t>, double> met;
+  std::map<std::array<std::uint64_t, max_var>, double> met;  // by the bits of x
   const Objective_callback objective = [&copy, &problem, &met](const double* x, int n) {
-    std::vector<std::uint64_t> bits(n);
+    std::array<std::uint64_t, max_var> bits{};
     for (int i = 0; i < n; ++i) bits[i] = std::bit_cast<std::uint64_t>(x[i]);
-    const auto [at, is_new] = met.try_emplace(std::move(bits), 0.0);
+    const auto [at, is_new] = met.try_emplace(bits, 0.0);
     if (!is_new) return at->second;
     for (int i = 0; i < n; ++i) copy.value[i] = copy.accepted[i] = x[i];
     return at->second = evaluate(problem, copy);

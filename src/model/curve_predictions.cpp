@@ -138,10 +138,8 @@ double curve_sum_of_squares(const Curve_data& curve, const Fit_parameters& param
     if (power) {
       for (int i = 0; i < n; ++i) weight[i] = compute_weight(predicted[i], a, replicates[i]);
     } else {
-      for (int i = 0; i < n; ++i) {
-        const double y = predicted[i];
-        weight[i] = detail::weight_of(a[0] + a[1] * y + a[2] * y * y, replicates[i]);
-      }
+      for (int i = 0; i < n; ++i)
+        weight[i] = detail::weight_of(detail::quadratic_variance(predicted[i], a), replicates[i]);
     }
     for (int i = 0; i < n; ++i) {
       const double residual = measured[i] - predicted[i];

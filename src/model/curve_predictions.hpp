@@ -28,6 +28,11 @@ inline double weight_of(double variance, double replicates) {
   return replicates > 0.0 ? replicated : w;
 }
 
+// a0 + a1 Y + a2 Y^2, the variance function without its power term.
+inline double quadratic_variance(double y, const std::array<double, n_weight_coefs>& a) {
+  return a[0] + a[1] * y + a[2] * y * y;
+}
+
 }  // namespace detail
 
 // w = r / (a0 + a1 Y + a2 Y^2 + a3 |Y|^a4) at predicted value Y, times the
@@ -37,7 +42,7 @@ inline double weight_of(double variance, double replicates) {
 inline double compute_weight(double predicted, const std::array<double, n_weight_coefs>& a,
                              double replicates) {
   const double y = predicted;
-  double denominator = a[0] + a[1] * y + a[2] * y * y;
+  double denominator = detail::quadratic_variance(y, a);
   if (a[3] != 0.0) denominator += a[3] * (a[4] == 2.0 ? y * y : std::pow(std::abs(y), a[4]));
   return detail::weight_of(denominator, replicates);
 }

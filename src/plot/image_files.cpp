@@ -68,25 +68,38 @@ void opaque_row(const unsigned char* in, int width, bool has_alpha, unsigned cha
   }
 }
 
-// The image as 8-bit RGB laid over white, for GdkPixbuf's BMP writer.
-std::unique_ptr<GdkPixbuf, Pixbuf_unref> opaque_pixbuf(
-    const Cairo::RefPtr<Cairo::ImageSurface>& image) {
-  const Cairo::Format pixels = image->get_format();
-  if (pixels != Cairo::FORMAT_ARGB32 && pixels != Cairo::FORMAT_RGB24) return nullptr;
+// The pixels of an ARGB32 or RGB24 image, flushed; none for another format
+// or an empty image.
+struct Image_pixels {
+  const unsigned char* data;
+  int width;
+  int height;
+  int stride;
+  bool has_alpha;
+};
+std::optional<Image_pixels> pixels_of(const Cairo::RefPtr<Cairo::ImageSurface>& image) {
+  const Cairo::Format format = image->get_format();
+  if (format != Cairo::FORMAT_ARGB32 && format != Cairo::FORMAT_RGB24) return std::nullopt;
   image->flush();
-  const int width = image->get_width();
-  const int height = image->get_height();
-  const int stride = image->get_stride();
-  const unsigned char* data = image->get_data();
-  if (width <= 0 || height <= 0 || data == nullptr) return nullptr;
+  const Image_pixels pixels{image->get_data(), image->get_width(), image->get_height(),
+                            image->get_stride(), format == Cairo::FORMAT_ARGB32};
+  if (pixels.width <= 0 || pixels.height <= 0 || pixels.data == nullptr) return std::nullopt;
+  return pixels;
+}
+
+const unsigned char* row_of(const Image_pixels& image, int row) {
+  return image.data + static_cast<std::ptrdiff_t>(row) * image.stride;
+}
+
+// The image as 8-bit RGB laid over white, for GdkPixbuf's BMP writer.
+std::unique_ptr<GdkPixbuf, Pixbuf_unref> opaque_pixbuf(const Image_pixels& image) {
   std::unique_ptr<GdkPixbuf, Pixbuf_unref> pixbuf(
-      gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, width, height));
+      gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, image.width, image.height));
   if (!pixbuf) return nullptr;
   guchar* out = gdk_pixbuf_get_pixels(pixbuf.get());
   const int out_stride = gdk_pixbuf_get_rowstride(pixbuf.get());
-  const bool has_alpha = pixels == Cairo::FORMAT_ARGB32;
-  for (int row = 0; row < height; ++row) {
-    opaque_row(data + static_cast<std::ptrdiff_t>(row) * stride, width, has_alpha,
+  for (int row = 0; row < image.height; ++row) {
+    opaque_row(row_of(image, row), image.width, image.has_alpha,
                out + static_cast<std::ptrdiff_t>(row) * out_stride);
   }
   return pixbuf;
@@ -110,19 +123,12 @@ void append_chunk(std::string& file, const char (&type)[5], std::string_view dat
 // is mostly white with thin lines and text: every row is stored with the
 // "up" filter (each byte less the byte above it), which turns the white
 // rows and the columns of the axes into zeros, and the rows are deflated
-// by libdeflate at its fastest level. That takes about a tenth of the time
-// of libpng's defaults (the best filter per row, zlib's default effort) for
-// a file about an eighth larger.
-std::optional<std::string> png_file_bytes(const Cairo::RefPtr<Cairo::ImageSurface>& image) {
-  const Cairo::Format pixels = image->get_format();
-  if (pixels != Cairo::FORMAT_ARGB32 && pixels != Cairo::FORMAT_RGB24) return std::nullopt;
-  image->flush();
-  const int width = image->get_width();
-  const int height = image->get_height();
-  const int stride = image->get_stride();
-  const unsigned char* data = image->get_data();
-  if (width <= 0 || height <= 0 || data == nullptr) return std::nullopt;
-  const bool has_alpha = pixels == Cairo::FORMAT_ARGB32;
+// by libdeflate at its fastest level. That takes less than half the time
+// of Cairo's own PNG writer (libpng's defaults: the best filter per row,
+// zlib's default effort) for a file a few per cent larger.
+std::optional<std::string> png_file_bytes(const Image_pixels& image) {
+  const int width = image.width;
+  const int height = image.height;
   const std::size_t row_bytes = 3 * static_cast<std::size_t>(width);
   // Each row: its filter byte (2, "up"), then its filtered RGB bytes. The
   // buffers are left uninitialised: every byte of `rows` is written, and of
@@ -133,8 +139,7 @@ std::optional<std::string> png_file_bytes(const Cairo::RefPtr<Cairo::ImageSurfac
   std::vector<unsigned char> above(row_bytes, 0);
   std::vector<unsigned char> rgb(row_bytes);
   for (int row = 0; row < height; ++row) {
-    const unsigned char* in = data + static_cast<std::ptrdiff_t>(row) * stride;
-    opaque_row(in, width, has_alpha, rgb.data());
+    opaque_row(row_of(image, row), width, image.has_alpha, rgb.data());
     char* out =
         rows.get() + static_cast<std::ptrdiff_t>(row) * static_cast<std::ptrdiff_t>(row_bytes + 1);
     out[0] = 2;
@@ -184,13 +189,15 @@ bool write_plot_image(const Plot_object& plot, const std::string& file_name, Ima
 bool write_bitmap(const Cairo::RefPtr<Cairo::ImageSurface>& image, const std::string& file_name,
                   Image_format format) {
   if (!image || (format != Image_format::bmp && format != Image_format::png)) return false;
+  const std::optional<Image_pixels> pixels = pixels_of(image);
+  if (!pixels) return false;
   std::string bytes;
   if (format == Image_format::png) {
-    std::optional<std::string> png = png_file_bytes(image);
+    std::optional<std::string> png = png_file_bytes(*pixels);
     if (!png) return false;
     bytes = std::move(*png);
   } else {
-    const std::unique_ptr<GdkPixbuf, Pixbuf_unref> pixbuf = opaque_pixbuf(image);
+    const std::unique_ptr<GdkPixbuf, Pixbuf_unref> pixbuf = opaque_pixbuf(*pixels);
     if (!pixbuf) return false;
     gchar* buffer = nullptr;
     gsize size = 0;

@@ -7,7 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "plot/zozuv.hpp"
+#include <cstdlib>
+
 #include "util/interruption.hpp"
 
 // Where an installed program keeps its modules, relative to its own folder.
@@ -60,10 +61,6 @@ Loaded_module load_module(const char* file, const char* entry_name) {
   return {nullptr, std::string(file) + " is not in " + places};
 }
 
-Module_check program_check() {
-  return {plot_module_interface, sizeof(zozuv::Plot_handle), sizeof(Plot_object)};
-}
-
 }  // namespace
 
 const Module_host& program_host() {
@@ -80,7 +77,7 @@ std::pair<const Module*, std::string> load(const char* file, const char* entry_n
                                            const Lent*... lent) {
   const Loaded_module loaded = load_module(file, entry_name);
   if (loaded.entry == nullptr) return {nullptr, loaded.problem};
-  const Module_check check = program_check();
+  const Module_check check;
   using Entry = const Module* (*)(const Module_check*, const Lent*...);
   const Module* module = reinterpret_cast<Entry>(loaded.entry)(&check, lent...);
   if (module == nullptr)

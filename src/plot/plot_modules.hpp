@@ -16,16 +16,14 @@
 // plot records is refused by its interface version and record sizes.
 
 #include <cstddef>
+#include <cstdlib>
 #include <string>
 
 #include "plot/image_format.hpp"
 #include "plot/plot_object.hpp"
+#include "plot/zozuv.hpp"
 
 namespace kelvora {
-
-namespace zozuv {
-struct Plot_handle;
-}
 
 // Bumped whenever a structure passed between the program and a module
 // changes in a way its size does not show.
@@ -34,9 +32,18 @@ constexpr int plot_module_interface = 1;
 // What a module must agree on with the program that loads it.
 struct Module_check {
   int interface = plot_module_interface;
-  std::size_t handle_size = 0;
+  std::size_t handle_size = sizeof(zozuv::Plot_handle);
   std::size_t plot_size = sizeof(Plot_object);
+  bool operator==(const Module_check&) const = default;
 };
+
+// Whether a display is named in the environment (DISPLAY or WAYLAND_DISPLAY);
+// without one no window can be opened, and nothing is loaded to try.
+inline bool display_named() {
+  const char* x11 = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
+}
 
 // The services whose state lives in the program, lent to the window module
 // (which has no copy of its own of that state).

@@ -85,9 +85,7 @@ void set_window_host(const Module_host& program) {
 bool open_display() {
   static std::optional<bool> opened;
   if (opened) return *opened;
-  const char* x11 = std::getenv("DISPLAY");
-  const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  if ((x11 == nullptr || *x11 == '\0') && (wayland == nullptr || *wayland == '\0')) {
+  if (!display_named()) {
     opened = false;
     return false;
   }

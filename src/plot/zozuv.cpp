@@ -1,7 +1,6 @@
 #include "plot/zozuv.hpp"
 
 #include <algorithm>
-#include <cstdlib>
 #include <vector>
 
 #include "plot/plot_modules.hpp"
@@ -97,34 +96,25 @@ void set_serieslabel(Plot_handle* plot, int series, const std::string& text) {
 }
 
 bool display_plot(Plot_handle* plot, std::string* problem) {
-  if (problem != nullptr) problem->clear();
-  if (plot == nullptr) return false;
-  // Without a display named in the environment there is nothing to load.
-  const char* x11 = std::getenv("DISPLAY");
-  const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  if ((x11 == nullptr || *x11 == '\0') && (wayland == nullptr || *wayland == '\0')) return false;
-  std::string why;
+  std::string ignored;
+  std::string& why = problem != nullptr ? *problem : ignored;
+  why.clear();
+  if (plot == nullptr || !display_named()) return false;
   const Window_module* module = window_module(why);
-  if (module == nullptr) {
-    if (problem != nullptr) *problem = why;
-    return false;
-  }
-  if (!module->open_display()) return false;
+  if (module == nullptr || !module->open_display()) return false;
   module->display_plot(plot);
   return true;
 }
 
 bool save_plot(const Plot_handle* plot, const std::string& file_name, Image_format format,
                int width, int height, std::string* problem) {
-  if (problem != nullptr) problem->clear();
+  std::string ignored;
+  std::string& why = problem != nullptr ? *problem : ignored;
+  why.clear();
   if (plot == nullptr) return false;
-  std::string why;
   const Drawing_module* module = drawing_module(why);
-  if (module == nullptr) {
-    if (problem != nullptr) *problem = why;
-    return false;
-  }
-  return module->write_plot_image(plot->plot, file_name, format, width, height);
+  return module != nullptr &&
+         module->write_plot_image(plot->plot, file_name, format, width, height);
 }
 
 void destroy_plot(Plot_handle*& plot) {
