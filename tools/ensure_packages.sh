@@ -6,9 +6,10 @@ set -euo pipefail
 # GTK 3 with its C++ binding draws and shows the plots, libdeflate compresses
 # their PNG files; a font for their text;
 # Boost.Math (headers) for the t and F distributions; OpenSSL's libcrypto for
-# the SHA-256 checksums of the input files.
+# the SHA-256 checksums of the input files; CLI11 parses the options of
+# `kelvora fit`, nlohmann-json writes the JSON results.
 packages=(cmake ninja-build g++ pkg-config libgtkmm-3.0-dev libx11-dev libdeflate-dev fonts-dejavu-core
-  libboost-dev libssl-dev)
+  libboost-dev libssl-dev libcli11-dev nlohmann-json3-dev)
 if [[ "${1:-}" == "--tests" ]]; then
   # Clang builds the suite a second time and builds the fuzz target
   # (libFuzzer comes with Clang's runtime libraries).

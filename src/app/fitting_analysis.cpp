@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "competition/competition_analysis.hpp"
 #include "data/assay.hpp"
 #include "data/curve_reader.hpp"
+#include "data/parameter_layout.hpp"
 #include "fit/binding_problem.hpp"
 #include "fit/fit_random.hpp"
 #include "fit/fit_sequence.hpp"
@@ -24,11 +26,13 @@
 #include "params/dialogues.hpp"
 #include "params/estimation.hpp"
 #include "params/parameter_vector.hpp"
+#include "params/scripted_setup.hpp"
 #include "report/fit_messages.hpp"
 #include "report/result_set.hpp"
 #include "report/results.hpp"
 #include "stats/bootstrap_se.hpp"
 #include "stats/model_comparison.hpp"
+#include "stats/fit_statistics.hpp"
 #include "stats/runs_test.hpp"
 #include "stats/site_preference.hpp"
 #include "util/console.hpp"
@@ -68,7 +72,14 @@ struct Analysis {
   bool reuse_values = false;
   // The warning of this pass that a ligand's site preference is undetermined.
   std::vector<std::string> preference_warning;
+  // The settings of an analysis without a dialogue; none in a dialogue.
+  const Fit_settings* script = nullptr;
+  // The warnings printed while the curves were read.
+  std::vector<std::string> reading_warnings;
 };
+
+// The bootstrap replicates of the parameters of a fit in the dialogue.
+constexpr int dialogue_replicates = 100;
 
 // ---------------------------------------------------------------------------
 // The calls into the fit library: the random numbers of its moves, the
@@ -87,11 +98,27 @@ Fit_random session_fit_random() {
           [](Random_generator& g) { g.seed_fixed(); }};
 }
 
+// No bootstrap: the parameters have no standard errors or intervals, and the
+// table of the results says so.
+Bootstrap_results no_bootstrap(Analysis& a) {
+  Fit_outcome& o = a.outcome;
+  const double none = std::numeric_limits<double>::quiet_NaN();
+  o.se.fill(none);
+  o.ci_lower.fill(none);
+  o.ci_upper.fill(none);
+  o.has_intervals = false;
+  o.determinacy = data_determinacy(a.curves, a.params, o.ss);
+  Bootstrap_results results;
+  print_bootstrap_results_kelvora(a.console, a.params, o, results);
+  return results;
+}
+
 // The bootstrap standard errors and intervals of a finished fit (100
-// replicates): one curve's pooled points, or several curves stratified by
-// curve.
+// replicates, or as many as the settings ask): one curve's pooled points, or
+// several curves stratified by curve.
 Bootstrap_results bootstrap_fitted_parameters(Analysis& a) {
-  constexpr int replicates = 100;
+  const int replicates = a.script ? a.script->bootstrap : dialogue_replicates;
+  if (replicates == 0) return no_bootstrap(a);
   Random_generator& rng = process_random();
   const Seeding before_tunnel = session_fit_random().before_tunnel;
   if (a.params.n_curves == 1) {
@@ -108,7 +135,8 @@ Bootstrap_results bootstrap_fitted_parameters(Analysis& a) {
 // simplex (no sum of squares is known yet: it keeps its own) and then a
 // random search around its point.
 void automatic_estimates(Analysis& a) {
-  if (!estimate_starting_values(a.console, a.curves, a.params, a.estimation)) return;
+  if (!estimate_starting_values(a.console, a.curves, a.params, a.estimation, a.script == nullptr))
+    return;
   const Binding_problem problem(a.curves, a.params);
   Search_state state = search_state_of(a.params);
   state.ss = 1.0e30;
@@ -206,7 +234,9 @@ bool open_output_files(Analysis& a) {
 // Read and order the curves. False when no curve was read or a result file
 // cannot be written.
 bool read_curves(Analysis& a) {
+  a.console.clear_warnings();
   if (!read_analysis_curves(a.console, a.curves, a.params)) return false;
+  a.reading_warnings = a.console.warnings();
   a.files.start(a.curves, a.params);
   if (a.files.scatchard_wanted && !replacement_target(a.files.scatchard_name())) {
     report_file_error(a.console, a.files.scatchard_name());
@@ -223,6 +253,7 @@ bool read_curves(Analysis& a) {
 bool set_up_pass(Analysis& a) {
   Fit_parameters& p = a.params;
   Console& console = a.console;
+  console.clear_warnings();
   p.n_sites = ask_number_of_sites(console);
   print_binding_model_info(console, a.curves, p);
   start_parameter_vector(console, p);
@@ -266,7 +297,7 @@ void report(Analysis& a) {
   const Bootstrap_results bootstrap = bootstrap_fitted_parameters(a);
   if (p.n_curves > 1) a.files.samples_text = bootstrap_samples_text(bootstrap, p);
   print_bound_warnings(a.console, p);
-  print_poorly_determined(a.console, p, outcome);
+  const std::vector<std::string> poorly_determined = print_poorly_determined(a.console, p, outcome);
   const std::vector<Ratio_only> ratio_only = ratio_only_parameters(a.curves, p);
   print_ratio_only(a.console, p, ratio_only);
   // The fitted point as its last evaluation relabelled it: its own sum.
@@ -275,26 +306,57 @@ void report(Analysis& a) {
   // One site against two: after a pass whose number of sites differs from
   // the previous pass's.
   const Model_fit this_fit{p.n_sites, outcome.ss, p.n_points, p.n_var};
+  std::optional<Model_comparison> compared;
   std::vector<std::string> comparison;
   if (a.last_fit && a.last_fit->sites != this_fit.sites) {
-    comparison = model_comparison_lines(compare_models(*a.last_fit, this_fit));
+    compared = compare_models(*a.last_fit, this_fit);
+    comparison = model_comparison_lines(*compared);
+    const Console::Unmuted result(a.console);
     a.console.empty_line();
     for (const std::string& line : comparison) a.console.free_form(line);
   }
-  a.files.add_summary(p, outcome, ratio_only, a.preference_warning, comparison);
+  std::vector<std::string> notes = a.preference_warning;
+  if (bootstrap.samples.empty())
+    notes.push_back("NOTE: No bootstrap was run: the parameters have no standard errors.");
+  a.files.add_summary(p, outcome, ratio_only, notes, comparison);
   a.last_fit = this_fit;
   ++a.fits_made;
   a.console.empty_line();
   print_detailed_results(a.console, a.curves, p, outcome);
-  calculate_runs(a.console, a.curves, p, outcome);
+  std::vector<Curve_runs> runs = calculate_runs(a.console, a.curves, p, outcome);
 
   const auto plots = a.files.add_graphics(a.console, a.curves, p, outcome, a.results);
   const std::string interruption = interruption_text(a.fit_interrupted, bootstrap);
   std::optional<std::string> competition;
+  std::vector<Competition_result> analysed;
   if (!a.all_saturation)
     competition = competition_results_text(
         a.curves, p, outcome.fitted, a.results, process_random(),
-        [](Random_generator& g, int c) { g.seed_fixed(competition_curve_seed(c)); });
+        [](Random_generator& g, int c) { g.seed_fixed(competition_curve_seed(c)); }, &analysed);
+
+  // The same results for other programs.
+  Fit_summary summary;
+  summary.pass = a.fits_made;
+  summary.params = p;
+  summary.outcome.ss = outcome.ss;
+  summary.outcome.se = outcome.se;
+  summary.outcome.ci_lower = outcome.ci_lower;
+  summary.outcome.ci_upper = outcome.ci_upper;
+  summary.outcome.has_intervals = outcome.has_intervals;
+  summary.outcome.determinacy = outcome.determinacy;
+  summary.bootstrap_replicates = static_cast<int>(bootstrap.samples.size());
+  summary.bootstrap_converged = bootstrap.n_converged;
+  summary.bootstrap_failed = bootstrap.n_failed;
+  summary.bootstrap_not_run = bootstrap.n_not_run;
+  for (int c = 0; c < p.n_curves; ++c) summary.curve_names.push_back(a.curves[c].file_name);
+  summary.runs = std::move(runs);
+  summary.comparison = compared;
+  summary.competition = std::move(analysed);
+  summary.warnings = a.reading_warnings;
+  for (const std::vector<std::string>* lines : {&a.console.warnings(), &poorly_determined})
+    summary.warnings.insert(summary.warnings.end(), lines->begin(), lines->end());
+  summary.units = "M";
+  a.files.summary = std::move(summary);
   a.files.commit(interruption, competition);
   if (interruption_requested()) return;  // no plot: the session ends
   a.console.flush();                     // the reports are out before a window may hold the session
@@ -348,6 +410,137 @@ void close_analysis(Analysis& a, const std::string& heading, const std::string& 
   throw Interrupted(signal);
 }
 
+// ---------------------------------------------------------------------------
+// The analysis without a dialogue: the same steps, the answers taken from
+// the settings.
+
+// The stem of the settings (or the first curve's path without .CRV),
+// checked and locked.
+void open_scripted_files(Analysis& a) {
+  std::string stem = a.script->stem;
+  if (stem.empty() && !a.script->curves.empty()) {
+    stem = a.script->curves.front();
+    for (const char* extension : {".CRV", ".crv"})
+      if (stem.ends_with(extension)) stem.resize(stem.size() - 4);
+  }
+  a.files.stem = stem;
+  for (const char* suffix : {".out", "_Plot.out"}) {
+    if (!replacement_target(stem + suffix))
+      throw Fit_refused("cannot create " + stem + suffix +
+                        " (check that the folder exists and is writable)");
+  }
+  switch (a.lock.acquire(stem)) {
+    case Stem_lock::Outcome::locked:
+      a.files.date = analysis_date();
+      return;
+    case Stem_lock::Outcome::busy:
+      throw Fit_refused("another analysis is writing the results of " + stem +
+                        " now; choose another stem (--stem)");
+    case Stem_lock::Outcome::failed:
+      throw Fit_refused("cannot create " + stem + ".lock (check that the folder is writable)");
+  }
+}
+
+void read_scripted_curves(Analysis& a) {
+  a.console.clear_warnings();
+  const std::string fault = read_named_curves(a.console, a.script->curves, a.curves, a.params);
+  if (!fault.empty()) throw Fit_refused(fault);
+  a.reading_warnings = a.console.warnings();
+  a.files.start(a.curves, a.params);
+  if (a.files.scatchard_wanted && !replacement_target(a.files.scatchard_name())) {
+    deallocate_all_curves(a.curves, a.params.n_curves);
+    throw Fit_refused("cannot create " + a.files.scatchard_name());
+  }
+  reorder_curves_saturation_first(a.console, a.curves, a.params);
+  a.results.n_blocks = 0;
+}
+
+// The numbers of sites to fit, in order: the one of the settings last.
+std::vector<int> planned_sites(const Fit_settings& settings) {
+  if (!settings.compare) return {settings.sites};
+  return {3 - settings.sites, settings.sites};
+}
+
+// The values the settings give, fixed ones and starting ones.
+std::vector<Named_value> given_values(const Fit_settings& settings) {
+  std::vector<Named_value> given = settings.hold.value_or(std::vector<Named_value>{});
+  given.insert(given.end(), settings.start.begin(), settings.start.end());
+  return given;
+}
+
+// A fresh parameter vector of the model with `sites` sites, without a word
+// on the console.
+void name_parameters(Fit_parameters& p, int sites) {
+  p.n_sites = sites;
+  for (auto& name : p.name) name.clear();
+  setup_parameter_names(p);
+  considered_parameter_names(p);
+  p.accepted = p.value;
+  p.shared_link.fill(0);
+}
+
+// Every setting checked against every model to be fitted, before anything
+// is fitted or written: each name must be a parameter of one of them, no
+// parameter may be both held and started, and each model must be fittable
+// with the values given.
+void check_settings(const Analysis& a) {
+  const Fit_settings& settings = *a.script;
+  std::vector<std::string> known;
+  for (const int sites : planned_sites(settings)) {
+    Fit_parameters p = a.params;
+    name_parameters(p, sites);
+    hold_constants(p, settings.hold);
+    const std::string model = std::to_string(sites) + (sites == 1 ? " site" : " sites");
+    if (const auto fault = variable_count_fault(p))
+      throw Fit_refused("with " + model + ", " + *fault + " Hold more of them (--hold).");
+    if (const auto fault = set_initial_values(p, given_values(settings)))
+      throw Fit_refused(*fault);
+    for (int slot = 0; slot < p.n_params; ++slot) known.push_back(p.name[slot]);
+    for (const Named_value& start : settings.start) {
+      for (int slot = 0; slot < p.n_params; ++slot)
+        if (p.name[slot] == start.name && p.is_constant[slot])
+          throw Fit_refused("--start " + start.name + " names a constant; give its value with --hold " +
+                            start.name + "=VALUE");
+    }
+  }
+  std::string names;
+  for (const std::string& name : known)
+    if (names.find(" " + name + " ") == std::string::npos) names += " " + name + " ";
+  for (const std::vector<Named_value>* list :
+       {&settings.start, settings.hold ? &*settings.hold : nullptr}) {
+    if (!list) continue;
+    for (const Named_value& named : *list)
+      if (names.find(" " + named.name + " ") == std::string::npos)
+        throw Fit_refused(named.name + " is no parameter of this analysis (its parameters are" +
+                          std::string(trim_right(names)) + ")");
+  }
+}
+
+// The set-up of one pass of `sites` sites from the settings, up to the start
+// of fitting: the same steps as set_up_pass with every answer left blank.
+void set_up_scripted_pass(Analysis& a, int sites) {
+  Fit_parameters& p = a.params;
+  const Fit_settings& settings = *a.script;
+  a.console.clear_warnings();
+  p.n_sites = sites;
+  print_binding_model_info(a.console, a.curves, p);
+  start_parameter_vector(a.console, p);
+  hold_constants(p, settings.hold);
+  if (const auto fault = set_initial_values(p, given_values(settings))) throw Fit_refused(*fault);
+  a.all_saturation = all_saturation_curves(a.curves, p);
+  a.estimation.tied.fill(false);
+  if (a.all_saturation && saturation_of_both_ligands(a.curves, p))
+    fix_redundant_parameters(a.console, p, a.estimation.tied);
+  warn_ratio_only(a.console, a.curves, p);
+  p.n_params_check = get_total_npar(p);
+  a.reuse_values = false;
+  if (settings.estimates) {
+    automatic_estimates(a);
+    apply_start_values(p, settings.start);
+  }
+  apply_redundant_values(p, a.estimation.tied);
+}
+
 }  // namespace
 
 void run_fitting_analysis(Console& console, Curve_table& curves, Fit_parameters& fit_params,
@@ -371,6 +564,37 @@ void run_fitting_analysis(Console& console, Curve_table& curves, Fit_parameters&
   close_analysis(a, "Receptor binding analysis complete.",
                  "No fit was made; earlier results of " + a.files.stem + " are unchanged.");
   console.empty_line();
+}
+
+int run_scripted_analysis(Console& console, Curve_table& curves, Fit_parameters& fit_params,
+                          Fit_outcome& outcome, Fit_results& results, Plot_mode& plots,
+                          const std::string& command_line, const Fit_settings& settings) {
+  Analysis a(console, curves, fit_params, outcome, results, plots, command_line);
+  a.script = &settings;
+  open_scripted_files(a);
+  read_scripted_curves(a);
+  try {
+    check_settings(a);
+  } catch (const Fit_refused&) {
+    deallocate_all_curves(curves, fit_params.n_curves);
+    throw;
+  }
+  int status = 0;
+  for (const int sites : planned_sites(settings)) {
+    set_up_scripted_pass(a, sites);
+    if (interruption_requested()) end_interrupted(a);
+    if (!fit(a)) {
+      status = 1;
+      break;
+    }
+    report(a);
+    if (interruption_requested()) end_interrupted(a);
+    keep_pass_values(a.params);
+  }
+  close_analysis(a, "Receptor binding analysis complete.",
+                 "No fit was made; earlier results of " + a.files.stem + " are unchanged.");
+  console.empty_line();
+  return status;
 }
 
 }  // namespace kelvora

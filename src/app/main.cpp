@@ -1,7 +1,9 @@
 #include <unistd.h>
 #include <chrono>
 #include <iostream>
+#include <string_view>
 
+#include "app/fit_command.hpp"
 #include "app/program.hpp"
 #include "report/help_screens.hpp"
 #include "util/console.hpp"
@@ -11,6 +13,8 @@
 
 int main(int argc, char** argv) {
   kelvora::install_interruption_handlers();
+  if (argc > 1 && std::string_view(argv[1]) == "fit")
+    return kelvora::run_fit_command(argc - 1, argv + 1);
   const kelvora::Command_line line = kelvora::parse_command_line(argc, argv);
   if (!line.error.empty()) {
     std::cerr << line.error << "\n\n" << kelvora::command_line_help;

@@ -286,6 +286,7 @@ Competition_result analyse_competition_curve(const Curve_table& curves, int c,
   const int n_sites = params.n_sites;
   result.fit_number = fit_number;
   result.file_name = curve.file_name;
+  result.curve = c + 1;
   result.hot_ligand = hot_ligand;
   result.cold_ligand = cold_ligand;
   result.n_points = n;
@@ -408,7 +409,8 @@ void competition_ic50_analysis_bootstrap(std::ostream& out, const Curve_table& c
                                          const Fit_parameters& params,
                                          const std::vector<Curve_prediction>& fitted,
                                          Fit_results& results, Random_generator& rng,
-                                         const Curve_seeding& before_curve, int B) {
+                                         const Curve_seeding& before_curve, int B,
+                                         std::vector<Competition_result>* analysed) {
   results.n_blocks = 0;
   // The weighted sum of squares of the fit, from the curves as they stand.
   double ss = 0.0;
@@ -429,16 +431,19 @@ void competition_ic50_analysis_bootstrap(std::ostream& out, const Curve_table& c
         analyse_competition_curve(curves, c, params, fitted[c], results.n_blocks, rng, B);
     result.determinacy = determinacy;
     write_competition_block(out, result);
+    if (analysed) analysed->push_back(std::move(result));
   }
 }
 
 std::string competition_results_text(const Curve_table& curves, const Fit_parameters& params,
                                      const std::vector<Curve_prediction>& fitted,
                                      const Fit_results& results, Random_generator& rng,
-                                     const Curve_seeding& before_curve) {
+                                     const Curve_seeding& before_curve,
+                                     std::vector<Competition_result>* analysed) {
   std::ostringstream out;
   Fit_results numbering = results;
-  competition_ic50_analysis_bootstrap(out, curves, params, fitted, numbering, rng, before_curve);
+  competition_ic50_analysis_bootstrap(out, curves, params, fitted, numbering, rng, before_curve,
+                                      1000, analysed);
   return out.str();
 }
 

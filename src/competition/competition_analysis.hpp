@@ -63,6 +63,7 @@ struct Site_summary {
 
 struct Competition_result {
   int fit_number = 0;
+  int curve = 0;  // the curve's number in the analysis, from 1
   std::string file_name;
   int hot_ligand = 0;
   int cold_ligand = 0;
@@ -128,22 +129,25 @@ using Curve_seeding = std::function<void(Random_generator& generator, int c)>;
 // Analyses every competition curve of the table in order (saturation curves
 // are skipped) and writes one block each to `out`. The bootstrap of each
 // curve draws from `rng` after before_curve(rng, c); results.n_blocks counts
-// the blocks. Whether the data determine the parameters is judged from the
+// the blocks, and `analysed`, when given, receives the record of each curve. Whether the data determine the parameters is judged from the
 // curves' weights and predicted values in `fitted`, which must belong to the
 // parameter values.
 void competition_ic50_analysis_bootstrap(std::ostream& out, const Curve_table& curves,
                                          const Fit_parameters& params,
                                          const std::vector<Curve_prediction>& fitted,
                                          Fit_results& results, Random_generator& rng,
-                                         const Curve_seeding& before_curve, int B = 1000);
+                                         const Curve_seeding& before_curve, int B = 1000,
+                                         std::vector<Competition_result>* analysed = nullptr);
 
 // The competition results file of a fit: the analysis above, each curve's
-// bootstrap drawing from `rng` after before_curve(rng, c). Its blocks are
+// bootstrap drawing from `rng` after before_curve(rng, c); the records of the
+// curves go to `analysed` when given. Its blocks are
 // numbered on a copy of `results`, so the count of plot blocks there stays
 // as it is.
 std::string competition_results_text(const Curve_table& curves, const Fit_parameters& params,
                                      const std::vector<Curve_prediction>& fitted,
                                      const Fit_results& results, Random_generator& rng,
-                                     const Curve_seeding& before_curve);
+                                     const Curve_seeding& before_curve,
+                                     std::vector<Competition_result>* analysed = nullptr);
 
 }  // namespace kelvora

@@ -324,6 +324,7 @@ void read_curve_file(Console& console, const std::filesystem::path& path, Curve_
     console.exact("ERROR: Cannot open file " + path.string());
     orderly_stop(console, no_file_read);
   }
+  curve.path = path.string();
   read_curve_stream(console, in, path.string(), curve, normalise);
 }
 
@@ -390,6 +391,31 @@ void read_curve_stream(Console& console, std::istream& in, const std::string& fi
   console.empty_line();
 }
 
+namespace {
+
+// Counts the curves and ligands of the curves just read, and says how many
+// points they hold. False when no curve was read.
+bool count_curves_read(Console& console, Curve_table& curves, Fit_parameters& params,
+                       int n_curves) {
+  params.n_curves = n_curves;
+  params.n_ligands = 0;
+  for (int i = 0; i < n_curves; ++i) {
+    params.n_ligands =
+        std::max({params.n_ligands, curves[i].varying_ligand, curves[i].labelled_ligand});
+  }
+  if (n_curves == 0) {
+    console.exact("NOTE: No curve was read; the analysis is abandoned.");
+    return false;
+  }
+  if (params.n_points == 0) orderly_stop(console, "***NO DATA READ: File is empty***");
+  console.exact("Total: " + fmt_i(params.n_points, 4) + " points from " + fmt_i(n_curves, 4) +
+                " curves");
+  console.empty_line();
+  return true;
+}
+
+}  // namespace
+
 bool read_input_files(Console& console, Curve_table& curves, Fit_parameters& params) {
   deallocate_all_curves(curves, max_curves);
   params.n_curves = 0;
@@ -451,22 +477,40 @@ bool read_input_files(Console& console, Curve_table& curves, Fit_parameters& par
     read_curve_file(console, path, curve, single_file);
     params.n_points += curve.n_points;
   }
-  params.n_curves = n_curves;
+  return count_curves_read(console, curves, params, n_curves);
+}
 
-  params.n_ligands = 0;
+std::string read_named_curves(Console& console, const std::vector<std::string>& names,
+                              Curve_table& curves, Fit_parameters& params) {
+  if (names.size() > static_cast<std::size_t>(max_curves))
+    return "at most " + fmt_i0(max_curves) + " curves are fitted together, not " +
+           fmt_i0(static_cast<long long>(names.size()));
+  std::vector<std::filesystem::path> paths;
+  for (const std::string& name : names) {
+    std::error_code ec;
+    std::filesystem::path path(name);
+    if (!std::filesystem::is_regular_file(path, ec)) path = find_curve_file(name);
+    if (path.empty()) return "no curve file " + name + " (nor " + name + ".CRV)";
+    paths.push_back(path);
+  }
+  deallocate_all_curves(curves, max_curves);
+  params.name.fill("*");
+  params.n_points = 0;
+  const int n_curves = static_cast<int>(paths.size());
   for (int i = 0; i < n_curves; ++i) {
-    params.n_ligands =
-        std::max({params.n_ligands, curves[i].varying_ligand, curves[i].labelled_ligand});
+    console.exact("READ FILENAME FOR CURVE #" + fmt_i(i + 1, 2));
+    Curve_data& curve = curves[i];
+    // The curve's name is its path without the extension of a curve file.
+    std::string name = names[i];
+    if (const std::string ext = paths[i].extension().string(); ext == ".CRV" || ext == ".crv")
+      if (name.ends_with(ext)) name.resize(name.size() - ext.size());
+    curve.file_name = name;
+    read_curve_file(console, paths[i], curve, n_curves == 1);
+    params.n_points += curve.n_points;
   }
-  if (n_curves == 0) {
-    console.exact("NOTE: No curve was read; the analysis is abandoned.");
-    return false;
-  }
-  if (params.n_points == 0) orderly_stop(console, "***NO DATA READ: File is empty***");
-  console.exact("Total: " + fmt_i(params.n_points, 4) + " points from " + fmt_i(n_curves, 4) +
-                " curves");
-  console.empty_line();
-  return true;
+  if (!count_curves_read(console, curves, params, n_curves))
+    return "no curve was read";  // (not reached: every name matched a file)
+  return {};
 }
 
 bool read_analysis_curves(Console& console, Curve_table& curves, Fit_parameters& params) {

@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "data/records.hpp"
 
@@ -45,6 +46,14 @@ constexpr double max_replicates = 1.0e6;
 // orderly stop when no name is entered, the name asked again matches no file
 // either, or the curves read hold no data point.
 [[nodiscard]] bool read_input_files(Console& console, Curve_table& curves, Fit_parameters& params);
+
+// The curves of an analysis run without a dialogue: the files of `names`, in
+// that order, each a path with or without its .CRV extension; the set is
+// read, echoed and counted as read_input_files does, orderly stops included.
+// When a name matches no file, or there are more than 50 names, nothing is
+// read and the reason is returned; otherwise an empty text.
+[[nodiscard]] std::string read_named_curves(Console& console, const std::vector<std::string>& names,
+                                            Curve_table& curves, Fit_parameters& params);
 
 // The curves of a new analysis: read_input_files, with the parameter names
 // and the point count of an earlier analysis cleared first.

@@ -23,6 +23,7 @@ constexpr int n_weight_coefs = 5;
 // One curve as read from its curve file.
 struct Curve_data {
   std::string file_name;  // as entered, without extension and trailing blanks
+  std::string path;       // the file that was read
   int n_points = 0;
   int varying_ligand = 0;
   int labelled_ligand = 0;

@@ -3,6 +3,7 @@
 
 #include "params/dialogues.hpp"
 #include "params/parameter_vector.hpp"
+#include "params/scripted_setup.hpp"
 #include "util/console.hpp"
 #include "util/fields.hpp"
 #include "util/text.hpp"
@@ -53,12 +54,7 @@ void setup_constant_parameters(Console& console, const Curve_table&, Fit_paramet
 
   // The default list: every parameter whose value is exactly 1, together
   // with those already constant; each name preceded by a blank.
-  std::string defaults;
-  for (int slot = 0; slot < params.n_params; ++slot) {
-    if (params.value[slot] == 1.0) params.is_constant[slot] = true;
-    if (params.is_constant[slot]) defaults += " " + params.name[slot];
-  }
-  if (defaults.empty()) defaults = "NONE";
+  const std::string defaults = mark_default_constants(params);
   const std::string prompt =
       "LIST OF CONSTANT PARAMETERS [DEFAULT:" + std::string(trim_right(defaults)) + "]: ";
 
@@ -98,19 +94,12 @@ void choose_constant_parameters(Console& console, const Curve_table& curves,
                                 Fit_parameters& params) {
   for (;;) {
     setup_constant_parameters(console, curves, params);
-    const int n_variable = count_variable_parameters(params);
-    if (n_variable > max_var) {
-      console.exact("ERROR: " + fmt_i0(n_variable) + " parameters would be fitted, but at most " +
-                    fmt_i0(max_var) + " can be fitted together.");
-      console.exact("       Hold more parameters constant (for example the C's).");
-    } else if (n_variable >= params.n_points) {
-      console.exact("ERROR: " + fmt_i0(n_variable) + " parameters would be fitted to " +
-                    fmt_i0(params.n_points) +
-                    " data points; the points must outnumber the fitted parameters.");
-      console.exact("       Hold more parameters constant.");
-    } else {
-      break;
-    }
+    const std::optional<std::string> fault = variable_count_fault(params);
+    if (!fault) break;
+    console.exact("ERROR: " + *fault);
+    console.exact(count_variable_parameters(params) > max_var
+                      ? "       Hold more parameters constant (for example the C's)."
+                      : "       Hold more parameters constant.");
   }
   setup_variable_map(params);
 }

@@ -77,7 +77,7 @@ void saturation_estimates(Console& console, const Curve_table& curves, Fit_param
 }
 
 bool estimate_starting_values(Console& console, const Curve_table& curves, Fit_parameters& p,
-                              Estimation_state& state) {
+                              Estimation_state& state, bool wait_for_enter) {
   console.empty_line();
   console.exact("Calculating automatic initial parameter estimates.");
   const bool several = p.n_curves > 1;
@@ -95,8 +95,10 @@ bool estimate_starting_values(Console& console, const Curve_table& curves, Fit_p
           std::string(" estimates for further optimization."), block_rule})
       console.exact(line);
     console.empty_line();
-    console.prompt("PRESS <ENTER> TO CONTINUE...");
-    console.answer();
+    if (wait_for_enter) {
+      console.prompt("PRESS <ENTER> TO CONTINUE...");
+      console.answer();
+    }
   }
   // After the reordering the first curve is a competition curve only when
   // no curve is a saturation curve.

@@ -48,7 +48,8 @@ void saturation_estimates(Console& console, const Curve_table& curves, Fit_param
 // a competition curve, otherwise the saturation estimates, which become the
 // accepted values. True in the second case: the saturation estimates are a
 // starting point for a short minimisation.
+// Without `wait_for_enter` the notice of several curves does not wait.
 bool estimate_starting_values(Console& console, const Curve_table& curves, Fit_parameters& params,
-                              Estimation_state& state);
+                              Estimation_state& state, bool wait_for_enter = true);
 
 }  // namespace kelvora

@@ -303,8 +303,10 @@ void print_guide(Console& console, const std::string_view (&lines)[N]) {
 
 const char* const command_line_help =
     "Usage: kelvora [--seed N] [--plots=window|png|svg|none]\n"
+    "       kelvora fit [options] CURVE...   (see kelvora fit --help)\n"
     "\n"
-    "Starts the interactive analysis of ligand binding curves (the main menu).\n"
+    "Starts the interactive analysis of ligand binding curves (the main menu);\n"
+    "kelvora fit runs one analysis without a single question, for scripts.\n"
     "\n"
     "  --seed N  make the session repeatable: every random number it draws (the\n"
     "            random searches of the fit, the polish of the quasi-Newton\n"

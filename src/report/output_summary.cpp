@@ -80,14 +80,18 @@ void write_output_summary(std::ostream& out, const Fit_parameters& params,
       << "DEGREES OF FREEDOM = " << fmt_i(stats.df, 4) << "\n\n";
 }
 
-void print_poorly_determined(Console& console, const Fit_parameters& params,
-                             const Fit_outcome& opt) {
+std::vector<std::string> print_poorly_determined(Console& console, const Fit_parameters& params,
+                                                 const Fit_outcome& opt) {
+  std::vector<std::string> lines;
   for (int slot = 0; slot < params.n_params; ++slot) {
     const int v = params.var_of_param[slot];
     if (params.is_constant[slot] || v < 0 || v >= params.n_var) continue;
-    if (opt.se[v] > std::abs(params.value[slot]))
-      console.free_form(params.name[slot] + " is poorly determined by these data");
+    if (opt.se[v] > std::abs(params.value[slot])) {
+      lines.push_back(params.name[slot] + " is poorly determined by these data");
+      console.free_form(lines.back());
+    }
   }
+  return lines;
 }
 
 void print_bound_warnings(Console& console, const Fit_parameters& params) {

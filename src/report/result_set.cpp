@@ -101,7 +101,7 @@ void Result_set::start(const Curve_table& curves, const Fit_parameters& params) 
   for (int i = 0; i < params.n_curves; ++i) {
     const Curve_data& curve = curves[i];
     if (!is_competition_assay(curve, params)) scatchard_wanted = true;
-    inputs.push_back(describe_input(find_curve_file(curve.file_name).string(), curve.n_points));
+    inputs.push_back(describe_input(curve.path, curve.n_points));
   }
   const std::string header_rule = " " + rule('=', 45);
   out_text = header_rule + "\n     KELVORA Analysis Results\n" + header_rule + "\n \n";
@@ -168,6 +168,15 @@ void Result_set::commit(const std::string& interruption,
         {(folder / "bootstrap_multicurve.dat").string(), "Bootstrap samples saved to: ", samples});
     companions.push_back({stem + "_bootstrap.dat", "Bootstrap samples saved to: ", samples});
   }
+  Analysis_record record{date, command_line, inputs, {}, interruption};
+  if (summary) {
+    companions.push_back({stem + "_results.csv", "Results table saved to: ", results_csv(*summary)});
+    std::vector<std::string> files{out_name};
+    for (const Planned& file : companions) files.push_back(file.name);
+    files.push_back(stem + ".json");
+    companions.push_back(
+        {stem + ".json", "Results for scripts saved to: ", results_json(*summary, record, files)});
+  }
 
   // Every file is written to its temporary first; only when STEM.out is
   // whole too are they put in place, companions first. So the files in place
@@ -175,7 +184,6 @@ void Result_set::commit(const std::string& interruption,
   // out of the record, and when STEM.out cannot be written nothing changes.
   saved.clear();
   not_saved.clear();
-  Analysis_record record{date, command_line, inputs, {}, interruption};
   std::vector<std::pair<Pending_replacement, const Planned*>> written;
   for (const Planned& file : companions) {
     if (std::optional<Pending_replacement> pending =
@@ -211,7 +219,8 @@ void Result_set::commit(const std::string& interruption,
 void Result_set::print_saved(Console& console) const {
   for (const auto& [name, what] : saved) console.free_form(what + name);
   for (const std::string& name : not_saved) console.exact("ERROR: Cannot write file " + name);
-  for (const char* suffix : {"_Plot.out", "_Scatchard.out", "_Competition.out", "_bootstrap.dat"}) {
+  for (const char* suffix : {"_Plot.out", "_Scatchard.out", "_Competition.out", "_bootstrap.dat",
+                             "_results.csv", ".json"}) {
     const std::string name = stem + suffix;
     const auto written = [&name](const auto& entry) { return entry.first == name; };
     std::error_code ec;

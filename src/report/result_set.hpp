@@ -17,6 +17,7 @@
 #include "data/assay.hpp"
 #include "data/records.hpp"
 #include "plot/curve_plot_data.hpp"
+#include "report/machine_results.hpp"
 #include "stats/bootstrap_engine.hpp"
 
 namespace kelvora {
@@ -76,6 +77,8 @@ struct Result_set {
   std::string plot_text;
   std::string scatchard_text;
   std::string samples_text;
+  // The last fit, for STEM_results.csv and STEM.json (none before a fit).
+  std::optional<Fit_summary> summary;
   // The files written by the last commit (name, and the closing line's
   // words), and those that could not be written.
   std::vector<std::pair<std::string, std::string>> saved;
@@ -108,6 +111,9 @@ struct Result_set {
   // written; `competition` is the text of STEM_Competition.out when there is
   // one. Only when STEM.out is whole too are the files put in place, so that
   // the files in place always belong together. Remembers what was written.
+  // After a fit, STEM_results.csv and STEM.json describe it (see
+  // machine_results.hpp); they are companions without the closing line,
+  // which their layouts have no place for (the JSON names its date).
   void commit(const std::string& interruption, const std::optional<std::string>& competition);
 
   // The closing lines: every file the last commit wrote, every file it could

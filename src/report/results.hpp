@@ -4,6 +4,7 @@
 
 #include <iosfwd>
 #include <string>
+#include <vector>
 
 #include "data/assay.hpp"
 #include "data/records.hpp"
@@ -36,9 +37,9 @@ void write_output_summary(std::ostream& out, const Fit_parameters& params,
                           const std::vector<Ratio_only>& ratio_only = {});
 
 // One note line for every fitted parameter whose bootstrap coefficient of
-// variation exceeds 100 %.
-void print_poorly_determined(Console& console, const Fit_parameters& params,
-                             const Fit_outcome& opt);
+// variation exceeds 100 %; returns the lines.
+std::vector<std::string> print_poorly_determined(Console& console, const Fit_parameters& params,
+                                                 const Fit_outcome& opt);
 
 // A warning for every variable parameter that ended at a bound of the
 // admissible range of its kind (within 1e-6 relative of a non-zero bound,

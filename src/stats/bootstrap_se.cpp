@@ -199,12 +199,17 @@ void print_bootstrap_results_kelvora(Console& console, const Fit_parameters& fit
   // Errors and intervals of parameters the data do not determine would be
   // zero-width: only the values are shown.
   const bool determined = opt.determinacy == Determinacy::determined;
+  const Console::Unmuted final_table(console);
   console.empty_line();
   console.exact(bar);
   console.exact("  NONLINEAR REGRESSION PARAMETER RESULTS");
   console.exact(bar);
-  console.exact("  Converged: " + fmt_i0(results.n_converged) +
-                " / Failed: " + fmt_i0(results.n_failed));
+  if (results.samples.empty()) {
+    console.exact("  No bootstrap was run: the parameters have no standard errors.");
+  } else {
+    console.exact("  Converged: " + fmt_i0(results.n_converged) +
+                  " / Failed: " + fmt_i0(results.n_failed));
+  }
   console.empty_line();
   console.exact(blanks(5) + "Parameter" + blanks(6) + "Value" + blanks(9) + "Std Error" +
                 blanks(5) + "CV%" + blanks(6) + "95% CI" + blanks(15) + "Status");
@@ -219,11 +224,12 @@ void print_bootstrap_results_kelvora(Console& console, const Fit_parameters& fit
                     "    ---    " + " (FIXED)");
       continue;
     }
-    if (v < 0 || v >= P || v >= static_cast<int>(results.std_error.size())) {
+    if (v < 0 || v >= P) {
       console.exact(row + " (ERROR: var_map issue)");
       continue;
     }
-    const double se = results.std_error[v];
+    const bool has_se = v < static_cast<int>(results.std_error.size());
+    const double se = has_se ? results.std_error[v] : std::nan("");
     if (!determined || !std::isfinite(se)) {
       console.exact(trim_right(row));  // no standard error: the value alone
     } else {
@@ -233,8 +239,12 @@ void print_bootstrap_results_kelvora(Console& console, const Fit_parameters& fit
       console.exact(row + " " + fmt_es(results.ci_lower[v], 11, 4) + " " +
                     fmt_es(results.ci_upper[v], 11, 4));
     }
+    // Kd and Bmax also in the nearer of nM and pM.
     if (!name.empty() && name.front() == 'K' && value > 0.0) {
-      console.exact("          (Kd = " + fmt_es(1.0 / value, 14, 6) + " M)");
+      console.exact("          (Kd = " + fmt_es(1.0 / value, 14, 6) +
+                    " M = " + familiar_concentration(1.0 / value) + ")");
+    } else if (!name.empty() && name.front() == 'R' && value > 0.0) {
+      console.exact("          (Bmax = " + familiar_concentration(value) + ")");
     }
   }
   console.exact(bar);

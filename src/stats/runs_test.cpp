@@ -130,15 +130,18 @@ void print_runs_test_result2(Console& console, int curve_number, const Run_count
   console.empty_line();
 }
 
-void calculate_runs(Console& console, const Curve_table& curves, const Fit_parameters& params,
-                    const Fit_outcome& outcome) {
+std::vector<Curve_runs> calculate_runs(Console& console, const Curve_table& curves,
+                                       const Fit_parameters& params, const Fit_outcome& outcome) {
+  std::vector<Curve_runs> results;
   for (int c = 0; c < params.n_curves; ++c) {
     const Curve_data& curve = curves[c];
     const int n = curve.n_points;
     const Run_counts counts =
         compute_residual_runs(curve.bound.data(), outcome.fitted[c].predicted.data(), 0, n);
-    print_runs_test_result2(console, c + 1, counts, n, runs_test2(counts));
+    const Curve_runs& runs = results.emplace_back(Curve_runs{n, counts, runs_test2(counts)});
+    print_runs_test_result2(console, c + 1, counts, n, runs.decision);
   }
+  return results;
 }
 
 }  // namespace kelvora

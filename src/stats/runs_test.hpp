@@ -45,8 +45,16 @@ Runs_decision runs_test2(const Run_counts& counts);
 void print_runs_test_result2(Console& console, int curve_number, const Run_counts& counts, int n,
                              const Runs_decision& decision);
 
-// The test for every curve of the analysis, printed curve by curve.
-void calculate_runs(Console& console, const Curve_table& curves, const Fit_parameters& params,
-                    const Fit_outcome& outcome);
+// The test of one curve's residuals.
+struct Curve_runs {
+  int n_points = 0;
+  Run_counts counts;
+  Runs_decision decision;
+};
+
+// The test for every curve of the analysis, printed curve by curve; the
+// results in curve order.
+std::vector<Curve_runs> calculate_runs(Console& console, const Curve_table& curves,
+                                       const Fit_parameters& params, const Fit_outcome& outcome);
 
 }  // namespace kelvora

@@ -1,5 +1,6 @@
 #include "util/console.hpp"
 
+#include <algorithm>
 #include <istream>
 #include <ostream>
 
@@ -10,25 +11,50 @@
 
 namespace kelvora {
 
-void Console::exact(std::string_view line) {
-  out_ << line << '\n';
+void Console::line(std::string_view text) {
+  const std::string_view body = trim(text);
+  const std::size_t indent = std::min(text.find_first_not_of(' '), text.size());
+  bool diagnostic = true;
+  if (body.starts_with("ERROR")) {
+    open_ = Diagnostic::error;
+    last_error_ = body;
+  } else if (body.starts_with("WARNING")) {
+    open_ = Diagnostic::warning;
+    warnings_.emplace_back(body);
+  } else if (open_ != Diagnostic::none && indent >= 5 && !body.empty()) {
+    std::string& joined = open_ == Diagnostic::error ? last_error_ : warnings_.back();
+    joined += ' ';
+    joined += body;
+  } else {
+    open_ = Diagnostic::none;
+    diagnostic = false;
+  }
+  if (quiet_ == nullptr || unmuted_ > 0) {
+    out_ << text << '\n';
+  } else if (diagnostic) {
+    *quiet_ << text << '\n';
+  }
+}
+
+void Console::exact(std::string_view text) {
+  line(text);
   if (out_.fail()) request_interruption(SIGPIPE);
 }
 
 void Console::free_form(std::string_view text) {
-  out_ << ' ' << text << '\n';
+  line(" " + std::string(text));
 }
 
 void Console::empty_line() {
-  out_ << '\n';
+  line("");
 }
 
 void Console::prompt(std::string_view text) {
-  out_ << text << std::flush;
+  if (quiet_ == nullptr) out_ << text << std::flush;
 }
 
 void Console::end_line() {
-  out_ << '\n';
+  if (quiet_ == nullptr) out_ << '\n';
 }
 
 void Console::flush() {

@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kelvora {
 
@@ -69,12 +70,44 @@ class Console {
 
   std::ostream& out() { return out_; }
 
+  // Diagnostics: a line that begins (after blanks) with "ERROR" or "WARNING",
+  // together with the lines indented by five or more blanks that continue it.
+  // A quiet console prints only its diagnostics, to `diagnostics`, and drops
+  // every other line; nullptr makes it print everything again.
+  void set_quiet(std::ostream* diagnostics) { quiet_ = diagnostics; }
+  // Every warning printed since the last clear_warnings, its continuation
+  // lines joined to it, and the last error printed (empty when none was).
+  const std::vector<std::string>& warnings() const { return warnings_; }
+  void clear_warnings() { warnings_.clear(); }
+  const std::string& last_error() const { return last_error_; }
+
+  // While one lives, a quiet console prints every line again (to its output):
+  // the final results of a fit are shown even on a quiet console.
+  class Unmuted {
+   public:
+    explicit Unmuted(Console& console) : console_(console) { ++console_.unmuted_; }
+    ~Unmuted() { --console_.unmuted_; }
+    Unmuted(const Unmuted&) = delete;
+    Unmuted& operator=(const Unmuted&) = delete;
+
+   private:
+    Console& console_;
+  };
+
  private:
+  enum class Diagnostic { none, error, warning };
+  // Prints one whole line, noting it when it is a diagnostic.
+  void line(std::string_view text);
   std::optional<std::string> next_non_blank_line();
 
   std::istream& in_;
   std::ostream& out_;
   bool echo_input_;
+  std::ostream* quiet_ = nullptr;
+  int unmuted_ = 0;
+  Diagnostic open_ = Diagnostic::none;  // the diagnostic the next indented line continues
+  std::vector<std::string> warnings_;
+  std::string last_error_;
 };
 
 }  // namespace kelvora

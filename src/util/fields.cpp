@@ -1,6 +1,8 @@
 #include "util/fields.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <string>
 
@@ -67,6 +69,25 @@ std::string blanks(int count) {
 
 std::string rule(char c, int count) {
   return std::string(count > 0 ? count : 0, c);
+}
+
+Familiar_unit familiar_unit(double molar) {
+  return molar >= 1.0e-10 ? Familiar_unit{"nM", 1.0e-9} : Familiar_unit{"pM", 1.0e-12};
+}
+
+std::string familiar_concentration(double molar) {
+  if (!(molar > 0.0) || !std::isfinite(molar)) return "N/A";
+  const Familiar_unit unit = familiar_unit(molar);
+  const double x = molar / unit.molar;
+  // Three significant digits: as many decimals as the magnitude leaves, so
+  // that 0.9996 nM, which rounds up, gets those of 1.00 nM.
+  int decimals = std::max(0, 2 - static_cast<int>(std::floor(std::log10(x))));
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*f", decimals, x);
+  const double shown = std::strtod(text, nullptr);
+  if (decimals > 0 && std::floor(std::log10(shown)) > std::floor(std::log10(x))) --decimals;
+  std::snprintf(text, sizeof text, "%.*f %s", decimals, x, unit.name);
+  return text;
 }
 
 }  // namespace kelvora

@@ -29,4 +29,16 @@ std::string blanks(int count);
 // A rule: `count` copies of `c`.
 std::string rule(char c, int count);
 
+// The nearer of nM and pM for a molar concentration: nM from 0.1 nM up, pM
+// below ("0.503 nM" reads better than "503 pM", "50.3 pM" better than
+// "0.0503 nM"); its name and its size in M.
+struct Familiar_unit {
+  const char* name;
+  double molar;
+};
+Familiar_unit familiar_unit(double molar);
+// The concentration in that unit with three significant digits: "0.503 nM",
+// "50.3 pM", "1250 nM"; "N/A" when it is not a positive finite number.
+std::string familiar_concentration(double molar);
+
 }  // namespace kelvora

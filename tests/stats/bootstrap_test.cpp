@@ -145,7 +145,7 @@ TEST(BootstrapSe, PointsAtOneConcentrationGetTheirValuesWithoutErrors) {
   const std::string text = d.transcript();
   char k11[64], r1[64];
   std::snprintf(k11, sizeof k11, "\n           K11%15.4E\n          (Kd =", s.p.value[0]);
-  std::snprintf(r1, sizeof r1, "\n            R1%15.4E\n            N1", s.p.value[1]);
+  std::snprintf(r1, sizeof r1, "\n            R1%15.4E\n          (Bmax = ", s.p.value[1]);
   for (const char* value_alone : {k11, r1})
     EXPECT_NE(text.find(value_alone), text.npos) << value_alone << text;
   for (const std::string& part :
