@@ -40,6 +40,11 @@ Named_value named_value(const std::string& item, bool value_required) {
   Named_value named{uppercase(std::string(trim(item.substr(0, equals)))), std::nullopt};
   if (named.name.empty()) throw Fit_refused("'" + item + "' names no parameter");
   if (equals == std::string::npos) {
+    // "K11=1,5E9": the comma of a decimal separates items.
+    if (parse_real(named.name))
+      throw Fit_refused("'" + item +
+                        "' is a number, not a parameter: commas separate the items of a list, "
+                        "so decimals take a point (e.g. K11=1.5E9)");
     if (value_required) throw Fit_refused("'" + item + "' needs a value: NAME=VALUE");
     return named;
   }
@@ -88,12 +93,14 @@ bool parse(int argc, const char* const* argv, Command& command) {
                  "typical value; NONE for none (default: every C and B).\n"
                  "Example: --hold C1,B1,N1=0")
       ->delimiter(',')
+      ->allow_extra_args(false)  // one list per --hold: the curves follow it
       ->type_name("NAME[=VALUE],...");
   std::vector<std::string> start;
   app.add_option("--start", start,
                  "starting values of fitted parameters; automatic estimates for\n"
                  "the rest. Example: --start K11=2E9,R1=1.5E-10")
       ->delimiter(',')
+      ->allow_extra_args(false)
       ->type_name("NAME=VALUE,...");
   bool no_estimates = false;
   app.add_flag("--no-estimates", no_estimates,
@@ -111,7 +118,7 @@ bool parse(int argc, const char* const* argv, Command& command) {
   app.add_flag("--compare", s.compare,
                "also fit the other number of sites, first, and compare the two\n"
                "fits (F test and AICc); the results describe the --sites fit.\n"
-               "Example: --sites 2 --compare");
+               "Example: --compare --sites 2");
   std::uint64_t seed = 0;
   CLI::Option* seed_option = app.add_option(
       "--seed", seed,
@@ -193,8 +200,12 @@ int run_fit_command(int argc, const char* const* argv) {
     return usage_status;
   } catch (const Orderly_stop& stop) {
     std::cout.flush();
+    // The error line of the refusal, or the stop's own message.
     std::string why = console.last_error().empty() ? stop.what() : console.last_error();
     if (why.starts_with("ERROR: ")) why.erase(0, 7);
+    why = std::string(trim(why));
+    while (!why.empty() && why.front() == '*') why.erase(0, 1);
+    while (!why.empty() && why.back() == '*') why.pop_back();
     std::cerr << "kelvora fit: " << why << '\n';
     return usage_status;
   } catch (const Interrupted& interrupted) {

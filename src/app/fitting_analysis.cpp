@@ -594,6 +594,11 @@ int run_scripted_analysis(Console& console, Curve_table& curves, Fit_parameters&
   close_analysis(a, "Receptor binding analysis complete.",
                  "No fit was made; earlier results of " + a.files.stem + " are unchanged.");
   console.empty_line();
+  if (!a.files.not_saved.empty()) {
+    std::string names;
+    for (const std::string& name : a.files.not_saved) names += (names.empty() ? "" : ", ") + name;
+    throw Fit_refused("cannot write " + names + " (check that the folder is writable)");
+  }
   return status;
 }
 

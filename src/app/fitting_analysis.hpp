@@ -47,7 +47,8 @@ class Fit_refused : public std::runtime_error {
 // reordering, model, estimates, the minimiser sequence, bootstrap, reports
 // and files, and no second pass (but the two of a comparison). Returns 0, or
 // 1 when a fit did not converge (its sum of squares is not a number). Raises
-// Fit_refused before anything is written, Orderly_stop when a curve file is
+// Fit_refused for settings it cannot take (before anything is written) and
+// for result files it could not write, Orderly_stop when a curve file is
 // refused, and Interrupted once the results of an interrupted fit are written.
 int run_scripted_analysis(Console& console, Curve_table& curves, Fit_parameters& fit_params,
                           Fit_outcome& outcome, Fit_results& results, Plot_mode& plots,

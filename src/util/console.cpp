@@ -31,7 +31,7 @@ void Console::line(std::string_view text) {
   }
   if (quiet_ == nullptr || unmuted_ > 0) {
     out_ << text << '\n';
-  } else if (diagnostic) {
+  } else if (diagnostic && open_ == Diagnostic::warning) {
     *quiet_ << text << '\n';
   }
 }

@@ -72,8 +72,9 @@ class Console {
 
   // Diagnostics: a line that begins (after blanks) with "ERROR" or "WARNING",
   // together with the lines indented by five or more blanks that continue it.
-  // A quiet console prints only its diagnostics, to `diagnostics`, and drops
-  // every other line; nullptr makes it print everything again.
+  // A quiet console prints only its warnings, to `diagnostics`, and drops
+  // every other line (its caller restates the error that ends its work);
+  // nullptr makes it print everything again.
   void set_quiet(std::ostream* diagnostics) { quiet_ = diagnostics; }
   // Every warning printed since the last clear_warnings, its continuation
   // lines joined to it, and the last error printed (empty when none was).

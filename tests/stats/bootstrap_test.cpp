@@ -246,7 +246,7 @@ TEST(BootstrapReport, TableAndSamplesFileLayout) {
           "     Parameter      Value         Std Error     CV%      95% CI               Status\n" +
           std::string(87, '-') +
           "\n           K11     2.0000E+09     1.0000E+08     5.0%  1.8000E+09  2.2000E+09\n"
-          "          (Kd =   5.000000E-10 M)\n"
+          "          (Kd =   5.000000E-10 M = 0.500 nM)\n"
           "            R1     1.0000E-10      ---         ---       ---         ---     (FIXED)\n"
           "            N1     0.0000E+00     2.0000E-03     0.0% -1.0000E-03  3.0000E-03\n"
           "            C1     1.0000E+00\n"

@@ -45,5 +45,39 @@ TEST(Console, EchoesAnswersWhenAsked) {
   EXPECT_EQ(s.transcript(), "Q: 1\n");
 }
 
+
+TEST(Console, CollectsDiagnosticsAndAQuietOnePrintsOnlyWarningsAndItsUnmutedLines) {
+  std::istringstream in;
+  std::ostringstream out, diagnostics;
+  Console console(in, out);
+  console.set_quiet(&diagnostics);
+  console.exact("Read    8 data points");
+  console.exact("WARNING: Ligand 2 is never the labelled ligand: K21 and N2");
+  console.exact("         enter the model only as K21/(1 + C*N2)");
+  console.free_form("N2 is poorly determined by these data");
+  console.exact("     not a continuation: it follows an ordinary line");
+  console.exact("ERROR: x.CRV, line 4: a number expected");
+  console.prompt("NUMBER OF BINDING SITES: ");
+  {
+    const Console::Unmuted table(console);
+    console.exact("K11 = 1.0");
+  }
+  console.exact("dropped again");
+  EXPECT_EQ(out.str(), "K11 = 1.0\n");
+  EXPECT_EQ(diagnostics.str(),
+            "WARNING: Ligand 2 is never the labelled ligand: K21 and N2\n"
+            "         enter the model only as K21/(1 + C*N2)\n");
+  ASSERT_EQ(console.warnings().size(), 1u);
+  EXPECT_EQ(console.warnings()[0],
+            "WARNING: Ligand 2 is never the labelled ligand: K21 and N2 enter the model only as "
+            "K21/(1 + C*N2)");
+  EXPECT_EQ(console.last_error(), "ERROR: x.CRV, line 4: a number expected");
+  console.clear_warnings();
+  console.set_quiet(nullptr);
+  console.exact("printed");
+  EXPECT_TRUE(console.warnings().empty());
+  EXPECT_EQ(out.str(), "K11 = 1.0\nprinted\n");
+}
+
 }  // namespace
 }  // namespace kelvora
