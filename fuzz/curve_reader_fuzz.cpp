@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <sstream>
 #include <streambuf>
 #include <string>
@@ -59,8 +60,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   kelvora::Curve_data curve;
   curve.file_name = "FUZZ";
   try {
-    // Both ways a file is read: alone (may be renamed to ligand 1) or with others.
-    kelvora::read_curve_stream(console, file, "FUZZ.CRV", curve, size % 2 == 0);
+    // Both ways a file is read: alone (may be renamed to ligand 1) or with
+    // others; and with its unit stated by the caller or not.
+    const auto stated =
+        size % 3 == 0 ? std::optional(kelvora::Concentration_unit::nanomolar) : std::nullopt;
+    kelvora::read_curve_stream(console, file, "FUZZ.CRV", curve, size % 2 == 0, stated);
   } catch (const kelvora::Orderly_stop&) {
     return 0;
   }

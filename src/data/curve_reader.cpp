@@ -28,8 +28,11 @@ constexpr std::string_view invalid_file = "***INVALID DATA FILE, PROGRAM ENDED! 
 // The binding model works with one or two ligands.
 constexpr int max_model_ligands = 2;
 
-std::string too_large_value(std::string_view item) {
-  return std::string(item) + " is too large: a concentration or bound value may be at most " +
+// `item`, written in `unit`, is beyond max_curve_value in M.
+std::string too_large_value(std::string_view item, Concentration_unit unit) {
+  std::string text(item);
+  if (unit != Concentration_unit::molar) text += " " + std::string(unit_name(unit));
+  return text + " is too large: a concentration or bound value may be at most " +
          fmt_es(max_curve_value, 7, 1) + " M in magnitude";
 }
 
@@ -59,17 +62,19 @@ std::string at_line(const std::string& file, std::size_t line_number) {
   orderly_stop(console, invalid_file);
 }
 
-// The first `count` items of a header line as finite reals.
+// The first `count` items of a header line as finite reals, written in
+// `unit` and returned in M.
 std::vector<double> header_reals(Console& console, const std::vector<std::string>& lines,
                                  const std::string& file, std::size_t line_number,
-                                 std::size_t count, std::string_view expected) {
+                                 std::size_t count, std::string_view expected,
+                                 Concentration_unit unit = Concentration_unit::molar) {
   if (line_number > lines.size())
     refuse_file(console, file, line_number, "missing; " + std::string(expected));
   const auto items = split_items(lines[line_number - 1]);
   if (items.size() < count) refuse_file(console, file, line_number, expected);
   std::vector<double> values;
   for (std::size_t i = 0; i < count; ++i) {
-    const auto v = parse_real(items[i]);
+    const auto v = parse_concentration(items[i], unit);
     if (!v) refuse_file(console, file, line_number, expected);
     if (!std::isfinite(*v))
       refuse_file(console, file, line_number, "a value is not a finite number");
@@ -101,7 +106,8 @@ bool looks_like_a_number(std::string_view item) {
 // order from the items of the data lines; a line with fewer than three takes
 // the rest from the following line(s), and numbers after the third on a line
 // are ignored. The data end at the end of the file or at the first item that
-// is not a number.
+// is not a number. The total and the bound value are written in the curve's
+// unit and stored in M; the replicate count is a count.
 class Data_reader {
  public:
   Data_reader(Console& console, const std::string& file, Curve_data& curve, double hot)
@@ -112,7 +118,7 @@ class Data_reader {
   int read(const std::vector<std::string>& lines, std::size_t first) {
     for (std::size_t li = first; li < lines.size(); ++li) {
       for (const auto item : split_items(lines[li])) {
-        const auto v = parse_real(item);
+        const auto v = have_ == 2 ? parse_real(item) : parse_concentration(item, curve_.unit);
         if (!v) {
           end_at(item, li + 1);
           return ignored_;
@@ -125,14 +131,15 @@ class Data_reader {
   }
 
   // The concentration limit above which a file is taken for one typed in
-  // other units than molar (1 M is far above any binding assay).
+  // another unit than its own (1 M is far above any binding assay).
   static constexpr double max_plausible_concentration = 1.0;
 
-  // Warns, once per file, that a concentration exceeds 1 M.
+  // Warns, once per file, that a concentration [M] exceeds 1 M.
   void check_concentration(double c, std::size_t line) {
     if (c > max_plausible_concentration)
       warn_once(above_one_molar_, line,
-                "a concentration is above 1 M; concentrations must be given in M");
+                "a concentration is above 1 M; concentrations must be given in " +
+                    std::string(unit_name(curve_.unit)));
   }
 
  private:
@@ -170,7 +177,7 @@ class Data_reader {
   void refuse_unusable(double v, std::string_view item, std::size_t line, int position) {
     if (!std::isfinite(v)) refuse_file(console_, file_, line, "a value is not a finite number");
     if (position < 2 && std::abs(v) > max_curve_value)
-      refuse_file(console_, file_, line, too_large_value(item));
+      refuse_file(console_, file_, line, too_large_value(item, curve_.unit));
     if (position == 2 && v > max_replicates)
       refuse_file(console_, file_, line,
                   std::string(item) + " is too large: a replicate count may be at most " +
@@ -231,11 +238,13 @@ class Data_reader {
   bool above_one_molar_ = false;
 };
 
-// The ligand numbers of line 3, refused outside what the model can fit.
+// The ligand numbers of line `line_number`, refused outside what the model
+// can fit.
 std::pair<int, int> ligand_numbers(Console& console, const std::vector<std::string>& lines,
-                                   const std::string& file) {
-  if (lines.size() < 3) refuse_file(console, file, 3, "missing; two ligand numbers expected");
-  const auto items = split_items(lines[2]);
+                                   const std::string& file, std::size_t line_number) {
+  if (lines.size() < line_number)
+    refuse_file(console, file, line_number, "missing; two ligand numbers expected");
+  const auto items = split_items(lines[line_number - 1]);
   std::optional<int> varying;
   std::optional<int> labelled;
   if (items.size() >= 2) {
@@ -243,10 +252,51 @@ std::pair<int, int> ligand_numbers(Console& console, const std::vector<std::stri
     labelled = parse_integer(items[1]);
   }
   if (!varying || !labelled)
-    refuse_file(console, file, 3, "two ligand numbers expected (varying, labelled)");
+    refuse_file(console, file, line_number, "two ligand numbers expected (varying, labelled)");
   if (*varying < 1 || *varying > max_ligands || *labelled < 1 || *labelled > max_ligands)
-    refuse_file(console, file, 3, "ligand numbers must be 1 or 2");
+    refuse_file(console, file, line_number, "ligand numbers must be 1 or 2");
   return {*varying, *labelled};
+}
+
+// The unit of a first line "UNITS <unit>" (the keyword in any case, blanks
+// around the unit, after a UTF-8 byte order mark if an editor wrote one);
+// nothing when the line is not of that kind but the title. A first line whose
+// first word is UNITS and that names no unit is refused, so that a mistyped
+// unit never leaves the data read in M.
+std::optional<Concentration_unit> units_line(Console& console, std::string_view line,
+                                             const std::string& file) {
+  constexpr std::string_view keyword = "UNITS";
+  if (line.starts_with("\xEF\xBB\xBF")) line.remove_prefix(3);
+  line = trim(line);
+  if (line.size() < keyword.size() || uppercase(line.substr(0, keyword.size())) != keyword)
+    return std::nullopt;
+  const std::string_view rest = line.substr(keyword.size());
+  if (!rest.empty() && rest.front() != ' ' && rest.front() != '\t') return std::nullopt;
+  const std::string_view name = trim(rest);
+  const auto unit = parse_concentration_unit(name);
+  if (!unit) refuse_file(console, file, 1, "UNITS line: " + unknown_unit(name));
+  return unit;
+}
+
+// The weighting coefficients for Y in M of coefficients given for Y in
+// `unit`. With f = 10^p the unit in M, a bound value Y written in the unit is
+// Y_M / f, and its variance a0 + a1 Y + a2 Y^2 + a3 |Y|^a4 in unit^2 is, times
+// f^2, the variance in M^2:
+//   a0 f^2 + a1 f Y_M + a2 Y_M^2 + a3 f^(2 - a4) |Y_M|^a4.
+// A coefficient 0 stays 0 exactly. Nothing when a coefficient that is not 0
+// becomes 0 or an infinity: the weights could not be those of the file.
+std::optional<std::array<double, n_weight_coefs>> coefficients_in_molar(
+    std::array<double, n_weight_coefs> a, Concentration_unit unit) {
+  if (unit == Concentration_unit::molar) return a;
+  const double p = unit_power(unit);
+  const double factor[n_weight_coefs] = {std::pow(10.0, 2.0 * p), std::pow(10.0, p), 1.0,
+                                         std::pow(10.0, p * (2.0 - a[4])), 1.0};
+  for (int i = 0; i < n_weight_coefs; ++i) {
+    if (a[i] == 0.0) continue;
+    a[i] *= factor[i];
+    if (a[i] == 0.0 || !std::isfinite(a[i])) return std::nullopt;
+  }
+  return a;
 }
 
 }  // namespace
@@ -318,32 +368,54 @@ std::filesystem::path find_curve_file(const std::string& name) {
 }
 
 void read_curve_file(Console& console, const std::filesystem::path& path, Curve_data& curve,
-                     bool normalise) {
+                     bool normalise, std::optional<Concentration_unit> unit) {
   std::ifstream in(path);
   if (!in) {
     console.exact("ERROR: Cannot open file " + path.string());
     orderly_stop(console, no_file_read);
   }
   curve.path = path.string();
-  read_curve_stream(console, in, path.string(), curve, normalise);
+  read_curve_stream(console, in, path.string(), curve, normalise, unit);
 }
 
 void read_curve_stream(Console& console, std::istream& in, const std::string& file,
-                       Curve_data& curve, bool normalise) {
+                       Curve_data& curve, bool normalise, std::optional<Concentration_unit> unit) {
   const auto lines = read_lines(in);
   if (lines.empty())
     refuse_file(console, file, 1, "missing; the file must begin with a title line");
-  const std::string title = strip_title(lines[0]);
+  const auto declared = units_line(console, lines[0], file);
+  if (declared && unit && *declared != *unit)
+    refuse_file(console, file, 1,
+                "the UNITS line gives " + std::string(unit_name(*declared)) +
+                    ", but the curve is to be read in " + std::string(unit_name(*unit)));
+  curve.unit = declared.value_or(unit.value_or(Concentration_unit::molar));
+  // The header lines follow the UNITS line, when there is one.
+  const std::size_t title_line = declared ? 2 : 1;
+  const std::size_t coefs_line = title_line + 1;
+  const std::size_t ligands_line = title_line + 2;
+  const std::size_t hot_line = title_line + 3;
+  if (lines.size() < title_line)
+    refuse_file(console, file, title_line, "missing; a title line must follow the UNITS line");
+  const std::string title = strip_title(lines[title_line - 1]);
 
-  const auto coefs = header_reals(console, lines, file, 2, n_weight_coefs,
+  const auto coefs = header_reals(console, lines, file, coefs_line, n_weight_coefs,
                                   "five weighting coefficients a0, a1, a2, a3, a4 expected");
-  for (int i = 0; i < n_weight_coefs; ++i) curve.weight_coef[i] = coefs[i];
+  std::copy_n(coefs.begin(), n_weight_coefs, curve.weight_coef.begin());
+  const auto coefs_molar = coefficients_in_molar(curve.weight_coef, curve.unit);
+  if (!coefs_molar)
+    refuse_file(console, file, coefs_line,
+                "a weighting coefficient leaves the range of a double when converted from " +
+                    std::string(unit_name(curve.unit)) + " to M");
+  curve.weight_coef = *coefs_molar;
   if (const auto fault = weight_coefficients_fault(curve.weight_coef))
-    refuse_file(console, file, 2, *fault);
+    refuse_file(console, file, coefs_line, *fault);
 
-  std::tie(curve.varying_ligand, curve.labelled_ligand) = ligand_numbers(console, lines, file);
-  const double hot = header_reals(console, lines, file, 4, 1,
-                                  "the total labelled ligand concentration [M] expected")[0];
+  std::tie(curve.varying_ligand, curve.labelled_ligand) =
+      ligand_numbers(console, lines, file, ligands_line);
+  const double hot = header_reals(console, lines, file, hot_line, 1,
+                                  "the total labelled ligand concentration [" +
+                                      std::string(unit_name(curve.unit)) + "] expected",
+                                  curve.unit)[0];
 
   if (normalise && curve.varying_ligand == curve.labelled_ligand && curve.varying_ligand != 1) {
     console.exact("Note: Normalizing saturation curve to ligand 1: " + curve.file_name);
@@ -355,18 +427,22 @@ void read_curve_stream(Console& console, std::istream& in, const std::string& fi
   // A single saturation file of ligand 3 or 4 has become ligand 1 above;
   // every other file must name the ligands the model has.
   if (curve.varying_ligand > max_model_ligands || curve.labelled_ligand > max_model_ligands)
-    refuse_file(console, file, 3, "ligand numbers 3 and 4 are not supported; use 1 or 2");
+    refuse_file(console, file, ligands_line,
+                "ligand numbers 3 and 4 are not supported; use 1 or 2");
   // With two ligands in the analysis, a curve of different ligand numbers is
   // a competition curve exactly when its fixed labelled concentration is
   // present (the same rule as is_competition_assay).
   if (!curve.is_saturation_curve() && !(hot >= min_competition_hot))
-    refuse_file(console, file, 4,
+    refuse_file(console, file, hot_line,
                 "a competition curve needs a total labelled ligand concentration of at least " +
                     fmt_es(min_competition_hot, 7, 1) + " M");
   if (!curve.is_saturation_curve() && hot > max_curve_value)
-    refuse_file(console, file, 4, too_large_value(split_items(lines[3])[0]));
+    refuse_file(console, file, hot_line,
+                too_large_value(split_items(lines[hot_line - 1])[0], curve.unit));
 
   console.exact("CURVE FILE: " + file);
+  if (curve.unit != Concentration_unit::molar)
+    console.exact("UNITS: " + std::string(unit_name(curve.unit)) + " (converted to M)");
   console.exact("TITLE: " + title);
   console.exact("VARYING LIGAND: " + fmt_i(curve.varying_ligand, 3) +
                 " LABELLED LIGAND: " + fmt_i(curve.labelled_ligand, 3));
@@ -380,8 +456,8 @@ void read_curve_stream(Console& console, std::istream& in, const std::string& fi
   allocate_curve_data(curve);
   curve.n_points = 0;
   Data_reader reader(console, file, curve, hot);
-  if (!curve.is_saturation_curve()) reader.check_concentration(hot, 4);
-  const int ignored = reader.read(lines, 4);
+  if (!curve.is_saturation_curve()) reader.check_concentration(hot, hot_line);
+  const int ignored = reader.read(lines, hot_line);
   if (ignored > 0) {
     console.exact("WARNING: " + file + " holds more than " + fmt_i0(max_points) +
                   " data points; the first " + fmt_i0(max_points) + " are used and " +

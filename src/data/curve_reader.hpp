@@ -5,6 +5,11 @@
 //   line 3   varying ligand number, labelled ligand number (1 or 2)
 //   line 4   total labelled ligand [M] when it is held fixed, 0.0 for saturation
 //   line 5+  one point per line: total varying ligand [M], bound [M], replicates
+// An optional line "UNITS <unit>" (M, mM, uM, µM, nM or pM; the keyword in any
+// case) before the title gives the unit of the concentrations, the bound
+// values and line 4, and of Y in the weighting coefficients; the lines above
+// then follow it one line further down. Everything is converted to M on
+// reading.
 // The data end at the end of the file or at the first item that is not a
 // number, so comment text may follow them. Nothing is misread silently: a
 // point completed from a following line, a point left incomplete and
@@ -62,13 +67,16 @@ constexpr double max_replicates = 1.0e6;
 
 // Reads one curve file (already known to exist) into `curve`, echoing it.
 // `normalise` allows a single saturation curve of ligand 2..4 to be renamed
-// to ligand 1. Ends the program with an orderly stop on a refused file.
+// to ligand 1. `unit` is the unit of a file without a UNITS line (M when not
+// stated); a file whose UNITS line gives another unit than a stated one is
+// refused. Ends the program with an orderly stop on a refused file.
 void read_curve_file(Console& console, const std::filesystem::path& path, Curve_data& curve,
-                     bool normalise);
+                     bool normalise, std::optional<Concentration_unit> unit = std::nullopt);
 
 // The same from an open stream; `file` names the curve file in messages.
 void read_curve_stream(Console& console, std::istream& in, const std::string& file,
-                       Curve_data& curve, bool normalise);
+                       Curve_data& curve, bool normalise,
+                       std::optional<Concentration_unit> unit = std::nullopt);
 
 // Why a set of weighting coefficients a0..a4 is refused; nothing when every
 // predicted value Y >= 0 gets a positive weight that is a number, and the

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "data/units.hpp"
+
 namespace kelvora {
 
 constexpr int max_curves = 50;
@@ -27,7 +29,9 @@ struct Curve_data {
   int n_points = 0;
   int varying_ligand = 0;
   int labelled_ligand = 0;
-  std::array<double, n_weight_coefs> weight_coef{};
+  std::array<double, n_weight_coefs> weight_coef{};  // for Y in M
+  // The unit the file was written in; every value above and below is in M.
+  Concentration_unit unit = Concentration_unit::molar;
   // Per-point arrays: absent (empty) until the curve is read, then
   // max_points entries each, zero-filled beyond n_points. The fitted model's
   // predictions are kept apart (model/curve_predictions.hpp).

@@ -154,6 +154,12 @@ constexpr std::string_view crv_file_guide[] = {
     "              KELVORA FILE GUIDE",
     "=============================================================",
     "",
+    "Optional first line: UNITS nM (or M, mM, uM, \xC2\xB5M, pM)",
+    "  All concentrations and bound values of the file (line 4, columns 1 and 2)",
+    "  are then in that unit and are converted to M on reading; the weighting",
+    "  parameters hold for Y in that unit. The lines below then follow one line",
+    "  later (the title on line 2). Without a UNITS line everything is in M.",
+    "",
     "Line 1: Title (enclosed in double quotes)",
     "  Up to 80 characters; the quotes are removed when the title is shown.",
     "  Example: \"Receptor binding of ligand 1\"",
@@ -292,7 +298,7 @@ constexpr std::string_view banner_text[] = {
 };
 
 static_assert(std::size(menu_guide) == 126);
-static_assert(std::size(crv_file_guide) == 88);
+static_assert(std::size(crv_file_guide) == 94);
 
 template <std::size_t N>
 void print_guide(Console& console, const std::string_view (&lines)[N]) {

@@ -78,6 +78,7 @@ void fill_resampled_curve(const Curve_data& first, const Point_columns& sample, 
   curve.varying_ligand = first.varying_ligand;
   curve.labelled_ligand = first.labelled_ligand;
   curve.weight_coef = first.weight_coef;
+  curve.unit = first.unit;
   allocate_points(curve, n);
   for (int i = 0; i < n; ++i) {
     // The objective recomputes every weight as r / variance(Yhat): the
@@ -118,6 +119,7 @@ bool fit_wrapper_multi(const Curve_table& curves, const Fit_parameters& fit_para
     to.varying_ligand = from.varying_ligand;
     to.labelled_ligand = from.labelled_ligand;
     to.weight_coef = from.weight_coef;
+    to.unit = from.unit;
     allocate_points(to, from.n_points);
     generate_bootstrap_indices(from.n_points, idx, rng);
     for (int i = 0; i < from.n_points; ++i) {

@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <memory>
+#include <optional>
+#include <sstream>
 
 #include "support/dialogue.hpp"
 #include "support/scratch_folder.hpp"
@@ -19,6 +21,14 @@ const std::string last_chance = "*** THIS IS YOUR LAST CHANCE TO ENTER FILENAME!
 
 const std::string sat = "\"Receptor binding\"\n0.0, 0.0, 0.001, 0.0, 0.0\n1, 1\n0.0\n";
 
+// The warnings, refusals and stops of a transcript.
+Lines notices_in(Lines transcript) {
+  std::erase_if(transcript, [](const auto& l) {
+    return !l.starts_with("WARNING: ") && !l.starts_with("ERROR: ") && !l.starts_with("***");
+  });
+  return transcript;
+}
+
 class CurveReader : public ::testing::Test {
  protected:
   // Runs the reader with the given answers; true when it ended normally.
@@ -31,13 +41,7 @@ class CurveReader : public ::testing::Test {
       return false;
     }
   }
-  Lines notices() const {
-    Lines all = dialogue->lines();
-    std::erase_if(all, [](const auto& l) {
-      return !l.starts_with("WARNING: ") && !l.starts_with("ERROR: ") && !l.starts_with("***");
-    });
-    return all;
-  }
+  Lines notices() const { return notices_in(dialogue->lines()); }
 
   testing::Scratch_folder folder;
   std::unique_ptr<testing::Dialogue> dialogue;
@@ -174,6 +178,128 @@ INSTANTIATE_TEST_SUITE_P(Table, CurveReaderCases, ::testing::Values(
     Case{"HugeHot", "t\n1 0 0 0 0\n1 2\n2e3\n", -1, refused(4, "2e3" + too_large)}),
     [](const auto& test) { return std::string(test.param.name); });
 // clang-format on
+
+// One curve file read from a string as F.CRV, its transcript kept.
+struct Reading {
+  Curve_data curve;
+  Lines transcript;
+  bool read = false;
+};
+
+Reading read_stream(const std::string& text, std::optional<Concentration_unit> unit = {}) {
+  testing::Dialogue dialogue("");
+  std::istringstream in(text);
+  Reading r;
+  try {
+    read_curve_stream(dialogue.console(), in, "F.CRV", r.curve, false, unit);
+    r.read = true;
+  } catch (const Orderly_stop&) {
+  }
+  r.transcript = dialogue.lines();
+  return r;
+}
+
+// A competition curve with every weighting term in use, written in M, nM and
+// pM (numbers in several forms); the coefficients are those of the same
+// variance, a0 scaled by f^-2, a1 by f^-1 and a3 by f^(a4 - 2) with a4 = 1.5.
+const std::string in_molar =
+    "Comp\n2e-18 3e-10 0.001 2.2135943621178656e-05 1.5\n1 2\n1.1E-9\n"
+    "3.3E-9 1.7E-10 3\n0 1.1e-10 2\n";
+const std::string in_nanomolar =
+    "UNITS nM\nComp\n2 0.3 0.001 0.7 1.5\n1 2\n1.1\n3.3e0 17D-2 3\n0 .11E0 2\n";
+const std::string in_picomolar =
+    "  units pM \r\nComp\n2e6 300 1e-3 22.135943621178654 1.5\n1 2\n1.1e3\n"
+    "3300 170. 3\n-0 110 2\n";
+
+double variance(const std::array<double, n_weight_coefs>& a, double y) {
+  return a[0] + a[1] * y + a[2] * y * y + a[3] * std::pow(y, a[4]);
+}
+
+TEST(CurveUnits, ReadAsTheMolarCopy) {
+  const Reading in_m = read_stream(in_molar);
+  ASSERT_TRUE(in_m.read);
+  const std::string micro =
+      "UNITS \xC2\xB5M\nComp\n2e-6 3e-4 0.001 0.022135943621178656 1.5\n1 2\n1.1e-3\n"
+      "3.3e-3 1.7e-4 3\n0 1.1e-4 2\n";
+  const std::string nanomolar_unstated = in_nanomolar.substr(in_nanomolar.find('\n') + 1);
+  const std::pair<Reading, Concentration_unit> copies[] = {
+      {read_stream(in_nanomolar), Concentration_unit::nanomolar},
+      {read_stream(in_nanomolar, Concentration_unit::nanomolar), Concentration_unit::nanomolar},
+      {read_stream(nanomolar_unstated, Concentration_unit::nanomolar),
+       Concentration_unit::nanomolar},
+      {read_stream(in_picomolar), Concentration_unit::picomolar},
+      {read_stream(micro), Concentration_unit::micromolar}};
+  for (const auto& [copy, unit] : copies) {
+    SCOPED_TRACE(unit_name(unit));
+    ASSERT_TRUE(copy.read);
+    EXPECT_EQ(copy.curve.unit, unit);
+    // The transcript is the molar copy's with one line more.
+    Lines expected = in_m.transcript;
+    expected.insert(expected.begin() + 1,
+                    "UNITS: " + std::string(unit_name(unit)) + " (converted to M)");
+    EXPECT_EQ(copy.transcript, expected);
+    ASSERT_EQ(copy.curve.n_points, 2);
+    for (int j = 0; j < 2; ++j) {
+      EXPECT_EQ(copy.curve.total[j], in_m.curve.total[j]);  // both ligands, bit for bit
+      EXPECT_EQ(copy.curve.bound[j], in_m.curve.bound[j]);
+      EXPECT_EQ(copy.curve.replicates[j], in_m.curve.replicates[j]);
+    }
+    for (const double y : {1e-11, 1e-10, 1e-9, 1e-8}) {
+      const double v = variance(in_m.curve.weight_coef, y);
+      EXPECT_NEAR(variance(copy.curve.weight_coef, y), v, 1e-12 * v) << y;
+    }
+  }
+  // Not 1.1 * 1e-9 nor 0.11 * 1e-9 (each one bit higher): the decimal exponent
+  // is shifted in the text.
+  EXPECT_EQ(copies[0].first.curve.total_of(0, 2), 1.1e-9);
+  EXPECT_EQ(copies[0].first.curve.bound[1], 1.1e-10);
+  // A coefficient 0 stays 0 in any unit.
+  const Reading usual = read_stream("UNITS pM\nt\n0 0 0.001 0 7\n1 1\n0\n1 0.1 1\n");
+  EXPECT_EQ(usual.curve.weight_coef, (std::array<double, n_weight_coefs>{0, 0, 0.001, 0, 7}));
+}
+
+TEST(CurveUnits, AFileWithoutUnitsReadsInMolarAsEver) {
+  const Reading unstated = read_stream(in_molar);
+  EXPECT_EQ(unstated.transcript,
+            (Lines{"CURVE FILE: F.CRV", "TITLE: Comp", "VARYING LIGAND:   1 LABELLED LIGAND:   2",
+                   "TOTAL HOT LIGAND:   1.1000E-09 [M] (Line 4 constant)", "",
+                   "Read    2 data points", ""}));
+  EXPECT_EQ(unstated.curve.unit, Concentration_unit::molar);
+  EXPECT_EQ(unstated.curve.weight_coef[3], 2.2135943621178656e-05);
+  const Reading stated = read_stream(in_molar, Concentration_unit::molar);
+  EXPECT_EQ(stated.transcript, unstated.transcript);
+  EXPECT_EQ(stated.curve.bound, unstated.curve.bound);
+  // A quoted title, or one whose first word only begins with UNITS, is a title.
+  for (const char* title : {"\"UNITS of binding\"", "UNITSX nM"})
+    EXPECT_TRUE(read_stream(title + in_molar.substr(4)).read) << title;
+}
+
+TEST(CurveUnits, RefusalsAndWarningsNameTheFilesOwnLines) {
+  const std::string head = "UNITS nM\nt\n0 0 1 0 0\n";
+  const std::string sat_nm = head + "1 1\n0\n";
+  const std::string any_unit = "the units are M, mM, uM (or \xC2\xB5M), nM and pM";
+  const std::pair<Reading, Lines> cases[] = {
+      {read_stream(sat_nm + "1 0.1 1\n2 1.000000E-O9 1\n"),
+       refused(7, "1.000000E-O9 is not a number")},
+      {read_stream(head + "0 1\n0\n"), refused(4, "ligand numbers must be 1 or 2")},
+      {read_stream(head + "1 2\n2e12\n"), refused(5, "2e12 nM" + too_large)},
+      {read_stream(sat_nm + "1 2 1\n2\n0.1 1\n2e9 0.1 1\n"),
+       {warned(6, above_total), warned(7, wrapped + "8"),
+        warned(9, "a concentration is above 1 M; concentrations must be given in nM")}},
+      {read_stream("UNITS\nt\n"), refused(1, "UNITS line: no unit is named; " + any_unit)},
+      {read_stream("Units nm\nt\n"), refused(1, "UNITS line: \"nm\" is no unit; " + any_unit)},
+      {read_stream("UNITS nM M\nt\n"), refused(1, "UNITS line: \"nM M\" is no unit; " + any_unit)},
+      {read_stream("UNITS pM\n"), refused(2, "missing; a title line must follow the UNITS line")},
+      {read_stream(sat_nm, Concentration_unit::picomolar),
+       refused(1, "the UNITS line gives nM, but the curve is to be read in pM")},
+      {read_stream(sat_nm, Concentration_unit::molar),
+       refused(1, "the UNITS line gives nM, but the curve is to be read in M")},
+      {read_stream("UNITS pM\nt\n1 0 0 1 -700\n"),
+       refused(
+           3, "a weighting coefficient leaves the range of a double when converted from pM to M")}};
+  for (std::size_t i = 0; i < std::size(cases); ++i)
+    EXPECT_EQ(notices_in(cases[i].first.transcript), cases[i].second) << i;
+}
 
 // An independent judge: the denominator a0 + a1 Y + a2 Y^2 + a3 |Y|^a4 on a
 // dense logarithmic grid of Y and at Y = 0 (a3 = 0 drops its term).
