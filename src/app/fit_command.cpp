@@ -75,9 +75,10 @@ struct Command {
 // The command's options; false when the command is done already (its help
 // was asked for). Raises CLI::ParseError and Fit_refused.
 bool parse(int argc, const char* const* argv, Command& command) {
-  CLI::App app("Fits binding curves without a dialogue and writes the results: STEM.out and\n"
-               "its companions as the menu's analysis does, STEM_results.csv and STEM.json.",
-               "kelvora fit");
+  CLI::App app(
+      "Fits binding curves without a dialogue and writes the results: STEM.out and\n"
+      "its companions as the menu's analysis does, STEM_results.csv and STEM.json.",
+      "kelvora fit");
   app.footer(examples);
   app.get_formatter()->column_width(30);
   Fit_settings& s = command.settings;
@@ -85,7 +86,8 @@ bool parse(int argc, const char* const* argv, Command& command) {
                  "curve files (.CRV), each a path with or without its extension;\n"
                  "fitted together. Example: EX1_SAT data/EX2_COMP.CRV")
       ->required();
-  app.add_option("--sites", s.sites, "binding sites of the model, 1 or 2 (default 1). Example: --sites 2")
+  app.add_option("--sites", s.sites,
+                 "binding sites of the model, 1 or 2 (default 1). Example: --sites 2")
       ->check(CLI::IsMember({1, 2}));
   std::vector<std::string> hold;
   app.add_option("--hold", hold,
@@ -120,10 +122,10 @@ bool parse(int argc, const char* const* argv, Command& command) {
                "fits (F test and AICc); the results describe the --sites fit.\n"
                "Example: --compare --sites 2");
   std::uint64_t seed = 0;
-  CLI::Option* seed_option = app.add_option(
-      "--seed", seed,
-      "make the run repeatable: every random number follows from N, as in\n"
-      "a menu session with the same seed. Example: --seed 1");
+  CLI::Option* seed_option =
+      app.add_option("--seed", seed,
+                     "make the run repeatable: every random number follows from N, as in\n"
+                     "a menu session with the same seed. Example: --seed 1");
   seed_option->type_name("N");
   std::string plots = "png";
   app.add_option("--plots", plots,
@@ -153,6 +155,10 @@ bool parse(int argc, const char* const* argv, Command& command) {
     s.hold = none ? std::vector<Named_value>{} : named_values(hold, false);
   }
   if (*seed_option) command.seed = seed;
+  if (!units.empty()) {
+    command.settings.units = parse_concentration_unit(units);
+    if (!command.settings.units) throw Fit_refused("--units: " + unknown_unit(units));
+  }
   const std::pair<const char*, Plot_mode> modes[] = {{"png", Plot_mode::png},
                                                      {"svg", Plot_mode::svg},
                                                      {"window", Plot_mode::window},

@@ -31,8 +31,8 @@
 #include "report/result_set.hpp"
 #include "report/results.hpp"
 #include "stats/bootstrap_se.hpp"
-#include "stats/model_comparison.hpp"
 #include "stats/fit_statistics.hpp"
+#include "stats/model_comparison.hpp"
 #include "stats/runs_test.hpp"
 #include "stats/site_preference.hpp"
 #include "util/console.hpp"
@@ -355,7 +355,13 @@ void report(Analysis& a) {
   summary.warnings = a.reading_warnings;
   for (const std::vector<std::string>* lines : {&a.console.warnings(), &poorly_determined})
     summary.warnings.insert(summary.warnings.end(), lines->begin(), lines->end());
-  summary.units = "M";
+  // The unit of the inputs: one name, or one per curve when they differ.
+  bool one_unit = true;
+  for (int c = 0; c < p.n_curves; ++c) {
+    one_unit = one_unit && a.curves[c].unit == a.curves[0].unit;
+    summary.units += (c > 0 ? "," : "") + std::string(unit_name(a.curves[c].unit));
+  }
+  if (one_unit) summary.units = unit_name(a.curves[0].unit);
   a.files.summary = std::move(summary);
   a.files.commit(interruption, competition);
   if (interruption_requested()) return;  // no plot: the session ends
@@ -443,7 +449,8 @@ void open_scripted_files(Analysis& a) {
 
 void read_scripted_curves(Analysis& a) {
   a.console.clear_warnings();
-  const std::string fault = read_named_curves(a.console, a.script->curves, a.curves, a.params);
+  const std::string fault =
+      read_named_curves(a.console, a.script->curves, a.curves, a.params, a.script->units);
   if (!fault.empty()) throw Fit_refused(fault);
   a.reading_warnings = a.console.warnings();
   a.files.start(a.curves, a.params);
@@ -493,14 +500,14 @@ void check_settings(const Analysis& a) {
     const std::string model = std::to_string(sites) + (sites == 1 ? " site" : " sites");
     if (const auto fault = variable_count_fault(p))
       throw Fit_refused("with " + model + ", " + *fault + " Hold more of them (--hold).");
-    if (const auto fault = set_initial_values(p, given_values(settings)))
-      throw Fit_refused(*fault);
+    if (const auto fault = set_initial_values(p, given_values(settings))) throw Fit_refused(*fault);
     for (int slot = 0; slot < p.n_params; ++slot) known.push_back(p.name[slot]);
     for (const Named_value& start : settings.start) {
       for (int slot = 0; slot < p.n_params; ++slot)
         if (p.name[slot] == start.name && p.is_constant[slot])
-          throw Fit_refused("--start " + start.name + " names a constant; give its value with --hold " +
-                            start.name + "=VALUE");
+          throw Fit_refused("--start " + start.name +
+                            " names a constant; give its value with --hold " + start.name +
+                            "=VALUE");
     }
   }
   std::string names;

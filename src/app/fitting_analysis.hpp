@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "data/records.hpp"
+#include "data/units.hpp"
 #include "params/scripted_setup.hpp"
 #include "plot/curve_plot.hpp"
 
@@ -34,6 +35,8 @@ struct Fit_settings {
   std::vector<Named_value> start;  // starting values of fitted parameters
   bool estimates = true;           // automatic estimates for the rest
   int bootstrap = 100;             // replicates; 0 runs none
+  // The unit of curve files that do not name theirs; none: M.
+  std::optional<Concentration_unit> units;
 };
 
 // Settings or input that the analysis cannot take: the reason, in one line.

@@ -129,9 +129,9 @@ using Curve_seeding = std::function<void(Random_generator& generator, int c)>;
 // Analyses every competition curve of the table in order (saturation curves
 // are skipped) and writes one block each to `out`. The bootstrap of each
 // curve draws from `rng` after before_curve(rng, c); results.n_blocks counts
-// the blocks, and `analysed`, when given, receives the record of each curve. Whether the data determine the parameters is judged from the
-// curves' weights and predicted values in `fitted`, which must belong to the
-// parameter values.
+// the blocks, and `analysed`, when given, receives the record of each curve. Whether the data
+// determine the parameters is judged from the curves' weights and predicted values in `fitted`,
+// which must belong to the parameter values.
 void competition_ic50_analysis_bootstrap(std::ostream& out, const Curve_table& curves,
                                          const Fit_parameters& params,
                                          const std::vector<Curve_prediction>& fitted,

@@ -557,7 +557,8 @@ bool read_input_files(Console& console, Curve_table& curves, Fit_parameters& par
 }
 
 std::string read_named_curves(Console& console, const std::vector<std::string>& names,
-                              Curve_table& curves, Fit_parameters& params) {
+                              Curve_table& curves, Fit_parameters& params,
+                              std::optional<Concentration_unit> unit) {
   if (names.size() > static_cast<std::size_t>(max_curves))
     return "at most " + fmt_i0(max_curves) + " curves are fitted together, not " +
            fmt_i0(static_cast<long long>(names.size()));
@@ -581,7 +582,7 @@ std::string read_named_curves(Console& console, const std::vector<std::string>& 
     if (const std::string ext = paths[i].extension().string(); ext == ".CRV" || ext == ".crv")
       if (name.ends_with(ext)) name.resize(name.size() - ext.size());
     curve.file_name = name;
-    read_curve_file(console, paths[i], curve, n_curves == 1);
+    read_curve_file(console, paths[i], curve, n_curves == 1, unit);
     params.n_points += curve.n_points;
   }
   if (!count_curves_read(console, curves, params, n_curves))

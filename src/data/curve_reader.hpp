@@ -57,8 +57,10 @@ constexpr double max_replicates = 1.0e6;
 // read, echoed and counted as read_input_files does, orderly stops included.
 // When a name matches no file, or there are more than 50 names, nothing is
 // read and the reason is returned; otherwise an empty text.
+// `unit` is the unit of files that do not name theirs (see read_curve_stream).
 [[nodiscard]] std::string read_named_curves(Console& console, const std::vector<std::string>& names,
-                                            Curve_table& curves, Fit_parameters& params);
+                                            Curve_table& curves, Fit_parameters& params,
+                                            std::optional<Concentration_unit> unit = std::nullopt);
 
 // The curves of a new analysis: read_input_files, with the parameter names
 // and the point count of an earlier analysis cleared first.

@@ -67,9 +67,8 @@ std::optional<std::string> set_initial_values(Fit_parameters& params,
     const Entry_range range = entry_range(parameter_kind(params, slot));
     if (!(*named.value >= range.lower && *named.value <= range.upper))
       return named.name + " must lie between " + std::string(trim(fmt_es(range.lower, 12, 1))) +
-             " and " + std::string(trim(fmt_es(range.upper, 12, 1))) +
-             (*range.unit ? " " : "") + range.unit + ", not " +
-             std::string(trim(fmt_es(*named.value, 14, 6)));
+             " and " + std::string(trim(fmt_es(range.upper, 12, 1))) + (*range.unit ? " " : "") +
+             range.unit + ", not " + std::string(trim(fmt_es(*named.value, 14, 6)));
   }
   for (int slot = 0; slot < params.n_params; ++slot) {
     if (params.is_constant[slot] || params.value[slot] == 0.0)

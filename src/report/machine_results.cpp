@@ -136,8 +136,8 @@ ordered_json parameters_json(const Fit_summary& s) {
     if (d.name) {
       const Familiar_unit unit = familiar_unit(d.molar);
       const Errors& m = d.errors;
-      ordered_json familiar = interval(d.molar / unit.molar, {m.se / unit.molar, m.lower / unit.molar,
-                                                              m.upper / unit.molar});
+      ordered_json familiar = interval(
+          d.molar / unit.molar, {m.se / unit.molar, m.lower / unit.molar, m.upper / unit.molar});
       familiar["unit"] = unit.name;
       familiar["molar"] = interval(d.molar, m);
       entry[d.name[0] == 'K' ? "kd" : "bmax"] = familiar;
@@ -148,8 +148,10 @@ ordered_json parameters_json(const Fit_summary& s) {
 }
 
 ordered_json model_fit_json(const Model_fit& fit, double aicc) {
-  return {{"sites", fit.sites},          {"ssq", json_number(fit.ss)},
-          {"df", fit.df()},              {"fitted_parameters", fit.n_var},
+  return {{"sites", fit.sites},
+          {"ssq", json_number(fit.ss)},
+          {"df", fit.df()},
+          {"fitted_parameters", fit.n_var},
           {"aicc", json_number(aicc)}};
 }
 
@@ -235,14 +237,18 @@ std::string results_csv(const Fit_summary& s) {
       derived[4] = number(d.errors.upper / unit.molar);
       derived[5] = unit.name;
     }
-    row({name, number(value), number(e.se), number(100.0 * e.se / std::abs(value)),
-         number(e.lower), number(e.upper), p.is_constant[slot] ? "fixed" : "fitted",
-         unit_of(name), derived[0], derived[1], derived[2], derived[3], derived[4], derived[5]});
+    row({name, number(value), number(e.se), number(100.0 * e.se / std::abs(value)), number(e.lower),
+         number(e.upper), p.is_constant[slot] ? "fixed" : "fitted", unit_of(name), derived[0],
+         derived[1], derived[2], derived[3], derived[4], derived[5]});
   }
   const Fit_statistics f = fit_statistics(p.n_points, p.n_var, s.outcome.ss);
-  const std::pair<const char*, double> statistics[] = {
-      {"SSQ", f.ss}, {"DF", f.df},   {"MSE", f.mse}, {"AIC", f.aic}, {"AICc", f.aicc},
-      {"points", f.n_points}, {"fitted_parameters", f.n_var}};
+  const std::pair<const char*, double> statistics[] = {{"SSQ", f.ss},
+                                                       {"DF", f.df},
+                                                       {"MSE", f.mse},
+                                                       {"AIC", f.aic},
+                                                       {"AICc", f.aicc},
+                                                       {"points", f.n_points},
+                                                       {"fitted_parameters", f.n_var}};
   for (const auto& [name, value] : statistics)
     row({name, number(value), "", "", "", "", "statistic", "", "", "", "", "", "", ""});
   row({"input_units", "", "", "", "", "", "setting", s.units, "", "", "", "", "", ""});
@@ -262,17 +268,19 @@ std::string results_json(const Fit_summary& s, const Analysis_record& record,
     inputs.push_back({{"file", input.file},
                       {"title", input.title},
                       {"points", input.points},
-                      {"sha256", input.sha256}});
+                      {"sha256", input.sha256},
+                      {"units", input.unit}});
   j["inputs"] = inputs;
   j["units"] = s.units;
-  j["model"] = {{"sites", p.n_sites},         {"ligands", p.n_ligands},
-                {"curves", p.n_curves},       {"points", p.n_points},
-                {"parameters", p.n_params},   {"fitted_parameters", p.n_var},
+  j["model"] = {{"sites", p.n_sites},   {"ligands", p.n_ligands},   {"curves", p.n_curves},
+                {"points", p.n_points}, {"parameters", p.n_params}, {"fitted_parameters", p.n_var},
                 {"fit", s.pass}};
   j["parameters"] = parameters_json(s);
   const Fit_statistics f = fit_statistics(p.n_points, p.n_var, s.outcome.ss);
-  j["statistics"] = {{"ssq", json_number(f.ss)}, {"df", f.df},
-                     {"mse", json_number(f.mse)}, {"aic", json_number(f.aic)},
+  j["statistics"] = {{"ssq", json_number(f.ss)},
+                     {"df", f.df},
+                     {"mse", json_number(f.mse)},
+                     {"aic", json_number(f.aic)},
                      {"aicc", json_number(f.aicc)}};
   j["bootstrap"] = {{"replicates", s.bootstrap_replicates},
                     {"converged", s.bootstrap_converged},
@@ -297,8 +305,8 @@ std::string results_json(const Fit_summary& s, const Analysis_record& record,
   j["competition"] = competition;
   j["warnings"] = s.warnings;
   j["files"] = files;
-  j["interrupted"] = record.interruption.empty() ? ordered_json(nullptr)
-                                                 : ordered_json(record.interruption);
+  j["interrupted"] =
+      record.interruption.empty() ? ordered_json(nullptr) : ordered_json(record.interruption);
   // Titles and file names are the user's bytes: any that are not UTF-8 are
   // replaced rather than refused.
   return j.dump(2, ' ', false, ordered_json::error_handler_t::replace) + "\n";

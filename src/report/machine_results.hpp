@@ -26,7 +26,7 @@ constexpr int json_format = 1;
 struct Fit_summary {
   int pass = 0;  // the number of the fit within its analysis, from 1
   Fit_parameters params;
-  Fit_outcome outcome;  // the sum of squares, standard errors and intervals
+  Fit_outcome outcome;           // the sum of squares, standard errors and intervals
   int bootstrap_replicates = 0;  // asked for; 0 when no bootstrap was run
   int bootstrap_converged = 0;
   int bootstrap_failed = 0;

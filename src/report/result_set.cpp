@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "data/curve_reader.hpp"
+#include "data/units.hpp"
 #include "report/graphics_data.hpp"
 #include "report/results.hpp"
 #include "util/checksum.hpp"
@@ -31,9 +32,20 @@ Input_record describe_input(const std::string& path, int points) {
   std::ifstream in(path, std::ios::binary);
   const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   input.sha256 = sha256_hex(bytes);
-  std::string first_line = bytes.substr(0, bytes.find('\n'));
-  if (!first_line.empty() && first_line.back() == '\r') first_line.pop_back();
-  input.title = std::string(trim(first_line));
+  // The title is the first line, or the second after a UNITS line (the
+  // reader refuses a first line of that keyword that names no unit).
+  std::istringstream lines(bytes);
+  std::string title;
+  for (int i = 0; i < 2 && std::getline(lines, title); ++i) {
+    if (!title.empty() && title.back() == '\r') title.pop_back();
+    std::string_view first = title;
+    if (first.starts_with("\xEF\xBB\xBF")) first.remove_prefix(3);
+    first = trim(first);
+    const bool units = first.size() > 5 && uppercase(std::string(first.substr(0, 5))) == "UNITS" &&
+                       (first[5] == ' ' || first[5] == '\t');
+    if (!units) break;
+  }
+  input.title = std::string(trim(title));
   return input;
 }
 
@@ -54,6 +66,7 @@ std::string analysis_record_text(const Analysis_record& record) {
          input.file + ", " + std::to_string(input.points) + " points");
     line("", "title: " + input.title);
     line("", "SHA-256: " + input.sha256);
+    if (!input.unit.empty() && input.unit != "M") line("", "read in " + input.unit);
   }
   if (record.companions.empty()) {
     line("Written with:", "(no other file)");
@@ -102,6 +115,7 @@ void Result_set::start(const Curve_table& curves, const Fit_parameters& params) 
     const Curve_data& curve = curves[i];
     if (!is_competition_assay(curve, params)) scatchard_wanted = true;
     inputs.push_back(describe_input(curve.path, curve.n_points));
+    inputs.back().unit = unit_name(curve.unit);
   }
   const std::string header_rule = " " + rule('=', 45);
   out_text = header_rule + "\n     KELVORA Analysis Results\n" + header_rule + "\n \n";
@@ -170,7 +184,8 @@ void Result_set::commit(const std::string& interruption,
   }
   Analysis_record record{date, command_line, inputs, {}, interruption};
   if (summary) {
-    companions.push_back({stem + "_results.csv", "Results table saved to: ", results_csv(*summary)});
+    companions.push_back(
+        {stem + "_results.csv", "Results table saved to: ", results_csv(*summary)});
     std::vector<std::string> files{out_name};
     for (const Planned& file : companions) files.push_back(file.name);
     files.push_back(stem + ".json");

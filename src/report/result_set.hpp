@@ -30,6 +30,7 @@ struct Input_record {
   std::string title;
   int points = 0;
   std::string sha256;  // of the file's bytes
+  std::string unit;    // the concentration unit it was read in
 };
 
 // The input file `path` as read now: its title line and checksum.

@@ -133,9 +133,8 @@ bool fit_wrapper_multi(const Curve_table& curves, const Fit_parameters& fit_para
 }
 
 Bootstrap_results calculate_bootstrap_se_kelvora(Console& console, Curve_table& curves,
-                                                 const Fit_parameters& fit_params,
-                                                 Fit_outcome& opt, int B,
-                                                 Random_generator& rng,
+                                                 const Fit_parameters& fit_params, Fit_outcome& opt,
+                                                 int B, Random_generator& rng,
                                                  const Seeding& before_tunnel) {
   Point_columns points;
   for (int c = 0; c < fit_params.n_curves; ++c) {
@@ -194,8 +193,7 @@ Bootstrap_results calculate_bootstrap_se_kelvora_multi(Console& console, Curve_t
 }
 
 void print_bootstrap_results_kelvora(Console& console, const Fit_parameters& fit_params,
-                                     const Fit_outcome& opt,
-                                     const Bootstrap_results& results) {
+                                     const Fit_outcome& opt, const Bootstrap_results& results) {
   const std::string bar = " " + rule('=', 44);
   const int P = fit_params.n_var;
   // Errors and intervals of parameters the data do not determine would be

@@ -5,6 +5,7 @@
 
 #include <sys/wait.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -84,8 +85,7 @@ TEST_F(FitCommand, GivesTheSeededMenuSessionsNumbersAndFilesThatAgreeWithThem) {
   for (const char* name : {"K11", "K21", "R1", "N1", "N2"}) {
     const json& parameter = j["parameters"][name];
     const std::string label = fmt_left(name, 10) + " = ";
-    EXPECT_EQ(fmt_es(parameter["value"].get<double>(), 14, 6), printed("fit2", label, 14))
-        << name;
+    EXPECT_EQ(fmt_es(parameter["value"].get<double>(), 14, 6), printed("fit2", label, 14)) << name;
     EXPECT_EQ(parameter["fixed"], false);
     ASSERT_TRUE(std::getline(csv, row));
     const auto fields = split_items(row);
@@ -106,6 +106,24 @@ TEST_F(FitCommand, GivesTheSeededMenuSessionsNumbersAndFilesThatAgreeWithThem) {
   EXPECT_TRUE(j["comparison"].is_null());
   for (const char* file : {"fit2.out", "fit2_Plot.out", "fit2_results.csv", "fit2.json"})
     EXPECT_NE(std::find(j["files"].begin(), j["files"].end(), file), j["files"].end()) << file;
+  // The same curve written in nM, read with --units nM, is the same fit.
+  std::istringstream molar(testing::read_text("EX1_SAT.CRV"));
+  std::string nanomolar;
+  int line_number = 0;
+  for (std::string line; std::getline(molar, line); nanomolar += line + "\n") {
+    if (++line_number <= 4) continue;
+    for (std::size_t e = line.find("E-"); e != std::string::npos; e = line.find("E-", e + 2)) {
+      const int exponent = std::stoi(line.substr(e + 1, 3)) + 9;
+      line.replace(e + 1, 3,
+                   (exponent < 0 ? "-" : "+") + std::string(std::abs(exponent) < 10 ? "0" : "") +
+                       std::to_string(std::abs(exponent)));
+    }
+  }
+  testing::write_text("SAT_NM.CRV", nanomolar);
+  ASSERT_EQ(run("fit --seed 1 --plots=none --units nM --stem nm SAT_NM > nm.log"), 0);
+  EXPECT_NE(nanomolar.find("1.000000E-02"), std::string::npos);
+  EXPECT_EQ(summaries("nm"), summaries("EX1_SAT"));
+  EXPECT_EQ(json::parse(testing::read_text("nm.json"))["units"], "nM");
   // The final table shows the dissociation constant in familiar units too.
   EXPECT_NE(testing::read_text("fit1.log").find(" M = 1.00 nM)"), std::string::npos);
 }
@@ -148,8 +166,9 @@ TEST_F(FitCommand, RefusesBadUsageAndInputWithStatusTwoAndOneLine) {
       {"fit --stem no/such/folder/x EX1_SAT", "cannot create no/such/folder/x.out"},
       {"fit BAD", "BAD.CRV, line 3"}};
   for (const auto& [arguments, reason] : refusals) {
-    const int status = run(std::string(arguments) + " --plots=none --bootstrap 0 --quiet "
-                                                    "> refused.log 2> refused.err");
+    const int status = run(std::string(arguments) +
+                           " --plots=none --bootstrap 0 --quiet "
+                           "> refused.log 2> refused.err");
     const std::string err = testing::read_text("refused.err");
     if (*reason == '\0') {
       EXPECT_EQ(status, 0) << arguments << err;

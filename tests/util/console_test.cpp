@@ -45,7 +45,6 @@ TEST(Console, EchoesAnswersWhenAsked) {
   EXPECT_EQ(s.transcript(), "Q: 1\n");
 }
 
-
 TEST(Console, CollectsDiagnosticsAndAQuietOnePrintsOnlyWarningsAndItsUnmutedLines) {
   std::istringstream in;
   std::ostringstream out, diagnostics;

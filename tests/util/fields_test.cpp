@@ -70,12 +70,11 @@ TEST(TextField, RightJustifiesShortTextAndCutsLongText) {
   EXPECT_EQ(fmt_left("ABCDEFGHIJKL", 10), "ABCDEFGHIJ");
 }
 
-
 TEST(FamiliarConcentration, TakesTheNearerOfNanoAndPicomolarWithThreeDigits) {
   const std::pair<double, const char*> cases[] = {
-      {5.03e-10, "0.503 nM"}, {1.0e-10, "0.100 nM"}, {9.9996e-10, "1.00 nM"},
-      {1.25e-6, "1250 nM"},   {5.03e-11, "50.3 pM"}, {9.996e-11, "100 pM"},
-      {2.0e-15, "0.00200 pM"}, {0.0, "N/A"},        {-1e-9, "N/A"}};
+      {5.03e-10, "0.503 nM"},  {1.0e-10, "0.100 nM"}, {9.9996e-10, "1.00 nM"},
+      {1.25e-6, "1250 nM"},    {5.03e-11, "50.3 pM"}, {9.996e-11, "100 pM"},
+      {2.0e-15, "0.00200 pM"}, {0.0, "N/A"},          {-1e-9, "N/A"}};
   for (const auto& [molar, expected] : cases) EXPECT_EQ(familiar_concentration(molar), expected);
 }
 
