@@ -5,6 +5,8 @@
 
 #include "app/fitting_analysis.hpp"
 
+#include "app/machine_results.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
@@ -362,7 +364,11 @@ void report(Analysis& a) {
     summary.units += (c > 0 ? "," : "") + std::string(unit_name(a.curves[c].unit));
   }
   if (one_unit) summary.units = unit_name(a.curves[0].unit);
-  a.files.summary = std::move(summary);
+  a.files.machine = Result_set::Machine_files{
+      results_csv(summary), [summary = std::move(summary)](const Analysis_record& record,
+                                                           const std::vector<std::string>& files) {
+        return results_json(summary, record, files);
+      }};
   a.files.commit(interruption, competition);
   if (interruption_requested()) return;  // no plot: the session ends
   a.console.flush();                     // the reports are out before a window may hold the session

@@ -183,14 +183,13 @@ void Result_set::commit(const std::string& interruption,
     companions.push_back({stem + "_bootstrap.dat", "Bootstrap samples saved to: ", samples});
   }
   Analysis_record record{date, command_line, inputs, {}, interruption};
-  if (summary) {
-    companions.push_back(
-        {stem + "_results.csv", "Results table saved to: ", results_csv(*summary)});
+  if (machine) {
+    companions.push_back({stem + "_results.csv", "Results table saved to: ", machine->csv});
     std::vector<std::string> files{out_name};
     for (const Planned& file : companions) files.push_back(file.name);
     files.push_back(stem + ".json");
     companions.push_back(
-        {stem + ".json", "Results for scripts saved to: ", results_json(*summary, record, files)});
+        {stem + ".json", "Results for scripts saved to: ", machine->json(record, files)});
   }
 
   // Every file is written to its temporary first; only when STEM.out is

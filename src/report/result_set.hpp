@@ -9,6 +9,7 @@
 //  - a lock on the stem (util/stem_lock.hpp) keeps two sessions from writing
 //    the same files.
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -17,7 +18,6 @@
 #include "data/assay.hpp"
 #include "data/records.hpp"
 #include "plot/curve_plot_data.hpp"
-#include "report/machine_results.hpp"
 #include "stats/bootstrap_engine.hpp"
 
 namespace kelvora {
@@ -78,8 +78,14 @@ struct Result_set {
   std::string plot_text;
   std::string scatchard_text;
   std::string samples_text;
-  // The last fit, for STEM_results.csv and STEM.json (none before a fit).
-  std::optional<Fit_summary> summary;
+  // The files of the last fit for other programs (none before a fit): the
+  // text of STEM_results.csv, and the writer of STEM.json's text, given the
+  // analysis record and the names of the files written with it.
+  struct Machine_files {
+    std::string csv;
+    std::function<std::string(const Analysis_record&, const std::vector<std::string>&)> json;
+  };
+  std::optional<Machine_files> machine;
   // The files written by the last commit (name, and the closing line's
   // words), and those that could not be written.
   std::vector<std::pair<std::string, std::string>> saved;
@@ -112,9 +118,9 @@ struct Result_set {
   // written; `competition` is the text of STEM_Competition.out when there is
   // one. Only when STEM.out is whole too are the files put in place, so that
   // the files in place always belong together. Remembers what was written.
-  // After a fit, STEM_results.csv and STEM.json describe it (see
-  // machine_results.hpp); they are companions without the closing line,
-  // which their layouts have no place for (the JSON names its date).
+  // After a fit, STEM_results.csv and STEM.json (`machine`) describe it;
+  // they are companions without the closing line, which their layouts have
+  // no place for (the JSON names its date).
   void commit(const std::string& interruption, const std::optional<std::string>& competition);
 
   // The closing lines: every file the last commit wrote, every file it could

@@ -1,4 +1,4 @@
-#include "report/machine_results.hpp"
+#include "app/machine_results.hpp"
 
 #include <charconv>
 #include <cmath>

@@ -11,12 +11,11 @@
 
 #include "competition/competition_analysis.hpp"
 #include "data/records.hpp"
+#include "report/result_set.hpp"
 #include "stats/model_comparison.hpp"
 #include "stats/runs_test.hpp"
 
 namespace kelvora {
-
-struct Analysis_record;
 
 // The version of the JSON layout; raised only when a field changes meaning
 // or disappears (new fields may appear within a version).
