@@ -1,6 +1,7 @@
 #include "app/fit_command.hpp"
 
 #include <CLI/CLI.hpp>
+#include <charconv>
 #include <iostream>
 #include <memory>
 #include <sstream>
@@ -86,9 +87,11 @@ bool parse(int argc, const char* const* argv, Command& command) {
                  "curve files (.CRV), each a path with or without its extension;\n"
                  "fitted together. Example: EX1_SAT data/EX2_COMP.CRV")
       ->required();
-  app.add_option("--sites", s.sites,
+  std::string sites = "1";
+  app.add_option("--sites", sites,
                  "binding sites of the model, 1 or 2 (default 1). Example: --sites 2")
-      ->check(CLI::IsMember({1, 2}));
+      ->check(CLI::IsMember({"1", "2"}))
+      ->type_name("N");
   std::vector<std::string> hold;
   app.add_option("--hold", hold,
                  "parameters held constant, at VALUE where given, else at their\n"
@@ -96,14 +99,14 @@ bool parse(int argc, const char* const* argv, Command& command) {
                  "Example: --hold C1,B1,N1=0")
       ->delimiter(',')
       ->allow_extra_args(false)  // one list per --hold: the curves follow it
-      ->type_name("NAME[=VALUE],...");
+      ->type_name("NAME[=VALUE]");
   std::vector<std::string> start;
   app.add_option("--start", start,
                  "starting values of fitted parameters; automatic estimates for\n"
                  "the rest. Example: --start K11=2E9,R1=1.5E-10")
       ->delimiter(',')
       ->allow_extra_args(false)
-      ->type_name("NAME=VALUE,...");
+      ->type_name("NAME=VALUE");
   bool no_estimates = false;
   app.add_flag("--no-estimates", no_estimates,
                "no automatic estimates: start from the typical values and --start.\n"
@@ -121,12 +124,13 @@ bool parse(int argc, const char* const* argv, Command& command) {
                "also fit the other number of sites, first, and compare the two\n"
                "fits (F test and AICc); the results describe the --sites fit.\n"
                "Example: --compare --sites 2");
-  std::uint64_t seed = 0;
-  CLI::Option* seed_option =
-      app.add_option("--seed", seed,
-                     "make the run repeatable: every random number follows from N, as in\n"
-                     "a menu session with the same seed. Example: --seed 1");
-  seed_option->type_name("N");
+  // The seed is read as text: a whole number from 0 to 2^64 - 1, nothing
+  // wrapped or clamped into that range.
+  std::string seed;
+  app.add_option("--seed", seed,
+                 "make the run repeatable: every random number follows from N, as in\n"
+                 "a menu session with the same seed. Example: --seed 1")
+      ->type_name("N");
   std::string plots = "png";
   app.add_option("--plots", plots,
                  "where each curve's plot goes: png or svg files STEM_curveN, a\n"
@@ -154,7 +158,15 @@ bool parse(int argc, const char* const* argv, Command& command) {
     const bool none = hold.size() == 1 && uppercase(std::string(trim(hold.front()))) == "NONE";
     s.hold = none ? std::vector<Named_value>{} : named_values(hold, false);
   }
-  if (*seed_option) command.seed = seed;
+  s.sites = sites == "2" ? 2 : 1;
+  if (!seed.empty()) {
+    std::uint64_t value = 0;
+    const auto [end, fault] = std::from_chars(seed.data(), seed.data() + seed.size(), value);
+    if (fault != std::errc() || end != seed.data() + seed.size())
+      throw Fit_refused("--seed needs a whole number from 0 to 18446744073709551615, not '" + seed +
+                        "'");
+    command.seed = value;
+  }
   if (!units.empty()) {
     command.settings.units = parse_concentration_unit(units);
     if (!command.settings.units) throw Fit_refused("--units: " + unknown_unit(units));

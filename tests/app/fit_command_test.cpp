@@ -153,6 +153,7 @@ TEST_F(FitCommand, RefusesBadUsageAndInputWithStatusTwoAndOneLine) {
   testing::write_text("BAD.CRV", "\"bad\"\n0 0 0.001 0 0\n1 x\n0.0\n1e-9 1e-10 3\n");
   const std::pair<const char*, const char*> refusals[] = {
       {"fit --sites 3 EX1_SAT", "--sites"},
+      {"fit --seed -1 EX1_SAT", "--seed needs a whole number"},
       {"fit --frobnicate EX1_SAT", "frobnicate"},
       {"fit", "CURVE"},
       {"fit MISSING", "no curve file MISSING"},
