@@ -4,8 +4,8 @@
 Writes PLATE_SIZE (default 96) competition curves, each of a labelled ligand
 held at 1 nM against a competitor in 10 concentrations from 10 pM to 100 uM,
 from the exact one-site model with 2 % normal noise (seeded), into a folder;
-fits each with the command of the README's batch example (or the command
-given after --), and prints the median, the quartiles and the slowest wall
+fits each with the options of the README's batch loop (or the options given
+after --), and prints the median, the quartiles and the slowest wall
 time of one fit.
 
   bench/competition_plate.py [--size N] [--folder DIR] [--kelvora PATH]
@@ -80,7 +80,9 @@ def main():
     parser.add_argument("--kelvora", default=os.path.join(ROOT, "build", "release", "kelvora"))
     parser.add_argument("options", nargs="*")
     args = parser.parse_args()
-    options = args.options or ["--plots=none", "--quiet", "--hold", "C1,B1,K11=1E9,N1=0"]
+    # The options of the README's batch loop.
+    options = args.options or ["--quiet", "--plots=none", "--bootstrap", "0", "--hold",
+                               "C1,B1,K11=1E9,N2=0"]
     names = write_plate(args.folder, args.size)
     times = []
     for name in names:
