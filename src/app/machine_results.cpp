@@ -99,6 +99,62 @@ std::string csv_field(std::string_view text) {
   return quoted + '"';
 }
 
+// Windows-1252 characters 0x80-0x9F as Unicode (0 where the code page has
+// none); bytes 0xA0-0xFF are U+00A0-U+00FF, as in Latin-1.
+constexpr char16_t cp1252_high[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+bool valid_utf8(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const int length = lead < 0x80                   ? 1
+                       : lead >= 0xC2 && lead < 0xE0 ? 2
+                       : lead >= 0xE0 && lead < 0xF0 ? 3
+                       : lead >= 0xF0 && lead < 0xF5 ? 4
+                                                     : 0;
+    if (length == 0 || i + length > text.size()) return false;
+    for (int k = 1; k < length; ++k)
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+    i += length;
+  }
+  return true;
+}
+
+// User text (titles, file names) for the UTF-8 file: as it is when it is
+// UTF-8 already, otherwise read as Windows-1252, the code page the program's
+// own competition report uses. A byte the code page leaves undefined becomes
+// U+FFFD.
+std::string utf8_text(std::string_view text) {
+  if (valid_utf8(text)) return std::string(text);
+  std::string utf8;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    char32_t code = byte;
+    if (byte >= 0x80 && byte < 0xA0)
+      code = cp1252_high[byte - 0x80] ? cp1252_high[byte - 0x80] : 0xFFFD;
+    if (code < 0x80) {
+      utf8 += static_cast<char>(code);
+    } else if (code < 0x800) {
+      utf8 += static_cast<char>(0xC0 | (code >> 6));
+      utf8 += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+      utf8 += static_cast<char>(0xE0 | (code >> 12));
+      utf8 += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      utf8 += static_cast<char>(0x80 | (code & 0x3F));
+    }
+  }
+  return utf8;
+}
+
+// A title without the double quotes that normally enclose it.
+std::string_view unquoted(std::string_view title) {
+  if (title.size() >= 2 && title.front() == '"' && title.back() == '"')
+    title = title.substr(1, title.size() - 2);
+  return title;
+}
+
 ordered_json json_number(double x) {
   return std::isfinite(x) ? ordered_json(x) : ordered_json(nullptr);
 }
@@ -194,7 +250,7 @@ ordered_json competition_json(const Competition_result& r) {
           {"bootstrap", bootstrap_json(r.ki_boot, determined)}};
   }
   return {{"curve", r.curve},
-          {"file", std::string(trim_right(r.file_name))},
+          {"file", utf8_text(trim_right(r.file_name))},
           {"hot_ligand", r.hot_ligand},
           {"cold_ligand", r.cold_ligand},
           {"hot", json_number(r.hot)},
@@ -262,11 +318,11 @@ std::string results_json(const Fit_summary& s, const Analysis_record& record,
   j["format"] = json_format;
   j["program"] = program_version;
   j["date"] = record.date;
-  j["command_line"] = record.command_line;
+  j["command_line"] = utf8_text(record.command_line);
   ordered_json inputs = ordered_json::array();
   for (const Input_record& input : record.inputs)
-    inputs.push_back({{"file", input.file},
-                      {"title", input.title},
+    inputs.push_back({{"file", utf8_text(input.file)},
+                      {"title", utf8_text(unquoted(input.title))},
                       {"points", input.points},
                       {"sha256", input.sha256},
                       {"units", input.unit}});
@@ -290,7 +346,7 @@ std::string results_json(const Fit_summary& s, const Analysis_record& record,
   for (std::size_t c = 0; c < s.runs.size(); ++c) {
     const Curve_runs& r = s.runs[c];
     runs.push_back({{"curve", c + 1},
-                    {"file", c < s.curve_names.size() ? s.curve_names[c] : std::string()},
+                    {"file", c < s.curve_names.size() ? utf8_text(s.curve_names[c]) : ""},
                     {"points", r.n_points},
                     {"positive", r.counts.n_pos},
                     {"negative", r.counts.n_neg},
@@ -303,12 +359,16 @@ std::string results_json(const Fit_summary& s, const Analysis_record& record,
   ordered_json competition = ordered_json::array();
   for (const Competition_result& r : s.competition) competition.push_back(competition_json(r));
   j["competition"] = competition;
-  j["warnings"] = s.warnings;
-  j["files"] = files;
+  ordered_json warnings = ordered_json::array();
+  for (const std::string& warning : s.warnings) warnings.push_back(utf8_text(warning));
+  j["warnings"] = warnings;
+  ordered_json names = ordered_json::array();
+  for (const std::string& file : files) names.push_back(utf8_text(file));
+  j["files"] = names;
   j["interrupted"] =
       record.interruption.empty() ? ordered_json(nullptr) : ordered_json(record.interruption);
-  // Titles and file names are the user's bytes: any that are not UTF-8 are
-  // replaced rather than refused.
+  // Every text from the user went through utf8_text; the handler only keeps
+  // a byte that escaped it from ending the program.
   return j.dump(2, ' ', false, ordered_json::error_handler_t::replace) + "\n";
 }
 

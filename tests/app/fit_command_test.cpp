@@ -149,6 +149,16 @@ TEST_F(FitCommand, ComparesOneSiteWithTwoAndSkipsTheBootstrapWhenAsked) {
   EXPECT_LT(c["p"].get<double>(), 0.05);
 }
 
+TEST_F(FitCommand, WritesUtf8JsonFromATitleInWindows1252) {
+  // "Caf\xe9 \x80 \xb1", as a Windows editor saves it.
+  testing::write_text("LATIN.CRV",
+                      "\"Caf\xe9 \x80 \xb1\"\n0 0 0.001 0 0\n1 1\n0.0\n1e-10 1e-11 3\n"
+                      "1e-9 5e-11 3\n1e-8 9e-11 3\n1e-7 1e-10 3\n");
+  ASSERT_EQ(run("fit --quiet --plots=none --bootstrap 0 LATIN > latin.log"), 0);
+  const json j = json::parse(testing::read_text("LATIN.json"));
+  EXPECT_EQ(j["inputs"][0]["title"], "Caf\xC3\xA9 \xE2\x82\xAC \xC2\xB1");
+}
+
 TEST_F(FitCommand, RefusesBadUsageAndInputWithStatusTwoAndOneLine) {
   testing::write_text("BAD.CRV", "\"bad\"\n0 0 0.001 0 0\n1 x\n0.0\n1e-9 1e-10 3\n");
   const std::pair<const char*, const char*> refusals[] = {
