@@ -1,7 +1,6 @@
 #include "app/fit_command.hpp"
 
 #include <CLI/CLI.hpp>
-#include <charconv>
 #include <iostream>
 #include <memory>
 #include <sstream>
@@ -160,23 +159,14 @@ bool parse(int argc, const char* const* argv, Command& command) {
   }
   s.sites = sites == "2" ? 2 : 1;
   if (!seed.empty()) {
-    std::uint64_t value = 0;
-    const auto [end, fault] = std::from_chars(seed.data(), seed.data() + seed.size(), value);
-    if (fault != std::errc() || end != seed.data() + seed.size())
-      throw Fit_refused("--seed needs a whole number from 0 to 18446744073709551615, not '" + seed +
-                        "'");
-    command.seed = value;
+    command.seed = parse_seed(seed);
+    if (!command.seed) throw Fit_refused(seed_refusal(seed));
   }
   if (!units.empty()) {
     command.settings.units = parse_concentration_unit(units);
     if (!command.settings.units) throw Fit_refused("--units: " + unknown_unit(units));
   }
-  const std::pair<const char*, Plot_mode> modes[] = {{"png", Plot_mode::png},
-                                                     {"svg", Plot_mode::svg},
-                                                     {"window", Plot_mode::window},
-                                                     {"none", Plot_mode::none}};
-  for (const auto& [name, mode] : modes)
-    if (plots == name) command.plots = mode;
+  command.plots = *plot_mode_named(plots);  // one of them: CLI11 checked the name
   return true;
 }
 

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <limits>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -197,9 +198,29 @@ void report_file_error(Console& console, const std::string& name) {
                     : "       (check that the folder exists and is writable); analysis ended.");
 }
 
+// Checks that the main result files of a.files.stem can be replaced and locks
+// the stem: nothing when locked, otherwise the file that cannot be written
+// (STEM.out, STEM_Plot.out or the lock), or an empty name when another
+// analysis holds the stem. Nothing is written here: older results stay as
+// they are until a fit has new ones.
+std::optional<std::string> lock_stem(Analysis& a) {
+  const std::string& stem = a.files.stem;
+  for (const char* suffix : {".out", "_Plot.out"})
+    if (!replacement_target(stem + suffix)) return stem + suffix;
+  switch (a.lock.acquire(stem)) {
+    case Stem_lock::Outcome::locked:
+      a.files.date = analysis_date();
+      return std::nullopt;
+    case Stem_lock::Outcome::busy:
+      return "";
+    case Stem_lock::Outcome::failed:
+      break;
+  }
+  return stem + ".lock";
+}
+
 // The stem, checked and locked. False when the input ended at the prompt or
-// a result file cannot be written. Nothing is written here: older results
-// stay as they are until a fit has new ones.
+// a result file cannot be written.
 bool open_output_files(Analysis& a) {
   for (;;) {
     a.console.empty_line();
@@ -212,25 +233,30 @@ bool open_output_files(Analysis& a) {
     std::string& stem = a.files.stem;
     stem = std::string(trim(*answer));
     if (stem.empty()) stem = "My_results";
-    for (const char* suffix : {".out", "_Plot.out"}) {
-      if (!replacement_target(stem + suffix)) {
-        report_file_error(a.console, stem + suffix);
-        return false;
-      }
+    const std::optional<std::string> unwritable = lock_stem(a);
+    if (!unwritable) return true;
+    if (!unwritable->empty()) {
+      report_file_error(a.console, *unwritable);
+      return false;
     }
-    switch (a.lock.acquire(stem)) {
-      case Stem_lock::Outcome::locked:
-        a.files.date = analysis_date();
-        return true;
-      case Stem_lock::Outcome::busy:
-        a.console.exact("Another analysis is writing the results of " + stem +
-                        " now; choose another output file name.");
-        break;
-      case Stem_lock::Outcome::failed:
-        report_file_error(a.console, stem + ".lock");
-        return false;
-    }
+    a.console.exact("Another analysis is writing the results of " + stem +
+                    " now; choose another output file name.");
   }
+}
+
+// After the curves are read: the result texts begun, the Scatchard file
+// checked, the curves put in order. The name of the Scatchard file when it
+// cannot be written (the curves are then released).
+std::optional<std::string> start_results(Analysis& a) {
+  a.reading_warnings = a.console.warnings();
+  a.files.start(a.curves, a.params);
+  if (a.files.scatchard_wanted && !replacement_target(a.files.scatchard_name())) {
+    deallocate_all_curves(a.curves, a.params.n_curves);
+    return a.files.scatchard_name();
+  }
+  reorder_curves_saturation_first(a.console, a.curves, a.params);
+  a.results.n_blocks = 0;
+  return std::nullopt;
 }
 
 // Read and order the curves. False when no curve was read or a result file
@@ -238,15 +264,10 @@ bool open_output_files(Analysis& a) {
 bool read_curves(Analysis& a) {
   a.console.clear_warnings();
   if (!read_analysis_curves(a.console, a.curves, a.params)) return false;
-  a.reading_warnings = a.console.warnings();
-  a.files.start(a.curves, a.params);
-  if (a.files.scatchard_wanted && !replacement_target(a.files.scatchard_name())) {
-    report_file_error(a.console, a.files.scatchard_name());
-    deallocate_all_curves(a.curves, a.params.n_curves);
+  if (const auto unwritable = start_results(a)) {
+    report_file_error(a.console, *unwritable);
     return false;
   }
-  reorder_curves_saturation_first(a.console, a.curves, a.params);
-  a.results.n_blocks = 0;
   return true;
 }
 
@@ -340,12 +361,8 @@ void report(Analysis& a) {
   Fit_summary summary;
   summary.pass = a.fits_made;
   summary.params = p;
-  summary.outcome.ss = outcome.ss;
-  summary.outcome.se = outcome.se;
-  summary.outcome.ci_lower = outcome.ci_lower;
-  summary.outcome.ci_upper = outcome.ci_upper;
-  summary.outcome.has_intervals = outcome.has_intervals;
-  summary.outcome.determinacy = outcome.determinacy;
+  summary.outcome = outcome;
+  summary.outcome.fitted.clear();  // the figures, not the curves
   summary.bootstrap_replicates = static_cast<int>(bootstrap.samples.size());
   summary.bootstrap_converged = bootstrap.n_converged;
   summary.bootstrap_failed = bootstrap.n_failed;
@@ -357,13 +374,7 @@ void report(Analysis& a) {
   summary.warnings = a.reading_warnings;
   for (const std::vector<std::string>* lines : {&a.console.warnings(), &poorly_determined})
     summary.warnings.insert(summary.warnings.end(), lines->begin(), lines->end());
-  // The unit of the inputs: one name, or one per curve when they differ.
-  bool one_unit = true;
-  for (int c = 0; c < p.n_curves; ++c) {
-    one_unit = one_unit && a.curves[c].unit == a.curves[0].unit;
-    summary.units += (c > 0 ? "," : "") + std::string(unit_name(a.curves[c].unit));
-  }
-  if (one_unit) summary.units = unit_name(a.curves[0].unit);
+  summary.units = units_read(a.files.inputs);
   a.files.machine = Result_set::Machine_files{
       results_csv(summary), [summary = std::move(summary)](const Analysis_record& record,
                                                            const std::vector<std::string>& files) {
@@ -436,21 +447,13 @@ void open_scripted_files(Analysis& a) {
       if (stem.ends_with(extension)) stem.resize(stem.size() - 4);
   }
   a.files.stem = stem;
-  for (const char* suffix : {".out", "_Plot.out"}) {
-    if (!replacement_target(stem + suffix))
-      throw Fit_refused("cannot create " + stem + suffix +
-                        " (check that the folder exists and is writable)");
-  }
-  switch (a.lock.acquire(stem)) {
-    case Stem_lock::Outcome::locked:
-      a.files.date = analysis_date();
-      return;
-    case Stem_lock::Outcome::busy:
-      throw Fit_refused("another analysis is writing the results of " + stem +
-                        " now; choose another stem (--stem)");
-    case Stem_lock::Outcome::failed:
-      throw Fit_refused("cannot create " + stem + ".lock (check that the folder is writable)");
-  }
+  const std::optional<std::string> unwritable = lock_stem(a);
+  if (!unwritable) return;
+  if (unwritable->empty())
+    throw Fit_refused("another analysis is writing the results of " + stem +
+                      " now; choose another stem (--stem)");
+  throw Fit_refused("cannot create " + *unwritable +
+                    " (check that the folder exists and is writable)");
 }
 
 void read_scripted_curves(Analysis& a) {
@@ -458,14 +461,7 @@ void read_scripted_curves(Analysis& a) {
   const std::string fault =
       read_named_curves(a.console, a.script->curves, a.curves, a.params, a.script->units);
   if (!fault.empty()) throw Fit_refused(fault);
-  a.reading_warnings = a.console.warnings();
-  a.files.start(a.curves, a.params);
-  if (a.files.scatchard_wanted && !replacement_target(a.files.scatchard_name())) {
-    deallocate_all_curves(a.curves, a.params.n_curves);
-    throw Fit_refused("cannot create " + a.files.scatchard_name());
-  }
-  reorder_curves_saturation_first(a.console, a.curves, a.params);
-  a.results.n_blocks = 0;
+  if (const auto unwritable = start_results(a)) throw Fit_refused("cannot create " + *unwritable);
 }
 
 // The numbers of sites to fit, in order: the one of the settings last.
@@ -498,7 +494,7 @@ void name_parameters(Fit_parameters& p, int sites) {
 // with the values given.
 void check_settings(const Analysis& a) {
   const Fit_settings& settings = *a.script;
-  std::vector<std::string> known;
+  std::set<std::string> known;
   for (const int sites : planned_sites(settings)) {
     Fit_parameters p = a.params;
     name_parameters(p, sites);
@@ -507,7 +503,7 @@ void check_settings(const Analysis& a) {
     if (const auto fault = variable_count_fault(p))
       throw Fit_refused("with " + model + ", " + *fault + " Hold more of them (--hold).");
     if (const auto fault = set_initial_values(p, given_values(settings))) throw Fit_refused(*fault);
-    for (int slot = 0; slot < p.n_params; ++slot) known.push_back(p.name[slot]);
+    known.insert(p.name.begin(), p.name.begin() + p.n_params);
     for (const Named_value& start : settings.start) {
       for (int slot = 0; slot < p.n_params; ++slot)
         if (p.name[slot] == start.name && p.is_constant[slot])
@@ -516,16 +512,16 @@ void check_settings(const Analysis& a) {
                             "=VALUE");
     }
   }
-  std::string names;
-  for (const std::string& name : known)
-    if (names.find(" " + name + " ") == std::string::npos) names += " " + name + " ";
   for (const std::vector<Named_value>* list :
        {&settings.start, settings.hold ? &*settings.hold : nullptr}) {
     if (!list) continue;
-    for (const Named_value& named : *list)
-      if (names.find(" " + named.name + " ") == std::string::npos)
-        throw Fit_refused(named.name + " is no parameter of this analysis (its parameters are" +
-                          std::string(trim_right(names)) + ")");
+    for (const Named_value& named : *list) {
+      if (known.contains(named.name)) continue;
+      std::string names;
+      for (const std::string& name : known) names += " " + name;
+      throw Fit_refused(named.name + " is no parameter of this analysis (its parameters are" +
+                        names + ")");
+    }
   }
 }
 

@@ -31,7 +31,7 @@ Errors errors_of(const Fit_summary& s, int slot) {
   const Fit_parameters& p = s.params;
   const int v = p.var_of_param[slot];
   Errors e;
-  if (p.is_constant[slot] || v < 0 || v >= p.n_var || s.bootstrap_replicates == 0 ||
+  if (p.is_constant[slot] || v < 0 || v >= p.n_var ||
       s.outcome.determinacy != Determinacy::determined)
     return e;
   e.se = s.outcome.se[v];
@@ -263,6 +263,16 @@ ordered_json competition_json(const Competition_result& r) {
 }
 
 }  // namespace
+
+std::string units_read(const std::vector<Input_record>& inputs) {
+  std::string units;
+  bool one_unit = true;
+  for (const Input_record& input : inputs) {
+    one_unit = one_unit && input.unit == inputs.front().unit;
+    units += (units.empty() ? "" : ",") + input.unit;
+  }
+  return one_unit && !inputs.empty() ? inputs.front().unit : units;
+}
 
 std::string results_csv(const Fit_summary& s) {
   const Fit_parameters& p = s.params;

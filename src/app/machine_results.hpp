@@ -35,8 +35,12 @@ struct Fit_summary {
   std::optional<Model_comparison> comparison;
   std::vector<Competition_result> competition;
   std::vector<std::string> warnings;
-  std::string units;  // the unit the concentrations were read in
+  std::string units;  // the unit the concentrations were read in (units_read)
 };
+
+// The unit of the concentrations of `inputs`: its name, or the names of every
+// input's unit in order, separated by commas, when they differ.
+std::string units_read(const std::vector<Input_record>& inputs);
 
 // STEM_results.csv: one row per parameter, then one per fit statistic.
 std::string results_csv(const Fit_summary& summary);

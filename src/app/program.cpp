@@ -14,6 +14,28 @@
 
 namespace kelvora {
 
+std::optional<Plot_mode> plot_mode_named(std::string_view name) {
+  const std::pair<std::string_view, Plot_mode> modes[] = {{"window", Plot_mode::window},
+                                                          {"png", Plot_mode::png},
+                                                          {"svg", Plot_mode::svg},
+                                                          {"none", Plot_mode::none}};
+  for (const auto& [mode_name, mode] : modes)
+    if (name == mode_name) return mode;
+  return std::nullopt;
+}
+
+std::string seed_refusal(std::string_view text) {
+  return "--seed needs a whole number from 0 to 18446744073709551615, not '" + std::string(text) +
+         "'";
+}
+
+std::optional<std::uint64_t> parse_seed(std::string_view text) {
+  std::uint64_t seed = 0;
+  const auto [end, fault] = std::from_chars(text.data(), text.data() + text.size(), seed);
+  if (fault != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return seed;
+}
+
 Command_line parse_command_line(int argc, const char* const* argv) {
   Command_line line;
   for (int i = 1; i < argc; ++i) {
@@ -27,32 +49,21 @@ Command_line parse_command_line(int argc, const char* const* argv) {
       } else if (argument == "--plots" && i + 1 < argc) {
         value = argv[++i];
       }
-      const std::pair<std::string_view, Plot_mode> modes[] = {{"window", Plot_mode::window},
-                                                              {"png", Plot_mode::png},
-                                                              {"svg", Plot_mode::svg},
-                                                              {"none", Plot_mode::none}};
-      bool known = false;
-      for (const auto& [name, mode] : modes) {
-        if (value == name) {
-          line.plots = mode;
-          known = true;
-        }
-      }
-      if (!known) {
+      const std::optional<Plot_mode> mode = plot_mode_named(value);
+      if (mode) {
+        line.plots = *mode;
+      } else {
         line.error =
             "kelvora: --plots needs window, png, svg or none, not '" + std::string(value) + "'";
         return line;
       }
     } else if (argument == "--seed" && i + 1 < argc) {
       const std::string_view number = argv[++i];
-      std::uint64_t seed = 0;
-      const auto [end, fault] = std::from_chars(number.data(), number.data() + number.size(), seed);
-      if (fault != std::errc() || end != number.data() + number.size()) {
-        line.error = "kelvora: --seed needs a whole number from 0 to 18446744073709551615, not '" +
-                     std::string(number) + "'";
+      line.seed = parse_seed(number);
+      if (!line.seed) {
+        line.error = "kelvora: " + seed_refusal(number);
         return line;
       }
-      line.seed = seed;
     } else {
       line.error = argument == "--seed" ? "kelvora: --seed needs a number"
                                         : "kelvora: unknown option '" + std::string(argument) + "'";

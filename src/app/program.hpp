@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "data/records.hpp"
 #include "plot/curve_plot.hpp"
@@ -31,6 +32,14 @@ struct Command_line {
   std::string error;  // not empty when the line was refused
 };
 Command_line parse_command_line(int argc, const char* const* argv);
+
+// The plot mode named window, png, svg or none; nothing for another name.
+std::optional<Plot_mode> plot_mode_named(std::string_view name);
+// A session seed: a whole number from 0 to 2^64 - 1 in decimal digits,
+// nothing wrapped or clamped into that range; nothing for any other text.
+std::optional<std::uint64_t> parse_seed(std::string_view text);
+// Why `text` is no seed, for the error line.
+std::string seed_refusal(std::string_view text);
 
 // Runs the banner and the main menu until the user exits or the input ends
 // (status 0), until an orderly stop (non-zero status, after `stop_pause`), or

@@ -258,23 +258,16 @@ std::pair<int, int> ligand_numbers(Console& console, const std::vector<std::stri
   return {*varying, *labelled};
 }
 
-// The unit of a first line "UNITS <unit>" (the keyword in any case, blanks
-// around the unit, after a UTF-8 byte order mark if an editor wrote one);
-// nothing when the line is not of that kind but the title. A first line whose
-// first word is UNITS and that names no unit is refused, so that a mistyped
-// unit never leaves the data read in M.
+// The unit of a first line "UNITS <unit>" (see units_line_name); nothing
+// when the line is not of that kind but the title. A first line whose first
+// word is UNITS and that names no unit is refused, so that a mistyped unit
+// never leaves the data read in M.
 std::optional<Concentration_unit> units_line(Console& console, std::string_view line,
                                              const std::string& file) {
-  constexpr std::string_view keyword = "UNITS";
-  if (line.starts_with("\xEF\xBB\xBF")) line.remove_prefix(3);
-  line = trim(line);
-  if (line.size() < keyword.size() || uppercase(line.substr(0, keyword.size())) != keyword)
-    return std::nullopt;
-  const std::string_view rest = line.substr(keyword.size());
-  if (!rest.empty() && rest.front() != ' ' && rest.front() != '\t') return std::nullopt;
-  const std::string_view name = trim(rest);
-  const auto unit = parse_concentration_unit(name);
-  if (!unit) refuse_file(console, file, 1, "UNITS line: " + unknown_unit(name));
+  const std::optional<std::string_view> name = units_line_name(line);
+  if (!name) return std::nullopt;
+  const auto unit = parse_concentration_unit(*name);
+  if (!unit) refuse_file(console, file, 1, "UNITS line: " + unknown_unit(*name));
   return unit;
 }
 

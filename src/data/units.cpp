@@ -71,6 +71,17 @@ std::optional<Concentration_unit> parse_concentration_unit(std::string_view text
   return std::nullopt;
 }
 
+std::optional<std::string_view> units_line_name(std::string_view line) {
+  constexpr std::string_view keyword = "UNITS";
+  if (line.starts_with("\xEF\xBB\xBF")) line.remove_prefix(3);
+  line = trim(line);
+  if (line.size() < keyword.size() || uppercase(line.substr(0, keyword.size())) != keyword)
+    return std::nullopt;
+  const std::string_view rest = line.substr(keyword.size());
+  if (!rest.empty() && rest.front() != ' ' && rest.front() != '\t') return std::nullopt;
+  return trim(rest);
+}
+
 std::string unknown_unit(std::string_view text) {
   if (text.empty()) return "no unit is named; the units are M, mM, uM (or \xC2\xB5M), nM and pM";
   return "\"" + std::string(text) +

@@ -17,6 +17,11 @@ std::optional<Concentration_unit> parse_concentration_unit(std::string_view text
 // Why `text` is no unit, naming the units there are.
 std::string unknown_unit(std::string_view text);
 
+// The unit name of a line "UNITS <name>" (the keyword in any case, blanks
+// around the name, after a UTF-8 byte order mark if an editor wrote one), as
+// written and possibly empty; nothing when the line is not of that kind.
+std::optional<std::string_view> units_line_name(std::string_view line);
+
 // The unit's name: "M", "mM", "uM", "nM" or "pM".
 std::string_view unit_name(Concentration_unit unit);
 

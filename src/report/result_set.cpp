@@ -38,12 +38,7 @@ Input_record describe_input(const std::string& path, int points) {
   std::string title;
   for (int i = 0; i < 2 && std::getline(lines, title); ++i) {
     if (!title.empty() && title.back() == '\r') title.pop_back();
-    std::string_view first = title;
-    if (first.starts_with("\xEF\xBB\xBF")) first.remove_prefix(3);
-    first = trim(first);
-    const bool units = first.size() > 5 && uppercase(std::string(first.substr(0, 5))) == "UNITS" &&
-                       (first[5] == ' ' || first[5] == '\t');
-    if (!units) break;
+    if (!units_line_name(title)) break;
   }
   input.title = std::string(trim(title));
   return input;
