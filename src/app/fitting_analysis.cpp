@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <limits>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -494,7 +493,7 @@ void name_parameters(Fit_parameters& p, int sites) {
 // with the values given.
 void check_settings(const Analysis& a) {
   const Fit_settings& settings = *a.script;
-  std::set<std::string> known;
+  std::vector<std::string> known;  // in the order of the parameter vector
   for (const int sites : planned_sites(settings)) {
     Fit_parameters p = a.params;
     name_parameters(p, sites);
@@ -503,7 +502,9 @@ void check_settings(const Analysis& a) {
     if (const auto fault = variable_count_fault(p))
       throw Fit_refused("with " + model + ", " + *fault + " Hold more of them (--hold).");
     if (const auto fault = set_initial_values(p, given_values(settings))) throw Fit_refused(*fault);
-    known.insert(p.name.begin(), p.name.begin() + p.n_params);
+    for (int slot = 0; slot < p.n_params; ++slot)
+      if (std::find(known.begin(), known.end(), p.name[slot]) == known.end())
+        known.push_back(p.name[slot]);
     for (const Named_value& start : settings.start) {
       for (int slot = 0; slot < p.n_params; ++slot)
         if (p.name[slot] == start.name && p.is_constant[slot])
@@ -516,7 +517,7 @@ void check_settings(const Analysis& a) {
        {&settings.start, settings.hold ? &*settings.hold : nullptr}) {
     if (!list) continue;
     for (const Named_value& named : *list) {
-      if (known.contains(named.name)) continue;
+      if (std::find(known.begin(), known.end(), named.name) != known.end()) continue;
       std::string names;
       for (const std::string& name : known) names += " " + name;
       throw Fit_refused(named.name + " is no parameter of this analysis (its parameters are" +
